@@ -1,0 +1,26 @@
+#include "config/settings.h"
+
+#include <array>
+#include <utility>
+
+namespace veltrane {
+
+int delimiterCodeOf(const QString& name) {
+    static const std::array<std::pair<const char*, int>, 12> table{{
+        {"SPACE", 32}, {"CR", 13}, {"=", 61}, {"LF", 10}, {"ETB", 23}, {"ETX", 3},
+        {"]", 93}, {";", 59}, {",", 44}, {"}", 125}, {")", 41}, {"+", 43},
+    }};
+    for (const auto& [entry, code] : table) {
+        if (name == QLatin1String(entry)) return code;
+    }
+    return -1;
+}
+
+std::int32_t decimalDivisorFor(std::int64_t places) {
+    if (places < 1 || places > 8) return 1;
+    std::int32_t divisor = 1;
+    for (std::int64_t i = 0; i < places; ++i) divisor *= 10;
+    return divisor;
+}
+
+}  // namespace veltrane

@@ -1,0 +1,96 @@
+#pragma once
+// The weighing core as the rest of the program sees it: what the main window owns apart from its
+// widgets (decoder state, weighment cycle, outputs, voice, serial port control, the weight box's live
+// feed). The shell's window, the wizard and the replay tool drive it through this class only.
+
+#include "config/loader.h"
+#include "config/settings.h"
+#include "core/main_view.h"
+#include "platform/services.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+namespace veltrane {
+
+class Decoder;
+class WeighmentCycle;
+
+// Hooks for tools and tests that watch the cycle (the replay tool prints them).
+class CoreObserver {
+public:
+    virtual ~CoreObserver() = default;
+    virtual void recordCompleted(const QByteArray& lastRecord, const QString& weightText) { (void)lastRecord; (void)weightText; }
+    virtual void served(const QString& weightText) { (void)weightText; }
+    virtual void rearmed() {}
+    virtual void refused() {}
+};
+
+class WeighingCore : public QObject {
+    Q_OBJECT
+public:
+    WeighingCore(Services& services, Settings& settings, MainView& view, QObject* parent = nullptr);
+    ~WeighingCore() override;
+
+    Settings& settings() { return m_settings; }
+    Services& services() { return m_services; }
+    MainView& view() { return m_view; }
+
+    // Runs the configuration loader with the main window's boxes and port. EndProgram: the caller ends
+    // the program at once.
+    LoadResult loadConfiguration();
+
+    // The weight box (weightdata): shown in the view and published as the live feed's item.
+    void setWeightData(const QString& text);
+    QString weightData() const;
+
+    // Decoder state shared with the wizard.
+    Decoder& decoder();
+    WeighmentCycle& cycle();
+
+    // Feeds one received character (what the port's receive event does); public for tools and tests.
+    void receiveByte(char byte);
+
+    // A run-time error of an earlier step, shown at the next receive event or end of the port routine.
+    void setPendingError(const QString& text);
+    bool hasPendingError() const;
+    void showPendingError();
+
+    // Re-arms the cycle by hand (the "New weighment" button): clears the served flag.
+    void rearmByHand();
+    void setLastRecordTime(const QDateTime& time);
+
+    // Delay/Timerdelay: a one-shot timer that sets the delay-elapsed flag.
+    void Delay(int ms);
+    bool delayElapsed() const;
+    void clearDelayElapsed();
+    // A wait of ms: Delay, let events run until the flag is set, clear it.
+    void wait(int ms);
+
+    void AnnounceWeight(const QString& weightText);
+
+    // Serial port control.
+    void OpenSerialPort();
+    // The port button's close path: no reload, the request timer untouched, the weight box kept.
+    void closePortByButton();
+    bool isPortOpen() const;
+    void ToggleRawDisplay();
+
+    void setObserver(CoreObserver* observer);
+
+Q_SIGNALS:
+    // The loader (run by OpenSerialPort) asked for the program to end.
+    void endProgramRequested();
+
+private:
+    struct Impl;
+    Services& m_services;
+    Settings& m_settings;
+    MainView& m_view;
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace veltrane

@@ -1,0 +1,32 @@
+#pragma once
+// The notification-area icon (QSystemTrayIcon behind it). Activation reasons are mapped onto the
+// design's button messages: double-click -> left double-click, context -> right button up,
+// trigger -> left button up.
+
+#include <QObject>
+#include <QString>
+
+namespace veltrane {
+
+enum class TrayMessage { LButtonDown, LButtonUp, LButtonDblClk, RButtonDown, RButtonUp, RButtonDblClk };
+
+class TrayIcon : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~TrayIcon() override = default;
+    // False when the desktop has no notification area.
+    virtual bool available() const = 0;
+    virtual bool add() = 0;
+    virtual bool remove() = 0;
+    virtual bool isShown() const = 0;
+    // An empty or unreadable file leaves the icon without an image.
+    virtual void setIconFile(const QString& path) = 0;
+    virtual void setToolTip(const QString& tip) = 0;
+    virtual QString toolTip() const = 0;
+
+Q_SIGNALS:
+    void message(veltrane::TrayMessage message);
+};
+
+}  // namespace veltrane

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the program need, then configures and builds.
+# Idempotent: apt-get runs only for what is missing, and 'apt-get update' only when an install needs it.
+# Usage: scripts/setup.sh [BUILD_DIR] [extra cmake options...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+PACKAGES=(
+  build-essential cmake pkg-config git
+  qt6-base-dev qt6-serialport-dev libxkbcommon-dev libgl-dev
+  libsqlcipher-dev sqlcipher sqlite3
+  libasound2-dev libsndfile1-dev libasound2-plugins alsa-utils espeak-ng sox
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
+  xvfb xauth trayer xdotool xclip imagemagick socat x11-utils
+  procps psmisc
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  if ! apt-get install -y --no-install-recommends "${missing[@]}"; then
+    apt-get update
+    apt-get install -y --no-install-recommends "${missing[@]}"
+  fi
+fi
+
+BUILD_DIR=${1:-build}
+shift || true
+cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake --build "$BUILD_DIR" -j"$(nproc)"
