@@ -1,0 +1,47 @@
+#pragma once
+// Indicator data decoding: one received character at a time into records, and each record into a
+// weight. Pure logic: it knows nothing of ports or windows, only the settings and its host.
+
+#include "config/settings.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace veltrane {
+
+class DecoderHost {
+public:
+    virtual ~DecoderHost() = default;
+    // Textindi shows the receive buffer as it grows.
+    virtual void showRawData(const QByteArray& buffer) = 0;
+    // weightdata (and with it the live feed).
+    virtual void setWeightText(const QString& text) = 0;
+    virtual QString weightText() const = 0;
+    // Called at each completed record outside a protocol search. False when the reading was refused
+    // as too soon (the receive buffer is then kept).
+    virtual bool weighmentStep(float weight) = 0;
+    virtual void recordCompleted(const QByteArray& lastRecord, const QString& weightText) { (void)lastRecord; (void)weightText; }
+};
+
+class Decoder {
+public:
+    Decoder(const Settings& settings, DecoderHost& host);
+
+    // Processes one received piece; only the code of its first character is tested, all of it is appended.
+    void DecodeCharacter(const QByteArray& ch);
+    static QByteArray StripLeadingNonNumeric(const QByteArray& s);
+
+    // State shared with the wizard, public as on the original main window.
+    QByteArray receiveBuffer;
+    bool frameComplete = false;
+    QByteArray lastRecord;
+    bool searchRunning = false;
+    QByteArray searchLog;
+    float currentWeight = 0.0f;
+
+private:
+    const Settings& m_settings;
+    DecoderHost& m_host;
+};
+
+}  // namespace veltrane
