@@ -474,6 +474,8 @@ public:
             values << QVariant(qlonglong(m_editKey));
             change.bind(values);
             change.runToEnd();
+            if (sqlite3_changes(m_conn->handle()) == 0)
+                m_conn->fail(QStringLiteral("the record being edited in %1 was deleted by another user").arg(m_tableName));
             m_lastModified = m_editKey;
         } else {
             m_lastModified = m_editKey;

@@ -6,6 +6,7 @@
 #include "config/settings.h"
 #include "platform/database.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -34,7 +35,11 @@ ToolRun run(const QString& program, const QStringList& args, const QByteArray& i
             QString::fromUtf8(process.readAllStandardError())};
 }
 
-QString mkdbPath() { return qEnvironmentVariable("VELTRANE_APP_DIR") + QStringLiteral("/veltrane-mkdb"); }
+QString mkdbPath() {
+    QString folder = qEnvironmentVariable("VELTRANE_APP_DIR");
+    if (folder.isEmpty()) folder = QCoreApplication::applicationDirPath() + QStringLiteral("/../app");  // run by hand
+    return folder + QStringLiteral("/veltrane-mkdb");
+}
 
 class DatabaseFilesTest : public ::testing::Test {
 protected:

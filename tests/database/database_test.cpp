@@ -166,6 +166,12 @@ TEST_F(DatabaseTest, DeleteKeepsPositionUntilAMove) {
     rs->deleteCurrent();
     rs->movePrevious();
     EXPECT_EQ(rs->field(QStringLiteral("weight")).toString(), QStringLiteral("100"));
+
+    // The same row removed by another user meanwhile: the save says so instead of writing nothing.
+    Database::open(path(QStringLiteral("log.mdb")), QStringLiteral(";pwd=k1"))->execute(QStringLiteral("delete from weightlog"));
+    rs->edit();
+    rs->setField(QStringLiteral("weight"), QStringLiteral("5"));
+    EXPECT_TRUE(describe([&] { rs->update(); }).contains(QStringLiteral("deleted by another user")));
 }
 
 TEST_F(DatabaseTest, AddEditAndLastModified) {
@@ -227,6 +233,8 @@ TEST_F(DatabaseTest, ColumnsByNameNullAndMissingNames) {
     EXPECT_EQ(describe([&] { rs->setField(QStringLiteral("baud"), 1); }), file + QStringLiteral(": table config has no column named 'baud'"));
     EXPECT_EQ(describe([&] { db->openRecordSet(QStringLiteral("select * from weightlog")); }),
               file + QStringLiteral(": no such table: weightlog"));
+    EXPECT_THROW(db->openRecordSet(QStringLiteral("select port from config")), DbError);
+    EXPECT_THROW(db->openRecordSet(QStringLiteral("select * from config where nosuch = 1")), DbError);
 }
 
 TEST_F(DatabaseTest, ValuesMustFitTheirColumn) {
