@@ -64,13 +64,13 @@ public:
 
     // The column's value, Null included; nothing (after the message) when it cannot be read.
     std::optional<QVariant> raw(const QString& column) {
-        if (m_record == nullptr || m_record->isEof() || m_record->isBof()) {
-            fail(QStringLiteral("No current record: column %1 of table %2 cannot be read, the settings "
-                                "database has no configuration row open")
-                     .arg(column, kTable));
-            return std::nullopt;
-        }
         try {
+            if (m_record == nullptr || m_record->isEof() || m_record->isBof()) {
+                fail(QStringLiteral("No current record: column %1 of table %2 cannot be read, the settings "
+                                    "database has no configuration row open")
+                         .arg(column, kTable));
+                return std::nullopt;
+            }
             if (!m_record->hasField(column)) {
                 fail(QStringLiteral("Item not found in this collection: column %1 is missing from table %2")
                          .arg(column, kTable));
