@@ -1,5 +1,6 @@
 // Veltrane: wires the real services into the main window and runs it.
 
+#include "config/comports.h"
 #include "config/settings.h"
 #include "platform/clock.h"
 #include "platform/dde.h"
@@ -31,7 +32,7 @@ int main(int argc, char* argv[]) {
     veltrane::AlsaSound sound;
     veltrane::DesktopShellOpen shell;
     veltrane::QtClipboard clipboard;
-    veltrane::QtSerialPort port(veltrane::comportsResolver(appFolder + QLatin1String(veltrane::kSettingsDatabaseName)));
+    veltrane::QtSerialPort port(veltrane::settingsDeviceResolver(appFolder + QLatin1String(veltrane::kSettingsDatabaseName)));
     std::unique_ptr<veltrane::DdeServer> dde = veltrane::createLocalDdeServer(QStringLiteral("veltrane"));
     veltrane::Services services{clock, prompts, events, timers, sound, shell, clipboard, port, *dde, appFolder};
 
