@@ -7,13 +7,6 @@
 
 namespace veltrane {
 
-namespace {
-
-// Every bound goes in as a value; nothing typed by the operator ever becomes part of the SQL text.
-const QString kWhere = QStringLiteral(" from weightlog where Datetime between ? and ? and slno <= ?");
-
-}  // namespace
-
 std::optional<QDate> parseLogDate(const QString& text) {
     const QString t = text.trimmed();
     if (t.isEmpty()) return std::nullopt;
@@ -32,52 +25,37 @@ WeightLogModel::WeightLogModel(QObject* parent) : QAbstractTableModel(parent) {}
 WeightLogModel::~WeightLogModel() = default;
 
 void WeightLogModel::search(const LogRange& range) {
-    qint64 maxSlno = 0;
-    int total = 0;
-    {
-        auto max = m_database->openRecordSet(QStringLiteral("select max(slno) as m from weightlog"));
-        if (!max->isEof()) maxSlno = max->field(QStringLiteral("m")).toLongLong();
-        auto count = m_database->openRecordSet(QStringLiteral("select count(*) as n") + kWhere,
-                                               {range.from, range.to, maxSlno});
-        if (!count->isEof()) total = count->field(QStringLiteral("n")).toInt();
-    }
+    // The bounds go in as values; nothing typed by the operator ever becomes part of the SQL text.
+    auto set = m_database->openRecordSet(
+        QStringLiteral("select * from weightlog where Datetime between ? and ? order by Datetime, slno"),
+        {range.from, range.to});
+    const int total = set->recordCount();
+    set->moveFirst();
     beginResetModel();
-    m_range = range;
-    m_maxSlno = maxSlno;
+    m_set = std::move(set);
     m_total = total;
     m_rows.clear();
     m_exhausted = total == 0;
-    m_lastDatetime.clear();
-    m_lastSlno = 0;
     ++m_generation;
     endResetModel();
     if (!m_exhausted) loadPage();
 }
 
 bool WeightLogModel::loadPage() {
-    QString sql = QStringLiteral("select slno, Datetime, weight") + kWhere;
-    QVariantList binds{m_range.from, m_range.to, m_maxSlno};
-    if (!m_rows.empty()) {
-        sql += QStringLiteral(" and (Datetime, slno) > (?, ?)");
-        binds << m_lastDatetime << m_lastSlno;
-    }
-    sql += QStringLiteral(" order by Datetime, slno limit %1").arg(kPageSize);
     std::vector<Row> page;
-    {
-        auto set = m_database->openRecordSet(sql, binds);
-        for (; !set->isEof(); set->moveNext()) {
-            page.push_back({set->field(QStringLiteral("slno")).toLongLong(),
-                            set->field(QStringLiteral("Datetime")).toString(), set->field(QStringLiteral("weight"))});
+    int gone = 0;
+    while (static_cast<int>(page.size()) < kPageSize && !m_set->isEof()) {
+        try {
+            page.push_back({m_set->field(QStringLiteral("slno")).toLongLong(),
+                            m_set->field(QStringLiteral("Datetime")).toString(), m_set->field(QStringLiteral("weight"))});
+        } catch (const DbError&) {
+            ++gone;  // deleted by another program since the search
         }
+        m_set->moveNext();
     }
-    if (static_cast<int>(page.size()) < kPageSize) {
-        m_exhausted = true;
-        // Another program may have deleted records of the range since the count was taken.
-        m_total = static_cast<int>(m_rows.size() + page.size());
-    }
+    m_total -= gone;
+    if (m_set->isEof()) m_exhausted = true;
     if (page.empty()) return false;
-    m_lastDatetime = page.back().datetime;
-    m_lastSlno = page.back().slno;
     const int first = static_cast<int>(m_rows.size());
     beginInsertRows({}, first, first + static_cast<int>(page.size()) - 1);
     for (Row& row : page) m_rows.push_back(std::move(row));

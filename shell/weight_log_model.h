@@ -1,19 +1,21 @@
 #pragma once
-// The weight log of a range of days, as the log viewer's grid shows it. Rows are read a page at a time
-// as the grid scrolls, so a range of a million records opens as fast as one of ten: the search itself
-// costs one counting scan of the Datetime index.
+// The weight log of a range of days, as the log viewer's grid shows it. The search holds the range's
+// record set, which knows only the row ids (one walk of the Datetime index); the rows themselves are
+// read a page at a time as the grid scrolls, so a range of a million records opens quickly.
 
 #include <QAbstractTableModel>
 #include <QDate>
 #include <QString>
 #include <QVariant>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
 namespace veltrane {
 
 class Database;
+class RecordSet;
 
 // A date typed into a date box: YYYY-MM-DD, or the system's short date. Nothing for anything else.
 std::optional<QDate> parseLogDate(const QString& text);
@@ -64,14 +66,11 @@ private:
     bool loadPage();
 
     Database* m_database = nullptr;
-    LogRange m_range;
-    qint64 m_maxSlno = 0;
+    // The result of the last search; its current row is the next one to load.
+    std::unique_ptr<RecordSet> m_set;
     int m_total = 0;
     int m_generation = 0;
     bool m_exhausted = true;
-    // Where the next page starts: after this (Datetime, slno) key.
-    QString m_lastDatetime;
-    qint64 m_lastSlno = 0;
     std::vector<Row> m_rows;
 };
 
