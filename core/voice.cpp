@@ -24,10 +24,15 @@ constexpr Group kGroups[] = {
 
 bool Voice::toCurrency(const QString& text, std::int64_t* value) {
     const double v = leadingNumberValue(text);
-    const double scaled = std::nearbyint(v * kScale);  // round half to even, as the conversion does
-    // 2^63 is exactly representable; anything at or beyond it does not fit.
-    if (!std::isfinite(scaled) || std::fabs(scaled) >= 9223372036854775808.0) return false;
-    *value = static_cast<std::int64_t>(scaled);
+    if (!std::isfinite(v) || std::fabs(v) >= 922337203685478.0) return false;
+    // Whole part and fraction apart: whole parts up to 2^53 are exact, their product with 10^4 is not.
+    const double whole = std::trunc(v);
+    // Round half to even, as the conversion to a currency value does.
+    const auto fraction = static_cast<std::int64_t>(std::nearbyint((v - whole) * kScale));
+    const std::int64_t scaledWhole = static_cast<std::int64_t>(whole) * kScale;
+    std::int64_t result = 0;
+    if (__builtin_add_overflow(scaledWhole, fraction, &result)) return false;
+    *value = result;
     return true;
 }
 
