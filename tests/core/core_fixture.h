@@ -17,6 +17,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <ostream>
+
+// Readable failure output for texts and lists of texts.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
 namespace veltrane::test {
 
 class FakeView final : public MainView {
