@@ -1,5 +1,6 @@
 #include "config/config_save.h"
 
+#include "config/comports.h"
 #include "config/loader.h"
 #include "config/numbers.h"
 
@@ -86,8 +87,6 @@ const std::vector<ConfigBinding>& configBindings() {
     return bindings;
 }
 
-QString defaultPortDevice(int portNumber) { return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1); }
-
 bool folderHasOrdinaryFile(const QString& folder) {
     if (folder.isEmpty()) return false;
     const QDir dir(folder);
@@ -154,6 +153,7 @@ void ConfigRecordSource::ensureOpen() {
 
 bool ConfigRecordSource::read(ConfigFormValues& values) {
     try {
+        m_rows.reset();  // each reading runs the query again: the window shows what is stored now
         ensureOpen();
         if (m_rows->isEof()) return false;
     } catch (const DbError&) {
@@ -181,19 +181,7 @@ bool ConfigRecordSource::read(ConfigFormValues& values) {
     return true;
 }
 
-QString ConfigRecordSource::deviceOf(int portNumber) {
-    try {
-        if (!m_db) m_db = Database::open(m_path, QString::fromLatin1(kSettingsDatabaseConnect));
-        auto rows = m_db->openRecordSet(QStringLiteral("select * from comports where port = ?"), {portNumber});
-        if (!rows->isEof()) {
-            const QString device = rows->field(QStringLiteral("device")).toString().trimmed();
-            if (!device.isEmpty()) return device;
-        }
-    } catch (const DbError&) {
-        // No comports table: every port has its default device.
-    }
-    return defaultPortDevice(portNumber);
-}
+QString ConfigRecordSource::deviceOf(int portNumber) { return settingsDeviceResolver(m_path)(portNumber); }
 
 std::optional<WriteRefusal> ConfigRecordSource::write(const ConfigFormValues& values) {
     ConfigFormValues shown = values;  // the accessors want a mutable object
@@ -244,11 +232,8 @@ std::optional<WriteRefusal> ConfigRecordSource::writeDevices(const ConfigFormVal
         const QString device = typed.trimmed();
         if (port < 1 || device == deviceOf(port)) continue;
         try {
-            m_db->execute(QStringLiteral("delete from comports where port = ?"), {port});
             // The default device needs no row; an empty box also goes back to it.
-            if (!device.isEmpty() && device != defaultPortDevice(port)) {
-                m_db->execute(QStringLiteral("insert into comports (port, device) values (?, ?)"), {port, device});
-            }
+            writeComportDevice(m_path, port, device == defaultDeviceFor(port) ? QString() : device);
         } catch (const DbError& e) {
             return WriteRefusal{QStringLiteral("portDevice"), QStringLiteral("device"),
                                 QStringLiteral("The device of port %1 could not be saved (%2).")

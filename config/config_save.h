@@ -64,9 +64,6 @@ struct WriteRefusal {
     QString message;  // the whole operator message
 };
 
-// The device a port number opens when the comports table has no row for it.
-QString defaultPortDevice(int portNumber);
-
 // True when the folder holds at least one ordinary file (the design's listing test of the output folder).
 bool folderHasOrdinaryFile(const QString& folder);
 

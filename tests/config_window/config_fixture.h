@@ -21,7 +21,7 @@ protected:
     using Columns = std::initializer_list<std::pair<const char*, QVariant>>;
 
     void SetUp() override {
-        createSettingsDatabase(dbPath());
+        createSettingsDatabase(dbPath(), outFolder());
         QDir().mkpath(outFolder());
         QFile keep(outFolder() + QStringLiteral("keep.txt"));
         ASSERT_TRUE(keep.open(QIODevice::WriteOnly));

@@ -98,7 +98,8 @@ TEST_F(WindowTest, CheckBoxRulesRunOnScreenChangesOnly) {
         {26, {{22, false}, {26, true}}, {{22, false}, {26, true}}},   // unticking 26 alone ticks it again
         {22, {{22, false}, {26, true}}, {{22, true}, {26, false}}},
         {12, {{9, false}, {12, true}}, {{9, true}, {12, false}}},      // unticking 12 with 9 unticked ticks 9
-        {9, {{9, false}, {12, true}}, {{9, false}, {12, true}}},       // unticking 9 with 12 unticked ticks 12
+        {9, {{9, true}, {12, false}}, {{9, false}, {12, true}}},       // unticking 9 with 12 unticked ticks 12
+        {9, {{9, false}, {12, true}}, {{9, true}, {12, false}}},       // ticking 9 unticks 12
         {12, {{9, true}, {12, false}}, {{9, false}, {12, true}}},
         {14, {{14, true}, {5, true}}, {{14, false}, {5, false}}},      // unticking 14 unticks 5
         {5, {{14, false}, {5, false}}, {{14, false}, {5, false}}},     // 5 cannot be ticked without 14
