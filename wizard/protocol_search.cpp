@@ -4,6 +4,8 @@
 #include "platform/database.h"
 #include "wizard/protocol_rules.h"
 
+#include <QScopeGuard>
+
 #include <exception>
 #include <functional>
 
@@ -36,10 +38,14 @@ ProtocolSearch::~ProtocolSearch() = default;
 void ProtocolSearch::RunInterfaceWizard() {
     Prompts& prompts = m_host.services().prompts;
     Settings& settings = m_host.settings();
-    if (m_host.searchRunning()) {
+    // A start from inside a running wizard (its waits and boxes let the window's buttons work) is refused
+    // too: the two runs would share the one delay timer, and the outer wait would never see its tick.
+    if (m_host.searchRunning() || m_running) {
         prompts.beep();
         return;
     }
+    m_running = true;
+    const auto done = qScopeGuard([this] { m_running = false; });
     Run run;
     settings.reverseweight = false;
     run.baudCeiling = 38400;

@@ -72,6 +72,7 @@ private:
     std::unique_ptr<WizardHost> m_ownHost;
     WizardHost& m_host;
     WizardFiles m_files;
+    bool m_running = false;
 };
 
 }  // namespace veltrane

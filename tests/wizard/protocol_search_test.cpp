@@ -109,8 +109,21 @@ TEST(ProtocolSearch, SecondPhaseFindsSevenBitEvenParityIndicator) {
     auto& prompts = bench.fakes.prompts;
     prompts.yesNoAnswers = {true, false, true};
     prompts.inputAnswers = {QStringLiteral("3"), QStringLiteral("60000"), QStringLiteral("1234")};
+    ProtocolSearch search(bench.core);
+    // The operator presses the wizard button while the first offer is shown.
+    bool pressed = false;
+    prompts.whileModal = [&] {
+        if (!pressed && prompts.log.last().startsWith(QStringLiteral("ask: Identified"))) {
+            pressed = true;
+            search.RunInterfaceWizard();
+        }
+    };
 
-    ProtocolSearch(bench.core).RunInterfaceWizard();
+    search.RunInterfaceWizard();
+
+    const auto firstOffer = prompts.log.indexOf(QRegularExpression(QStringLiteral("ask: Identified.*")));
+    ASSERT_GT(firstOffer, 0);
+    EXPECT_EQ(prompts.log[firstOffer + 1], QStringLiteral("beep"));
 
     ASSERT_EQ(bench.asks().size(), 2);
     EXPECT_EQ(bench.asks()[0], QStringLiteral("ask: Identified the protocol as 107(Autosense on)") + kOfferTail);
