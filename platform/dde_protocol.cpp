@@ -49,4 +49,29 @@ std::optional<DdeCommand> parseDdeLine(std::string_view line) {
     return std::nullopt;
 }
 
+bool DdeLineSplitter::feed(std::string_view bytes, const Handler& handle) {
+    while (!m_stopped && !bytes.empty()) {
+        const std::size_t nl = bytes.find('\n');
+        const bool ends = nl != std::string_view::npos;
+        const std::string_view part = bytes.substr(0, nl);
+        bytes.remove_prefix(ends ? nl + 1 : bytes.size());
+        if (m_skipping) {
+            m_skipping = !ends;
+        } else if (m_pending.size() + part.size() > kDdeMaxLine) {
+            m_pending.clear();
+            m_skipping = !ends;
+            m_stopped = !handle(std::nullopt);
+        } else if (!ends) {
+            m_pending.append(part);
+        } else if (m_pending.empty()) {
+            m_stopped = !handle(part);
+        } else {
+            const std::string line = std::move(m_pending.append(part));
+            m_pending.clear();
+            m_stopped = !handle(line);
+        }
+    }
+    return !m_stopped;
+}
+
 }  // namespace veltrane

@@ -85,8 +85,7 @@ public:
 
 private:
     struct Client {
-        QByteArray input;
-        bool discarding = false;  // inside an overlong line already refused; skip to its end
+        DdeLineSplitter lines;
         bool closing = false;     // dropped: nothing more is read or queued
         std::set<std::pair<QString, QString>> advised;  // (topic, item), lower case
     };
@@ -109,32 +108,14 @@ private:
         auto it = m_clients.find(socket);
         if (it == m_clients.end()) return;
         Client& client = it->second;
-        if (client.closing) {
-            socket->readAll();
-            return;
-        }
-        client.input += socket->readAll();
-        qsizetype start = 0;
-        while (!client.closing) {
-            const qsizetype end = client.input.indexOf('\n', start);
-            if (end < 0) break;
-            const std::string_view line(client.input.constData() + start, static_cast<std::size_t>(end - start));
-            start = end + 1;
-            if (client.discarding) {
-                client.discarding = false;
-            } else if (line.size() > kDdeMaxLine) {
-                send(socket, client, "NACK line too long\n");
-            } else {
-                answer(socket, client, line);
-            }
-        }
-        // answer() may have dropped the client, but its state lives until the next event-loop turn.
-        client.input.remove(0, start);
-        if (client.input.size() > static_cast<qsizetype>(kDdeMaxLine)) {
-            if (!client.discarding && !client.closing) send(socket, client, "NACK line too long\n");
-            client.discarding = true;
-            client.input.clear();
-        }
+        const QByteArray chunk = socket->readAll();
+        // answer() may drop the client; its state still lives until the queued forget() runs.
+        client.lines.feed(std::string_view(chunk.constData(), static_cast<std::size_t>(chunk.size())),
+                          [&](std::optional<std::string_view> line) {
+                              if (line) answer(socket, client, *line);
+                              else send(socket, client, "NACK line too long\n");
+                              return !client.closing;
+                          });
     }
 
     void answer(QLocalSocket* socket, Client& client, std::string_view line) {

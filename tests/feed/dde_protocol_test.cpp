@@ -40,5 +40,30 @@ TEST(DdeProtocol, ParsesVerbTopicAndItem) {
     }
 }
 
+std::vector<std::string> split(const std::string& stream, std::size_t piece, int stopAfter = -1) {
+    DdeLineSplitter splitter;
+    std::vector<std::string> events;
+    for (std::size_t at = 0; at < stream.size(); at += piece) {
+        splitter.feed(std::string_view(stream).substr(at, piece), [&](std::optional<std::string_view> line) {
+            events.push_back(line ? std::string(*line) : "<too long>");
+            return static_cast<int>(events.size()) != stopAfter;
+        });
+    }
+    return events;
+}
+
+TEST(DdeProtocol, SplitsLinesTheSameWayHoweverTheBytesArrive) {
+    const std::string atLimit(kDdeMaxLine, 'y');
+    const std::string stream = "A\n" + std::string(5000, 'x') + "\nB\n\n" + atLimit + "\n" +
+                               std::string(kDdeMaxLine + 1, 'z') + "\nC\r\n" + std::string(9000, 't');
+    const std::vector<std::string> expected{"A", "<too long>", "B", "", atLimit, "<too long>", "C\r", "<too long>"};
+    for (std::size_t piece : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{4096}, std::size_t{4097},
+                              stream.size()}) {
+        EXPECT_EQ(split(stream, piece), expected) << "pieces of " << piece;
+    }
+    // A dropped client's remaining lines are never answered.
+    EXPECT_EQ(split("A\nB\nC\n", 6, 2), (std::vector<std::string>{"A", "B"}));
+}
+
 }  // namespace
 }  // namespace veltrane
