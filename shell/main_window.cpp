@@ -1,11 +1,13 @@
 #include "shell/main_window.h"
 
 #include "config/settings.h"
+#include "config/window/config_scrn1bin.h"
 #include "core/weighing_core.h"
 #include "platform/services.h"
 #include "platform/timers.h"
 #include "shell/c_sys_tray.h"
 #include "shell/formlog.h"
+#include "wizard/protocol_search.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -36,6 +38,7 @@ MainWindow::MainWindow(Services& services, Settings& settings, TrayIcon& trayIco
     buildControls();
     m_core = std::make_unique<WeighingCore>(m_services, m_settings, *this, this);
     connect(m_core.get(), &WeighingCore::endProgramRequested, this, &MainWindow::endProgram);
+    m_wizard = std::make_unique<ProtocolSearch>(*m_core);
     m_password = std::make_unique<DialogPasswordGate>(m_grant, m_settings.accessPassword, m_services.prompts, this);
     ButtonHost& host = *this;
     MainView& view = *this;
@@ -178,11 +181,13 @@ void MainWindow::TimerGen_Timer() {
 // --- buttons
 
 void MainWindow::showConfiguration() {
-    // The configuration window arrives with its own branch; until then the button shows nothing.
+    ConfigScrn1BIN window(m_settings, m_services, m_grant.granted, this);
+    connect(&window, &ConfigScrn1BIN::programEndRequested, this, &MainWindow::endProgram);
+    window.exec();
     showStartOnButton();
 }
 
-void MainWindow::runWizard() {}
+void MainWindow::runWizard() { m_wizard->RunInterfaceWizard(); }
 
 void MainWindow::showLog() {
     if (m_formlog) {

@@ -4,6 +4,7 @@
 
 #include "core/main_view.h"
 #include "shell/access_grant.h"
+#include "shell/formlog.h"
 #include "shell/main_buttons.h"
 #include "shell/password.h"
 #include "shell/startup_sequence.h"
@@ -21,7 +22,8 @@ class QPushButton;
 namespace veltrane {
 
 class CSysTray;
-class Formlog;
+
+class ProtocolSearch;
 class Timer;
 class TrayIcon;
 class WeighingCore;
@@ -100,6 +102,7 @@ private:
     AccessGrant m_grant;
     std::unique_ptr<WeighingCore> m_core;
     std::unique_ptr<CSysTray> m_tray;
+    std::unique_ptr<ProtocolSearch> m_wizard;
     std::unique_ptr<DialogPasswordGate> m_password;
     std::unique_ptr<MainButtons> m_buttons;
     std::unique_ptr<Timer> m_timerGen;
