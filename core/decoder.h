@@ -42,6 +42,7 @@ public:
 private:
     const Settings& m_settings;
     DecoderHost& m_host;
+    quint64 m_recordsStarted = 0;
 };
 
 }  // namespace veltrane

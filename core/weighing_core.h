@@ -7,6 +7,7 @@
 #include "config/settings.h"
 #include "core/main_view.h"
 #include "platform/services.h"
+#include "platform/timers.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -27,6 +28,8 @@ public:
     virtual void served(const QString& weightText) { (void)weightText; }
     virtual void rearmed() {}
     virtual void refused() {}
+    // Every sound the program asks to play, by file name ("12.wav"), whether or not the file exists.
+    virtual void say(const QString& fileName) { (void)fileName; }
 };
 
 class WeighingCore : public QObject {
@@ -80,6 +83,17 @@ public:
     void ToggleRawDisplay();
 
     void setObserver(CoreObserver* observer);
+
+    // Servings write nothing (no output file, weight log or clipboard) and no sound reaches the device;
+    // the observer still sees every serving and every sound asked for. For the replay tool.
+    void setDryRun(bool dryRun);
+
+    // Timerthrow's tick: sends the request string to a polled indicator.
+    void ThrowTick();
+    // Timerthrow (400 ms), Timerweightclear (15000 ms, one-shot), Timerdelay (one-shot).
+    Timer& timerThrow();
+    Timer& timerWeightClear();
+    Timer& timerDelay();
 
 Q_SIGNALS:
     // The loader (run by OpenSerialPort) asked for the program to end.

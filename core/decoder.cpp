@@ -1,0 +1,97 @@
+#include "core/decoder.h"
+
+#include "config/numbers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace veltrane {
+namespace {
+
+// "-", ".", "0" to "9"; the "/" between them is not part of a number.
+bool isNumericCode(int c) { return c >= 45 && c <= 57 && c != 47; }
+
+QByteArray trimSpaces(const QByteArray& s) {
+    qsizetype begin = 0;
+    qsizetype end = s.size();
+    while (begin < end && s[begin] == ' ') ++begin;
+    while (end > begin && s[end - 1] == ' ') --end;
+    return s.mid(begin, end - begin);
+}
+
+// A reading too large for a single cannot be a weight; it reads as 0 rather than overflowing.
+float toSingle(double value) {
+    if (!std::isfinite(value) || std::fabs(value) > static_cast<double>(std::numeric_limits<float>::max())) {
+        return 0.0f;
+    }
+    return static_cast<float>(value);
+}
+
+}  // namespace
+
+Decoder::Decoder(const Settings& settings, DecoderHost& host) : m_settings(settings), m_host(host) {}
+
+QByteArray Decoder::StripLeadingNonNumeric(const QByteArray& s) {
+    QByteArray out = s;
+    while (!out.isEmpty()) {
+        const char c = out.front();
+        if ((c >= '0' && c <= '9') || c == '.') break;
+        out = out.mid(1, 200);
+    }
+    return out;
+}
+
+void Decoder::DecodeCharacter(const QByteArray& ch) {
+    const int c = ch.isEmpty() ? 0 : static_cast<unsigned char>(ch.front());
+    if (searchRunning) searchLog += '-' + QByteArray::number(c);
+
+    const bool numeric = isNumericCode(c);
+    const bool autosense = m_settings.simpinterface;
+    const bool delimiter = c == m_settings.delimiterCode;
+
+    if (frameComplete) {
+        // Separators between records are skipped; the buffer empties only when a new record starts.
+        if (autosense ? !numeric : delimiter) return;
+        frameComplete = false;
+        receiveBuffer.clear();
+        ++m_recordsStarted;
+    }
+
+    const bool recordEnds = autosense ? !numeric : delimiter;
+    if (!recordEnds) {
+        receiveBuffer += ch;
+        m_host.showRawData(receiveBuffer);
+        return;
+    }
+
+    frameComplete = true;
+    receiveBuffer = trimSpaces(receiveBuffer);
+    lastRecord = receiveBuffer;
+
+    if (!autosense) {
+        const qsizetype start = std::max<qsizetype>(1, m_settings.weightstart);
+        const qsizetype length = std::max<qsizetype>(0, m_settings.weightLength);
+        receiveBuffer = start > receiveBuffer.size() ? QByteArray() : receiveBuffer.mid(start - 1, length);
+    }
+    if (m_settings.reverseweight) std::reverse(receiveBuffer.begin(), receiveBuffer.end());
+    if (m_settings.iNSERTDECIMALS && m_settings.decimalDivisor != 0) {
+        receiveBuffer = numberText(leadingNumberValue(receiveBuffer) / m_settings.decimalDivisor).toLatin1();
+    }
+    const QByteArray stripped = StripLeadingNonNumeric(numberText(leadingNumberValue(receiveBuffer)).toLatin1());
+    receiveBuffer = numberText(leadingNumberValue(stripped)).toLatin1();
+
+    m_host.setWeightText(QString::fromLatin1(receiveBuffer));
+    const QString shown = m_host.weightText();
+    currentWeight = toSingle(leadingNumberValue(shown));
+    m_host.recordCompleted(lastRecord, shown);
+
+    // The weighment step lets events run (message boxes, sounds): a record may start inside it. Its
+    // characters then own the buffer, and emptying it here would cut that record short.
+    const auto started = m_recordsStarted;
+    bool keepBuffer = false;
+    if (!searchRunning) keepBuffer = !m_host.weighmentStep(currentWeight);
+    if (!keepBuffer && started == m_recordsStarted) receiveBuffer.clear();
+}
+
+}  // namespace veltrane

@@ -1,0 +1,256 @@
+#include "core/weighing_core.h"
+
+#include "core/decoder.h"
+#include "core/voice.h"
+#include "core/weighment_cycle.h"
+#include "core/weight_outputs.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace veltrane {
+namespace {
+
+constexpr int kThrowIntervalMs = 400;
+constexpr int kWeightClearMs = 15000;
+constexpr int kOpenRetries = 20;
+
+}  // namespace
+
+struct WeighingCore::Impl final : DecoderHost, CycleHost, LoaderView {
+    Impl(WeighingCore& core)
+        : core(core),
+          decoder(core.m_settings, *this),
+          voice(core.m_settings, core.m_services),
+          outputs(core.m_settings, core.m_services, voice),
+          timerThrow(core.m_services.timers.createTimer(false)),
+          timerWeightClear(core.m_services.timers.createTimer(true)),
+          timerDelay(core.m_services.timers.createTimer(true)) {}
+
+    // DecoderHost
+    void showRawData(const QByteArray& buffer) override { core.m_view.setRawText(QString::fromLatin1(buffer)); }
+    void setWeightText(const QString& text) override { core.setWeightData(text); }
+    QString weightText() const override { return weight; }
+    bool weighmentStep(float w) override { return cycle.WeighmentStep(w, core.m_settings, *this); }
+    void recordCompleted(const QByteArray& record, const QString& text) override {
+        if (observer) observer->recordCompleted(record, text);
+    }
+
+    // CycleHost
+    const Clock& clock() const override { return core.m_services.clock; }
+    void setStatusText(const QString& text) override { core.m_view.setStatusText(text); }
+    void setStableCountText(const QString& text) override { core.m_view.setStableCountText(text); }
+    void showTooSoon(const QString& text) override {
+        core.m_view.setRawText(text);
+        core.m_view.setRawVisible(true);
+    }
+    void serveWeight(const QString& w) override {
+        if (observer) observer->served(w);
+        const QString error = outputs.ServeWeight(w);
+        if (!error.isEmpty()) core.setPendingError(error);
+    }
+    void startWeightClearTimer() override { timerWeightClear->setEnabled(true); }
+    void playTruckOut() override { voice.PlayWave(core.m_settings.voicePromptFile); }
+    void rearmed() override { if (observer) observer->rearmed(); }
+    void refused() override { if (observer) observer->refused(); }
+
+    // LoaderView
+    bool portIsOpen() override { return core.m_services.port.isOpen(); }
+    void closePortForReload() override {
+        core.m_services.port.close();
+        core.m_view.setPortStatusText(QStringLiteral("PORT OFF !"));
+        core.setWeightData(QString());
+    }
+    void setPortSettingsText(const QString& text) override { core.m_services.port.setSettingsText(text); }
+    void setPortToolTip(const QString& text) override { core.m_view.setPortToolTip(text); }
+    void setPortNumberText(const QString& text) override { core.m_view.setPortNumberText(text); }
+    void setDdeTopic(const QString& topic) override { core.m_services.dde.setTopic(topic); }
+
+    void showPortState() {
+        const bool open = core.m_services.port.isOpen();
+        core.m_view.setPortButtonCaption(open ? QStringLiteral("Close port") : QStringLiteral("Open port"));
+        core.m_view.setPortStatusText(open ? QStringLiteral("PORT ON") : QStringLiteral("PORT OFF !"));
+    }
+
+    WeighingCore& core;
+    Decoder decoder;
+    WeighmentCycle cycle;
+    Voice voice;
+    WeightOutputs outputs;
+    std::unique_ptr<Timer> timerThrow;
+    std::unique_ptr<Timer> timerWeightClear;
+    std::unique_ptr<Timer> timerDelay;
+    CoreObserver* observer = nullptr;
+    QString weight;
+    QString pendingError;
+    bool delayElapsed = false;
+};
+
+WeighingCore::WeighingCore(Services& services, Settings& settings, MainView& view, QObject* parent)
+    : QObject(parent), m_services(services), m_settings(settings), m_view(view), m_impl(std::make_unique<Impl>(*this)) {
+    Impl& d = *m_impl;
+    d.cycle.lastRecordTime = services.clock.now();
+    d.outputs.onStatusNote([this](const QString& note) { m_view.appendStatusText(note); });
+    d.voice.onSay([this](const QString& name) {
+        if (m_impl->observer) m_impl->observer->say(name);
+    });
+
+    d.timerThrow->setInterval(kThrowIntervalMs);
+    d.timerThrow->setEnabled(false);
+    d.timerThrow->onTick([this] { ThrowTick(); });
+    d.timerWeightClear->setInterval(kWeightClearMs);
+    d.timerWeightClear->setEnabled(false);
+    d.timerWeightClear->onTick([this] {
+        setWeightData(QString());
+        m_impl->timerWeightClear->setEnabled(false);
+    });
+    d.timerDelay->setInterval(0);
+    d.timerDelay->setEnabled(false);
+    d.timerDelay->onTick([this] {
+        m_impl->delayElapsed = true;
+        m_impl->timerDelay->setEnabled(false);
+    });
+
+    connect(&services.port, &SerialPort::byteReceived, this, [this](char byte) { receiveByte(byte); });
+    connect(&services.port, &SerialPort::deviceLost, this, [this](const QString&) { m_impl->showPortState(); });
+}
+
+WeighingCore::~WeighingCore() = default;
+
+LoadResult WeighingCore::loadConfiguration() {
+    ConfigLoader loader(m_settings, m_services, *m_impl);
+    return loader.load();
+}
+
+void WeighingCore::setWeightData(const QString& text) {
+    const bool changed = text != m_impl->weight;
+    m_impl->weight = text;
+    m_view.setWeightText(text);
+    // Linked programs hear of changes only, as a linked text box notifies them.
+    if (changed) m_services.dde.setItem(QStringLiteral("weightdata"), text);
+}
+
+QString WeighingCore::weightData() const { return m_impl->weight; }
+
+Decoder& WeighingCore::decoder() { return m_impl->decoder; }
+WeighmentCycle& WeighingCore::cycle() { return m_impl->cycle; }
+
+void WeighingCore::receiveByte(char byte) {
+    showPendingError();
+    m_impl->decoder.DecodeCharacter(QByteArray(1, byte));
+}
+
+void WeighingCore::setPendingError(const QString& text) { m_impl->pendingError = text; }
+bool WeighingCore::hasPendingError() const { return !m_impl->pendingError.isEmpty(); }
+
+void WeighingCore::showPendingError() {
+    if (m_impl->pendingError.isEmpty()) return;
+    // Taken before the box is shown: the box lets events run, and they must not show it again.
+    const QString text = std::exchange(m_impl->pendingError, QString());
+    m_services.prompts.message(text, MessageIcon::Exclamation);
+}
+
+void WeighingCore::rearmByHand() { m_impl->cycle.rearmByHand(); }
+void WeighingCore::setLastRecordTime(const QDateTime& time) { m_impl->cycle.lastRecordTime = time; }
+
+void WeighingCore::Delay(int ms) {
+    m_impl->timerDelay->setInterval(std::clamp(ms, 0, 32767));
+    m_impl->timerDelay->setEnabled(true);
+}
+bool WeighingCore::delayElapsed() const { return m_impl->delayElapsed; }
+void WeighingCore::clearDelayElapsed() { m_impl->delayElapsed = false; }
+
+void WeighingCore::wait(int ms) {
+    Delay(ms);
+    while (!m_impl->delayElapsed) m_services.events.processEvents();
+    m_impl->delayElapsed = false;
+}
+
+void WeighingCore::AnnounceWeight(const QString& weightText) {
+    try {
+        m_impl->voice.AnnounceWeight(weightText);
+    } catch (const std::exception& e) {
+        setPendingError(QString::fromUtf8(e.what()));
+    }
+}
+
+void WeighingCore::setObserver(CoreObserver* observer) { m_impl->observer = observer; }
+
+void WeighingCore::setDryRun(bool dryRun) {
+    m_impl->outputs.setDryRun(dryRun);
+    m_impl->voice.setSilent(dryRun);
+}
+
+Timer& WeighingCore::timerThrow() { return *m_impl->timerThrow; }
+Timer& WeighingCore::timerWeightClear() { return *m_impl->timerWeightClear; }
+Timer& WeighingCore::timerDelay() { return *m_impl->timerDelay; }
+
+void WeighingCore::OpenSerialPort() {
+    Impl& d = *m_impl;
+    SerialPort& port = m_services.port;
+
+    if (loadConfiguration() == LoadResult::EndProgram) {
+        Q_EMIT endProgramRequested();
+        return;
+    }
+    if (port.isOpen()) {
+        // Only when closing for the reload failed.
+        port.close();
+        m_view.setPortStatusText(QStringLiteral("PORT OFF !"));
+        d.timerThrow->setEnabled(false);
+        setWeightData(QString());
+    } else {
+        port.setSettingsText(QStringLiteral("%1,%2,%3,%4")
+                                 .arg(m_settings.baud)
+                                 .arg(m_settings.parity, m_settings.databits, m_settings.stopbits));
+        if (m_settings.port == 0) m_settings.port = 1;
+        port.setPortNumber(m_settings.port);
+        m_view.setPortNumberText(QString::number(m_settings.port));
+
+        bool open = port.open();
+        if (!open) {
+            m_services.events.processEvents();
+            for (int i = 0; i < kOpenRetries && !open; ++i) {
+                m_services.events.processEvents();
+                open = port.open();
+            }
+        }
+        if (!open) {
+            // The reason of the last try is the pending error shown after the message; a try that
+            // failed before a later one succeeded is no error.
+            setPendingError(port.lastError());
+            m_view.setPortStatusText(QStringLiteral("PORT OFF !"));
+            m_services.prompts.beep();
+            m_services.prompts.message(QStringLiteral("Could not open serial port! %1 !").arg(m_settings.port));
+            showPendingError();
+            return;
+        }
+        m_view.setPortStatusText(QStringLiteral("PORT ON"));
+        d.timerThrow->setEnabled(!m_settings.outstring.isEmpty() && m_settings.throwstring);
+    }
+    showPendingError();
+    d.showPortState();
+}
+
+void WeighingCore::closePortByButton() {
+    m_services.port.close();
+    m_view.setPortButtonCaption(QStringLiteral("Open port"));
+    m_view.setPortStatusText(QStringLiteral("PORT OFF !"));
+}
+
+bool WeighingCore::isPortOpen() const { return m_services.port.isOpen(); }
+
+void WeighingCore::ToggleRawDisplay() { m_view.setRawVisible(!m_view.rawVisible()); }
+
+void WeighingCore::ThrowTick() {
+    m_services.events.processEvents();
+    SerialPort& port = m_services.port;
+    if (!m_settings.throwstring || !port.isOpen()) return;
+    // Write failures are ignored: the next tick tries again.
+    const QByteArray request = m_settings.outstring == QLatin1String("ENQ") ? QByteArray(1, '\x05')
+                                                                              : m_settings.outstring.toLatin1();
+    port.write(request);
+    if (m_settings.addcr) port.write(QByteArray(1, '\r'));
+}
+
+}  // namespace veltrane

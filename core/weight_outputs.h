@@ -1,0 +1,56 @@
+#pragma once
+// The output channels of a served weight, in their fixed order: the output file (CSV or export
+// database), the weight log, the clipboard, the announcement.
+
+#include "config/settings.h"
+#include "core/voice.h"
+#include "platform/database.h"
+#include "platform/services.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+namespace veltrane {
+
+class WeightOutputs {
+public:
+    WeightOutputs(const Settings& settings, Services& services, Voice& voice);
+    ~WeightOutputs();
+
+    // Textstatus notes ("   CSV file updated.") are appended through this.
+    void onStatusNote(std::function<void(const QString&)> append) { m_appendStatus = std::move(append); }
+    // Nothing is written anywhere; only the announcement is asked for (the replay tool).
+    void setDryRun(bool dryRun) { m_dryRun = dryRun; }
+
+    // Serves one weighment. A failure ends the serving at its step; its description is returned
+    // (empty when every step ran) for the caller to show at the next receive event.
+    QString ServeWeight(const QString& weightText);
+    // Replaces the CSV file; false on any failure (folder missing, locked by another program, disk full).
+    bool WriteCsvFile(const QString& weightText, const QString& dateTimeText);
+
+    // The bytes the CSV file holds after a serving.
+    static QByteArray csvContent(const QString& typeCode, const QString& weightText, const QString& dateTimeText);
+    // True when another program holds an advisory lock (flock or fcntl) on the file.
+    static bool lockedByAnotherProgram(const QString& path);
+    // Writes a temporary file in the same folder and renames it over path, so that a reader sees the
+    // old content or the new one, never a partial or empty file. Durable when it returns true.
+    static bool replaceFile(const QString& path, const QByteArray& content);
+
+private:
+    void writeExportDatabase(const QString& weightText);
+    void appendWeightLog(const QString& weightText);
+
+    const Settings& m_settings;
+    Services& m_services;
+    Voice& m_voice;
+    std::function<void(const QString&)> m_appendStatus;
+    bool m_dryRun = false;
+    // Opening the keyed settings database costs a key derivation: it stays open between servings and
+    // is opened afresh after any failure.
+    std::unique_ptr<Database> m_weightLog;
+};
+
+}  // namespace veltrane

@@ -1,0 +1,122 @@
+#pragma once
+// What the core's tests share: a main window that records its boxes, an application folder with real
+// database files, and a child process that holds a lock on a file.
+
+#include "config/schema.h"
+#include "core/main_view.h"
+#include "platform/database.h"
+#include "tests/support/fakes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStringList>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <ostream>
+
+// Readable failure output for texts and lists of texts.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+namespace veltrane::test {
+
+class FakeView final : public MainView {
+public:
+    void setWeightText(const QString& text) override { weight = text; }
+    void setRawText(const QString& text) override { raw = text; }
+    void setRawVisible(bool v) override { rawShown = v; }
+    bool rawVisible() const override { return rawShown; }
+    void setStatusText(const QString& text) override { status = text; }
+    void appendStatusText(const QString& text) override { status += text; }
+    void setStableCountText(const QString& text) override { stableCount = text; }
+    void setPortStatusText(const QString& text) override { portStatus = text; }
+    void setPortToolTip(const QString& text) override { portToolTip = text; }
+    void setPortNumberText(const QString& text) override { portNumber = text; }
+    void setPortButtonCaption(const QString& text) override { portButton = text; }
+    void setCaption(const QString& text) override { windowCaption = text; }
+    QString caption() const override { return windowCaption; }
+
+    QString weight, raw, status, stableCount, portStatus = QStringLiteral("PORT OFF"), portToolTip, portNumber,
+        portButton = QStringLiteral("Open port"), windowCaption;
+    bool rawShown = false;
+};
+
+// An application folder with scale.mdb (default row, output folder = an "out/" subfolder) and the
+// export template, as the creation tool makes them.
+struct AppFolder {
+    AppFolder() {
+        QDir().mkpath(outFolder());
+        createSettingsDatabase(settingsPath(), outFolder());
+        createExportTemplate(folder.file(QStringLiteral("veltrane.mdb")));
+    }
+    QString path() const { return folder.path(); }
+    QString outFolder() const { return folder.file(QStringLiteral("out/")); }
+    QString settingsPath() const { return folder.file(QStringLiteral("scale.mdb")); }
+    std::unique_ptr<Database> settingsDb() const {
+        return Database::open(settingsPath(), QString::fromLatin1(kSettingsDatabaseConnect));
+    }
+    void setConfig(const QString& column, const QVariant& value) const {
+        settingsDb()->execute(QStringLiteral("update config set %1 = ?").arg(column), {value});
+    }
+    int weightLogRows() const {
+        auto rs = settingsDb()->openRecordSet(QStringLiteral("select * from weightlog"));
+        return rs->recordCount();
+    }
+    TempFolder folder;
+};
+
+inline QByteArray readFile(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return "<missing>";
+    return f.readAll();
+}
+
+// Another program holding an advisory lock on a file until release() (or destruction).
+class LockHolder {
+public:
+    enum Kind { Flock, Fcntl };
+    LockHolder(const QString& path, Kind kind) {
+        int ready[2];
+        if (::pipe(ready) != 0) return;
+        const QByteArray native = QFile::encodeName(path);
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(ready[0]);
+            const int fd = ::open(native.constData(), O_RDWR);
+            bool locked = false;
+            if (kind == Flock) {
+                locked = fd >= 0 && ::flock(fd, LOCK_EX) == 0;
+            } else {
+                struct flock lk {};
+                lk.l_type = F_WRLCK;
+                lk.l_whence = SEEK_SET;
+                locked = fd >= 0 && ::fcntl(fd, F_SETLKW, &lk) == 0;
+            }
+            const char c = locked ? 'y' : 'n';
+            if (::write(ready[1], &c, 1) != 1) ::_exit(1);
+            for (;;) ::pause();
+        }
+        ::close(ready[1]);
+        char c = 0;
+        if (::read(ready[0], &c, 1) == 1) m_locked = c == 'y';
+        ::close(ready[0]);
+    }
+    ~LockHolder() { release(); }
+    bool locked() const { return m_locked; }
+    void release() {
+        if (m_pid <= 0) return;
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+    bool m_locked = false;
+};
+
+}  // namespace veltrane::test

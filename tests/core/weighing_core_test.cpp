@@ -1,0 +1,255 @@
+#include "core/weighing_core.h"
+
+#include "core/weighment_cycle.h"
+#include "tests/core/core_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <utility>
+
+using namespace veltrane;
+using namespace veltrane::test;
+
+namespace {
+
+struct Counting final : CoreObserver {
+    void served(const QString& w) override { servings << w; }
+    void rearmed() override { ++rearms; }
+    QStringList servings;
+    int rearms = 0;
+};
+
+// The core on a real application folder (default configuration row) with fake services.
+struct Core {
+    Core() : fakes(app.path()) {
+        QFile keep(app.outFolder() + QStringLiteral("keep.txt"));  // an empty folder reads as missing
+        keep.open(QIODevice::WriteOnly);
+        core.setObserver(&observer);
+    }
+    void load() {
+        ASSERT_EQ(core.loadConfiguration(), LoadResult::Completed);
+        ASSERT_EQ(fakes.prompts.log, QStringList{});
+    }
+    void send(const QByteArray& bytes, int times = 1) {
+        for (int i = 0; i < times; ++i) fakes.port.inject(bytes);
+    }
+    FakeTimer& timer(Timer& t) { return dynamic_cast<FakeTimer&>(t); }
+    QByteArray csv() const { return readFile(app.outFolder() + QStringLiteral("veltrane.csv")); }
+
+    AppFolder app;
+    FakeServices fakes;
+    Settings settings;
+    FakeView view;
+    WeighingCore core{fakes.services, settings, view};
+    Counting observer;
+};
+
+}  // namespace
+
+TEST(WeighingCore, StableLoadIsServedOnceAndThePlatformReArms) {
+    Core c;
+    c.load();
+    EXPECT_EQ(c.fakes.dde.topic(), QStringLiteral("veltrane"));
+    c.send("ST,GS,+001234kg\r\n", 6);  // autosense: six equal readings, the first only sets the comparison
+    EXPECT_EQ(c.observer.servings, QStringList{"1234"});
+    EXPECT_EQ(c.csv(), QByteArray("Weight,Datetime\r\n1234,2026-03-14 09:30:00\r\n"));
+    EXPECT_EQ(c.app.weightLogRows(), 1);
+    EXPECT_EQ(c.view.status, QStringLiteral("Served weight 1234 at 2026-03-14 09:30:00"));
+    c.send("ST,GS,+001234kg\r\n", 20);
+    EXPECT_EQ(c.app.weightLogRows(), 1);
+    EXPECT_EQ(c.view.weight, QStringLiteral("1234"));
+    c.send("ST,GS,+000000kg\r\n", 6);
+    EXPECT_EQ(c.observer.rearms, 1);
+    EXPECT_EQ(c.view.status, QStringLiteral("Restarted weight serving at 2026-03-14 09:30:00"));
+    // The live feed hears each change of the weight box; a decoded weight is published served or not.
+    EXPECT_EQ(c.fakes.dde.updates, (QStringList{"0", "1234", "0"}));
+    EXPECT_TRUE(c.fakes.prompts.log.isEmpty());
+}
+
+TEST(WeighingCore, FailedServingShowsAtTheNextReceivedCharacter) {
+    Core c;
+    c.app.setConfig(QStringLiteral("OutputClipboard"), true);
+    c.app.setConfig(QStringLiteral("activateVoiceAlert"), true);
+    c.core.loadConfiguration();
+    c.fakes.prompts.log.clear();  // the missing truck-out sound file
+    c.app.settingsDb()->execute(QStringLiteral("alter table weightlog rename to gone"));
+    c.send("800\r", 6);
+    EXPECT_EQ(c.observer.servings, QStringList{"800"});
+    EXPECT_EQ(c.view.status, QStringLiteral("Served weight 800 at 2026-03-14 09:30:00"));
+    EXPECT_EQ(c.fakes.clipboard.text, QStringLiteral("<untouched>"));
+    EXPECT_TRUE(c.fakes.sound.played.isEmpty());
+    EXPECT_TRUE(c.fakes.prompts.log.isEmpty()) << "nothing is reported at the moment of the failure";
+    EXPECT_TRUE(c.core.hasPendingError());
+    c.send("8");
+    ASSERT_EQ(c.fakes.prompts.log.size(), 1);
+    EXPECT_TRUE(c.fakes.prompts.log[0].startsWith(QStringLiteral("message!: "))) << c.fakes.prompts.log[0].toStdString();
+    c.send("00\r");
+    EXPECT_EQ(c.fakes.prompts.log.size(), 1);
+}
+
+TEST(WeighingCore, RecordsArrivingWhileTheServingSpeaksDoNotServeAgain) {
+    for (bool printButton : {false, true}) {
+        Core c;
+        c.app.setConfig(QStringLiteral("activateVoiceAlert"), true);
+        c.app.setConfig(QStringLiteral("voicealertnormal"), true);
+        c.app.setConfig(QStringLiteral("AutosaveonStableWeight"), !printButton);
+        c.app.setConfig(QStringLiteral("saveonbutton"), printButton);
+        c.core.loadConfiguration();
+        c.core.setLastRecordTime(c.fakes.clock.now().addSecs(-60));
+        // Each word played lets the port deliver whole records of the same load.
+        c.fakes.sound.whilePlaying = [&] { c.send("1000\r", 3); };
+        c.send("1000\r", printButton ? 1 : 6);
+        EXPECT_EQ(c.observer.servings, QStringList{"1000"}) << printButton;
+        EXPECT_EQ(c.app.weightLogRows(), 1) << printButton;
+        EXPECT_EQ(c.fakes.sound.playedNames(), (QStringList{"1.wav", "0.wav", "0.wav", "0.wav"})) << printButton;
+        EXPECT_FALSE(c.core.cycle().serving);
+        EXPECT_EQ(c.view.weight, QStringLiteral("1000"));
+    }
+}
+
+TEST(WeighingCore, PrintButtonServingClearsTheWeightBoxLater) {
+    Core c;
+    c.app.setConfig(QStringLiteral("AutosaveonStableWeight"), false);
+    c.app.setConfig(QStringLiteral("saveonbutton"), true);
+    c.load();
+    c.send("900\r");
+    EXPECT_TRUE(c.observer.servings.isEmpty()) << "refused within 20 s of start";
+    EXPECT_TRUE(c.view.rawShown);
+    EXPECT_EQ(c.view.raw, QStringLiteral("09:30:00: Weight data is coming too soon! Change your configuration!"));
+    c.fakes.clock.advanceSeconds(20);
+    c.send("900\r");
+    EXPECT_EQ(c.observer.servings, QStringList{"900"});
+    FakeTimer& clear = c.timer(c.core.timerWeightClear());
+    EXPECT_EQ(clear.interval(), 15000);
+    ASSERT_TRUE(clear.isEnabled());
+    clear.fire();
+    EXPECT_EQ(c.view.weight, QString());
+    EXPECT_EQ(c.fakes.dde.items["weightdata"], QString());
+    EXPECT_FALSE(clear.isEnabled());
+}
+
+TEST(WeighingCore, OpeningThePort) {
+    struct Case {
+        const char* name;
+        std::vector<std::pair<QString, QVariant>> config;
+        int failOpens;
+        int attempts;
+        QStringList prompts;
+        QString status;
+        QString caption;
+        bool throwTimer;
+    };
+    const Case cases[] = {
+        {"port 0 opens port 1", {{"port", 0}}, 0, 1, {}, "PORT ON", "Close port", false},
+        {"request timer in throw-string mode", {{"throwstring", true}, {"outstring", "ENQ"}}, 0, 1, {}, "PORT ON",
+         "Close port", true},
+        {"no request string, no timer", {{"throwstring", true}, {"outstring", ""}}, 0, 1, {}, "PORT ON", "Close port",
+         false},
+        {"opens at the last of 21 tries", {}, 20, 21, {}, "PORT ON", "Close port", false},
+        {"gives up after 21 tries", {}, -1, 21,
+         {"beep", "message: Could not open serial port! 1 !", "message!: No such device: /dev/fake1"}, "PORT OFF !",
+         "Open port", false},
+    };
+    for (const Case& c : cases) {
+        Core core;
+        for (const auto& [column, value] : c.config) core.app.setConfig(column, value);
+        core.load();
+        core.fakes.port.failOpens = c.failOpens;
+        core.core.OpenSerialPort();
+        EXPECT_EQ(core.fakes.port.openAttempts, c.attempts) << c.name;
+        EXPECT_EQ(core.fakes.prompts.log, c.prompts) << c.name;
+        EXPECT_EQ(core.view.portStatus, c.status) << c.name;
+        EXPECT_EQ(core.view.portButton, c.caption) << c.name;
+        EXPECT_EQ(core.core.timerThrow().isEnabled(), c.throwTimer) << c.name;
+        EXPECT_EQ(core.settings.port, 1) << c.name;
+        EXPECT_EQ(core.fakes.port.portNumber(), 1) << c.name;
+        EXPECT_EQ(core.view.portNumber, QStringLiteral("1")) << c.name;
+        EXPECT_EQ(core.fakes.port.settingsText(), QStringLiteral("9600,n,8,1")) << c.name;
+        EXPECT_GE(core.fakes.events.calls, c.attempts > 1 ? c.attempts : 0) << c.name;
+    }
+}
+
+TEST(WeighingCore, RequestStrings) {
+    struct Case {
+        QString outstring;
+        bool addcr;
+        QList<QByteArray> written;
+    };
+    const Case cases[] = {
+        {"ENQ", true, {QByteArray(1, '\x05'), "\r"}},
+        {"enq", false, {"enq"}},
+        {"$", true, {"$", "\r"}},
+    };
+    for (const Case& c : cases) {
+        Core core;
+        core.app.setConfig(QStringLiteral("throwstring"), true);
+        core.app.setConfig(QStringLiteral("outstring"), c.outstring);
+        core.app.setConfig(QStringLiteral("addcr"), c.addcr);
+        core.load();
+        core.core.OpenSerialPort();
+        FakeTimer& tick = core.timer(core.core.timerThrow());
+        EXPECT_EQ(tick.interval(), 400);
+        tick.fire();
+        EXPECT_EQ(core.fakes.port.written, c.written) << c.outstring.toStdString();
+        // Closed by the button, the timer keeps ticking but sends nothing.
+        core.core.closePortByButton();
+        EXPECT_TRUE(tick.isEnabled());
+        tick.fire();
+        EXPECT_EQ(core.fakes.port.written, c.written) << c.outstring.toStdString();
+    }
+}
+
+TEST(WeighingCore, PortButtonAndReload) {
+    Core c;
+    c.load();
+    c.core.OpenSerialPort();
+    c.send("1500\r");
+    EXPECT_TRUE(c.core.isPortOpen());
+    c.core.closePortByButton();
+    EXPECT_FALSE(c.core.isPortOpen());
+    EXPECT_EQ(c.view.portButton, QStringLiteral("Open port"));
+    EXPECT_EQ(c.view.portStatus, QStringLiteral("PORT OFF !"));
+    EXPECT_EQ(c.view.weight, QStringLiteral("1500")) << "the button keeps the weight box";
+
+    c.core.OpenSerialPort();
+    c.core.loadConfiguration();
+    EXPECT_FALSE(c.core.isPortOpen()) << "a reload leaves the port closed";
+    EXPECT_EQ(c.view.portStatus, QStringLiteral("PORT OFF !"));
+    EXPECT_EQ(c.view.weight, QString());
+
+    // A vanished device shows the closed state.
+    c.core.OpenSerialPort();
+    c.fakes.port.close();
+    Q_EMIT c.fakes.port.deviceLost(QStringLiteral("gone"));
+    EXPECT_EQ(c.view.portButton, QStringLiteral("Open port"));
+    EXPECT_EQ(c.view.portStatus, QStringLiteral("PORT OFF !"));
+}
+
+TEST(WeighingCore, RawDisplayDelayAndHandReArm) {
+    Core c;
+    c.app.setConfig(QStringLiteral("Startonbutton"), true);
+    c.load();
+    c.view.rawShown = true;
+    c.core.ToggleRawDisplay();
+    EXPECT_FALSE(c.view.rawShown);
+    c.core.ToggleRawDisplay();
+    EXPECT_TRUE(c.view.rawShown);
+
+    FakeTimer& delay = c.timer(c.core.timerDelay());
+    int spins = 0;
+    c.fakes.events.onProcess = [&] { if (++spins == 3) delay.fire(); };
+    c.core.wait(250);
+    EXPECT_EQ(delay.interval(), 250);
+    EXPECT_EQ(spins, 3);
+    EXPECT_FALSE(c.core.delayElapsed());
+    c.fakes.events.onProcess = nullptr;
+
+    // With Startonbutton only the hand re-arm lets a second load be served.
+    c.send("2000\r", 6);
+    c.send("0\r", 6);
+    c.send("3000\r", 6);
+    EXPECT_EQ(c.observer.servings, QStringList{"2000"});
+    c.core.rearmByHand();
+    c.send("3000\r");
+    EXPECT_EQ(c.observer.servings, (QStringList{"2000", "3000"}));
+}
