@@ -62,7 +62,7 @@ TEST(WeighingCore, StableLoadIsServedOnceAndThePlatformReArms) {
     EXPECT_EQ(c.observer.rearms, 1);
     EXPECT_EQ(c.view.status, QStringLiteral("Restarted weight serving at 2026-03-14 09:30:00"));
     // The live feed hears each change of the weight box; a decoded weight is published served or not.
-    EXPECT_EQ(c.fakes.dde.updates, (QStringList{"0", "1234", "0"}));
+    EXPECT_EQ(c.fakes.dde.updates, (QStringList{"", "0", "1234", "0"}));
     EXPECT_TRUE(c.fakes.prompts.log.isEmpty());
 }
 

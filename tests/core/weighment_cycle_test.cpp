@@ -76,7 +76,7 @@ TEST(WeighmentCycle, AutomaticPath) {
          {1000, 1000, 10, 10, 2000, 2000}, {"serve 1000", "rearm", "serve 2000"}},
         {"exactly the minimum does not serve", automatic(1, 0, 100, 10), {100, 100, 100}, {}},
         {"a stable empty platform before any load does nothing", automatic(1, 0, 100, 10), {0, 0, 0}, {}},
-        {"truck-out sound with voice on", voice, {1000, 1000, 0, 0}, {"serve 1000", "truck out", "rearm"}},
+        {"truck-out sound with voice on", voice, {1000, 1000, 0, 0}, {"serve 1000", "rearm", "truck out"}},
         {"Startonbutton holds the re-arm", startOnButton, {1000, 1000, 0, 0, 0, 2000, 2000}, {"serve 1000"}},
     };
     for (const Case& c : cases) {

@@ -108,7 +108,8 @@ QByteArray Simulator::currentFrame() const {
 }
 
 void Simulator::onFrameTick() {
-    if (m_paused || m_config.mode != Mode::Continuous) return;
+    // A replay takes the place of the frames: the recording is the whole stream.
+    if (m_paused || m_config.mode != Mode::Continuous || !m_config.replay.isEmpty()) return;
     if (m_outbox.size() > kOutboxLimit) return;
     send(currentFrame(), true);
 }
@@ -297,6 +298,14 @@ QString Simulator::command(const QString& line) {
         send(*bytes, false);
         return ok();
     }
+    if (verb == u"replay") {
+        if (m_config.replay.isEmpty()) return bad(QStringLiteral("no recording (start with --replay FILE)"));
+        m_replaySent = 0;
+        m_replayDone = false;
+        m_replayClock.restart();
+        m_replayTimer.start();
+        return ok();
+    }
     if (verb == u"pause") {
         m_paused = true;
         return ok();
@@ -329,7 +338,7 @@ QString Simulator::command(const QString& line) {
         return ok(QStringLiteral(
             "commands: weight W, truck [W], program SPEC, noise A, settle S, tare W, print, format NAME, "
             "template TEXT, settings TEXT, mode continuous|print|poll, rate HZ, request TEXT, send TEXT, "
-            "pause, resume, unplug, replug, status, quit"));
+            "replay, pause, resume, unplug, replug, status, quit"));
     return bad(QStringLiteral("unknown command \"%1\" (try help)").arg(verb));
 }
 
