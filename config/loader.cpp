@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <cmath>
 #include <limits>
@@ -98,12 +99,15 @@ public:
             target = value->toDouble() != 0.0;
             return;
         }
+        // The same yes/no words the record set accepts when it writes the column.
+        static const QStringList yes{QStringLiteral("true"), QStringLiteral("yes"), QStringLiteral("on")};
+        static const QStringList no{QStringLiteral("false"), QStringLiteral("no"), QStringLiteral("off")};
         const QString text = textOf(*value).trimmed();
         if (const auto number = numericValue(text)) {
             target = *number != 0.0;
-        } else if (text.compare(QStringLiteral("true"), Qt::CaseInsensitive) == 0) {
+        } else if (yes.contains(text, Qt::CaseInsensitive)) {
             target = true;
-        } else if (text.compare(QStringLiteral("false"), Qt::CaseInsensitive) == 0) {
+        } else if (no.contains(text, Qt::CaseInsensitive)) {
             target = false;
         } else {
             fail(QStringLiteral("Type mismatch: column %1 of table %2 holds \"%3\", which is not yes or no")
