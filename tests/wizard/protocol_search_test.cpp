@@ -105,7 +105,7 @@ TEST(ProtocolSearch, NoAtTheQuestionOrASecondStartChangesNothingElse) {
 // Declining sets the ceiling to 9600; the "?" delimiter then finds it again and Yes stores Autosense.
 TEST(ProtocolSearch, SecondPhaseFindsSevenBitEvenParityIndicator) {
     Bench bench(QStringLiteral("4800,e,7,1"));
-    createSettingsDatabase(bench.folder.path());
+    makeSettingsDatabase(bench.folder.path());
     auto& prompts = bench.fakes.prompts;
     prompts.yesNoAnswers = {true, false, true};
     prompts.inputAnswers = {QStringLiteral("3"), QStringLiteral("60000"), QStringLiteral("1234")};
