@@ -1,0 +1,189 @@
+#include "platform/qt_serial_port.h"
+
+#include <QFileInfo>
+#include <QMetaObject>
+
+namespace veltrane {
+
+namespace {
+
+QSerialPort::Parity toParity(char letter) {
+    switch (letter) {
+    case 'e': return QSerialPort::EvenParity;
+    case 'o': return QSerialPort::OddParity;
+    case 'm': return QSerialPort::MarkParity;
+    case 's': return QSerialPort::SpaceParity;
+    default: return QSerialPort::NoParity;
+    }
+}
+
+QSerialPort::StopBits toStopBits(int stopBits) {
+    switch (stopBits) {
+    case 2: return QSerialPort::TwoStop;
+    case 3: return QSerialPort::OneAndHalfStop;
+    default: return QSerialPort::OneStop;
+    }
+}
+
+}  // namespace
+
+QString QtSerialPort::defaultDevicePath(int portNumber) {
+    return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
+}
+
+QtSerialPort::QtSerialPort(DeviceResolver resolver, QObject* parent)
+    : SerialPort(parent), m_resolver(std::move(resolver)) {
+    if (!m_resolver) m_resolver = &QtSerialPort::defaultDevicePath;
+    // Everything the device sends is kept: the decoder, not the driver, decides what to drop.
+    m_port.setReadBufferSize(0);
+    connect(&m_port, &QSerialPort::readyRead, this, &QtSerialPort::readIncoming);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
+}
+
+QtSerialPort::~QtSerialPort() {
+    disconnect(&m_port, nullptr, this, nullptr);
+    if (m_port.isOpen()) m_port.close();
+}
+
+QString QtSerialPort::deviceName() const { return m_resolver(m_portNumber); }
+
+bool QtSerialPort::open() {
+    if (m_port.isOpen()) {
+        m_lastError = QStringLiteral("The serial port %1 is already open").arg(m_port.portName());
+        return false;
+    }
+    QString why;
+    const std::optional<SerialSettings> settings = SerialSettings::parse(m_settingsText, &why);
+    if (!settings) {
+        m_lastError = why;
+        return false;
+    }
+    const QString device = deviceName();
+    if (device.isEmpty()) {
+        m_lastError = QStringLiteral("No device for serial port %1").arg(m_portNumber);
+        return false;
+    }
+    if (!QFileInfo::exists(device)) {
+        m_lastError = QStringLiteral("Serial port %1: no such device %2").arg(m_portNumber).arg(device);
+        return false;
+    }
+
+    // A path, not a bare name, so symlinks made for a port (e.g. /dev/serial/by-id/...) work as given.
+    m_port.setPortName(device);
+    m_port.setBaudRate(settings->baud);
+    m_port.setDataBits(static_cast<QSerialPort::DataBits>(settings->dataBits));
+    m_port.setParity(toParity(settings->parity));
+    m_port.setStopBits(toStopBits(settings->stopBits));
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        m_lastError = QStringLiteral("Serial port %1 (%2) could not be opened: %3")
+                          .arg(m_portNumber)
+                          .arg(device, m_port.errorString());
+        if (m_port.isOpen()) m_port.close();
+        m_port.clearError();
+        return false;
+    }
+    // Bytes the device sent before anyone listened belong to no reading of ours.
+    m_port.clear(QSerialPort::Input);
+    m_port.readAll();
+    m_queue.clear();
+    m_head = 0;
+    m_lossPending = false;
+    m_lastError.clear();
+    return true;
+}
+
+void QtSerialPort::close() {
+    if (m_port.isOpen()) m_port.close();
+    m_port.clearError();
+    m_queue.clear();
+    m_head = 0;
+}
+
+bool QtSerialPort::write(const QByteArray& data) {
+    if (!m_port.isOpen()) {
+        m_lastError = QStringLiteral("Serial port %1 is not open").arg(m_portNumber);
+        return false;
+    }
+    if (data.isEmpty()) return true;
+    // Written through at once, so each call leaves as one write rather than merging in the buffer.
+    const qint64 n = m_port.write(data);
+    if (n == data.size() && m_port.isOpen()) m_port.flush();
+    if (n != data.size() || !m_port.isOpen()) {
+        if (m_lastError.isEmpty() || m_port.isOpen())
+            m_lastError = QStringLiteral("Serial port %1: write failed: %2")
+                              .arg(m_portNumber)
+                              .arg(m_port.errorString());
+        return false;
+    }
+    return true;
+}
+
+void QtSerialPort::readIncoming() {
+    const QByteArray incoming = m_port.readAll();
+    if (incoming.isEmpty()) return;
+    if (m_head > 0 && m_head == m_queue.size()) {
+        m_queue.clear();
+        m_head = 0;
+    }
+    m_queue.append(incoming);
+    if (!m_drainPosted) postDrain();
+}
+
+void QtSerialPort::postDrain() {
+    m_drainPosted = true;
+    QMetaObject::invokeMethod(this, &QtSerialPort::drain, Qt::QueuedConnection);
+}
+
+void QtSerialPort::drain() {
+    m_drainPosted = false;
+    while (m_head < m_queue.size()) {
+        const char byte = m_queue.at(m_head++);
+        // If the handler lets events run, this posted drain hands it the next bytes nested; if it
+        // does not, this loop goes on and the posted drain later finds nothing to do.
+        if (m_head < m_queue.size() && !m_drainPosted) postDrain();
+        Q_EMIT byteReceived(byte);
+    }
+    if (m_head > 0 && m_head == m_queue.size()) {
+        m_queue.clear();
+        m_head = 0;
+    }
+}
+
+void QtSerialPort::onError(QSerialPort::SerialPortError error) {
+    if (!m_port.isOpen()) return;
+    switch (error) {
+    case QSerialPort::ResourceError:
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+    case QSerialPort::DeviceNotFoundError:
+    case QSerialPort::PermissionError:
+        loseDevice(m_port.errorString());
+        break;
+    default:
+        break;
+    }
+}
+
+void QtSerialPort::loseDevice(const QString& description) {
+    // The adapter is gone: every further read would fail again, so the port closes at the first error
+    // and the loss is told once.
+    const QString device = m_port.portName();
+    m_port.close();
+    m_queue.clear();
+    m_head = 0;
+    m_lastError = QStringLiteral("Serial port %1 (%2) was lost: %3").arg(m_portNumber).arg(device, description);
+    m_lossDescription = m_lastError;
+    if (m_lossPending) return;
+    m_lossPending = true;
+    // Told from the event loop, so a write that meets the loss returns before anyone reacts to it.
+    QMetaObject::invokeMethod(this, &QtSerialPort::deliverLoss, Qt::QueuedConnection);
+}
+
+void QtSerialPort::deliverLoss() {
+    if (!m_lossPending) return;
+    m_lossPending = false;
+    Q_EMIT deviceLost(m_lossDescription);
+}
+
+}  // namespace veltrane

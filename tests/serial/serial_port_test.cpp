@@ -1,0 +1,185 @@
+// The serial port against a real pseudo-terminal: the test owns the master side and plays the device.
+#include "platform/qt_serial_port.h"
+#include "tests/support/pty_pair.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace veltrane;
+using veltrane::test::PtyPair;
+
+namespace {
+
+bool waitFor(const std::function<bool()>& done, int ms = 10000) {
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+struct OpenPort {
+    PtyPair pty;
+    QtSerialPort port{[this](int n) { return n == 3 ? pty.slavePath() : QString(); }};
+    QByteArray received;
+
+    OpenPort() {
+        port.setPortNumber(3);
+        QObject::connect(&port, &SerialPort::byteReceived, [this](char c) { received.append(c); });
+    }
+};
+
+}  // namespace
+
+TEST(SerialSettings, ParsesAndRefusesWithDescription) {
+    struct Case {
+        const char* text;
+        std::optional<SerialSettings> expected;
+        const char* errorPart;
+    };
+    const Case cases[] = {
+        {"9600,n,8,1", SerialSettings{9600, 'n', 8, 1}, nullptr},
+        {" 19200 , E , 7 , 2 ", SerialSettings{19200, 'e', 7, 2}, nullptr},
+        {"300,o,5,1.5", SerialSettings{300, 'o', 5, 3}, nullptr},
+        {"9600,n,8", std::nullopt, "four fields"},
+        {"9600,n,8,1,", std::nullopt, "four fields"},
+        {"", std::nullopt, "four fields"},
+        {"96OO,n,8,1", std::nullopt, "baud"},
+        {"0,n,8,1", std::nullopt, "baud"},
+        {"-9600,n,8,1", std::nullopt, "baud"},
+        {"9600,x,8,1", std::nullopt, "parity"},
+        {"9600,,8,1", std::nullopt, "parity"},
+        {"9600,no,8,1", std::nullopt, "parity"},
+        {"9600,n,9,1", std::nullopt, "data bits"},
+        {"9600,n,4,1", std::nullopt, "data bits"},
+        {"9600,n,8,3", std::nullopt, "stop bits"},
+        {"9600,n,8,", std::nullopt, "stop bits"},
+    };
+    for (const Case& c : cases) {
+        QString error = QStringLiteral("stale");
+        const auto parsed = SerialSettings::parse(QString::fromLatin1(c.text), &error);
+        EXPECT_EQ(parsed, c.expected) << c.text;
+        if (c.errorPart) {
+            EXPECT_TRUE(error.contains(QLatin1String(c.errorPart))) << c.text << " -> " << error.toStdString();
+            EXPECT_TRUE(error.contains(QString::fromLatin1(c.text))) << error.toStdString();
+        } else {
+            EXPECT_TRUE(error.isEmpty()) << c.text;
+        }
+    }
+    EXPECT_EQ(SerialSettings::parse(QStringLiteral(" 19200 , E , 7 , 2 "))->text(), QStringLiteral("19200,e,7,2"));
+    EXPECT_EQ(SerialSettings::parse(QStringLiteral("300,o,5,1.5"))->text(), QStringLiteral("300,o,5,1.5"));
+}
+
+TEST(QtSerialPort, DefaultDeviceIsTtySOfPortMinusOne) {
+    QtSerialPort port;
+    port.setPortNumber(1);
+    EXPECT_EQ(port.deviceName(), QStringLiteral("/dev/ttyS0"));
+    port.setPortNumber(12);
+    EXPECT_EQ(port.deviceName(), QStringLiteral("/dev/ttyS11"));
+}
+
+TEST(QtSerialPort, RefusesBadSettingsAndMissingDevice) {
+    OpenPort p;
+    ASSERT_TRUE(p.pty.ok());
+    p.port.setSettingsText(QStringLiteral("9600,q,8,1"));
+    EXPECT_FALSE(p.port.open());
+    EXPECT_FALSE(p.port.isOpen());
+    EXPECT_TRUE(p.port.lastError().contains(QLatin1String("parity"))) << p.port.lastError().toStdString();
+
+    p.port.setSettingsText(QStringLiteral("9600,n,9,1"));
+    EXPECT_FALSE(p.port.open());
+    EXPECT_TRUE(p.port.lastError().contains(QLatin1String("data bits")));
+
+    QtSerialPort missing([](int) { return QStringLiteral("/dev/veltrane-no-such-tty"); });
+    EXPECT_FALSE(missing.open());
+    EXPECT_FALSE(missing.isOpen());
+    EXPECT_TRUE(missing.lastError().contains(QLatin1String("/dev/veltrane-no-such-tty")));
+    EXPECT_FALSE(missing.write("x"));
+}
+
+TEST(QtSerialPort, ReceivesEachByteInOrderAndDropsWhatCameBeforeOpen) {
+    OpenPort p;
+    ASSERT_TRUE(p.pty.ok());
+    ASSERT_TRUE(p.pty.write("stale before open"));
+    ASSERT_TRUE(p.port.open()) << p.port.lastError().toStdString();
+    int signals = 0;
+    QObject::connect(&p.port, &SerialPort::byteReceived, [&](char) { ++signals; });
+
+    QByteArray sent;
+    for (int i = 0; i < 20000; ++i) sent.append(static_cast<char>(i % 256));
+    ASSERT_TRUE(p.pty.write(sent));
+    ASSERT_TRUE(waitFor([&] { return p.received.size() >= sent.size(); }));
+    EXPECT_EQ(p.received, sent);
+    EXPECT_EQ(signals, sent.size());
+}
+
+TEST(QtSerialPort, HandlerThatLetsEventsRunGetsNextBytesNestedInOrder) {
+    OpenPort p;
+    ASSERT_TRUE(p.pty.ok());
+    ASSERT_TRUE(p.port.open());
+    int depth = 0;
+    int deepest = 0;
+    QByteArray order;
+    QObject::connect(&p.port, &SerialPort::byteReceived, [&](char c) {
+        order.append(c);
+        ++depth;
+        deepest = std::max(deepest, depth);
+        if (c == 'b') QCoreApplication::processEvents();
+        --depth;
+    });
+    ASSERT_TRUE(p.pty.write("abcdef"));
+    ASSERT_TRUE(waitFor([&] { return order.size() >= 6; }));
+    EXPECT_EQ(order, QByteArray("abcdef"));
+    EXPECT_EQ(deepest, 2) << "bytes after 'b' should arrive inside its handler";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(order, QByteArray("abcdef"));
+}
+
+TEST(QtSerialPort, EachWriteReachesTheDevice) {
+    OpenPort p;
+    ASSERT_TRUE(p.pty.ok());
+    ASSERT_TRUE(p.port.open());
+    EXPECT_TRUE(p.port.write(QByteArray(1, '\x05')));
+    EXPECT_TRUE(p.port.write("\r"));
+    EXPECT_TRUE(p.port.write("$"));
+    EXPECT_EQ(p.pty.read(3, 5000), QByteArray("\x05\r$"));
+    p.port.close();
+    EXPECT_FALSE(p.port.isOpen());
+    EXPECT_FALSE(p.port.write("x"));
+}
+
+TEST(QtSerialPort, VanishingDeviceClosesThePortAndIsToldOnce) {
+    OpenPort p;
+    ASSERT_TRUE(p.pty.ok());
+    ASSERT_TRUE(p.port.open());
+    QSignalSpy lost(&p.port, &SerialPort::deviceLost);
+    ASSERT_TRUE(p.pty.write("12"));
+    ASSERT_TRUE(waitFor([&] { return p.received.size() == 2; }));
+    p.pty.closeMaster();
+    ASSERT_TRUE(waitFor([&] { return lost.count() > 0; }));
+    EXPECT_FALSE(p.port.isOpen());
+    // Let any further error notifications arrive: none may become a second loss.
+    waitFor([] { return false; }, 300);
+    EXPECT_EQ(lost.count(), 1);
+    EXPECT_FALSE(lost.at(0).at(0).toString().isEmpty());
+    EXPECT_FALSE(p.port.write("x"));
+}
+
+TEST(QtSerialPort, WriteToVanishedDeviceFailsAndIsToldOnce) {
+    OpenPort p;
+    ASSERT_TRUE(p.pty.ok());
+    ASSERT_TRUE(p.port.open());
+    QSignalSpy lost(&p.port, &SerialPort::deviceLost);
+    p.pty.closeMaster();
+    // Written before the event loop notices; whichever comes first, the loss is told once.
+    p.port.write("$");
+    ASSERT_TRUE(waitFor([&] { return lost.count() > 0; }));
+    waitFor([] { return false; }, 300);
+    EXPECT_EQ(lost.count(), 1);
+    EXPECT_FALSE(p.port.isOpen());
+}
