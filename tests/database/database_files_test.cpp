@@ -31,13 +31,15 @@ ToolRun run(const QString& program, const QStringList& args, const QByteArray& i
     process.write(input);
     process.closeWriteChannel();
     process.waitForFinished(60000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, QString::fromUtf8(process.readAllStandardOutput()),
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError())};
 }
 
 QString mkdbPath() {
     QString folder = qEnvironmentVariable("VELTRANE_APP_DIR");
-    if (folder.isEmpty()) folder = QCoreApplication::applicationDirPath() + QStringLiteral("/../app");  // run by hand
+    if (folder.isEmpty())
+        folder = QCoreApplication::applicationDirPath() + QStringLiteral("/../app");  // run by hand
     return folder + QStringLiteral("/veltrane-mkdb");
 }
 
@@ -45,9 +47,10 @@ class DatabaseFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         m_folder = m_dir.path() + QStringLiteral("/app/");
-        const ToolRun made = run(mkdbPath(), {QStringLiteral("--set"), QStringLiteral("Baud=4800"), QStringLiteral("--set"),
-                                          QStringLiteral("voicealertnormal=on"), QStringLiteral("--comport"),
-                                          QStringLiteral("2=/dev/ttyUSB0"), m_folder});
+        const ToolRun made =
+            run(mkdbPath(), {QStringLiteral("--set"), QStringLiteral("Baud=4800"), QStringLiteral("--set"),
+                             QStringLiteral("voicealertnormal=on"), QStringLiteral("--comport"),
+                             QStringLiteral("2=/dev/ttyUSB0"), m_folder});
         ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
     }
     QString file(const char* name) const { return m_folder + QString::fromLatin1(name); }
@@ -72,8 +75,9 @@ TEST_F(DatabaseFilesTest, SettingsFileHoldsTheDefaultRowInColumnOrder) {
     EXPECT_EQ(row->field(QStringLiteral("pw")).toString(), QString::fromLatin1(kDefaultPassword));
     EXPECT_EQ(row->field(QStringLiteral("delimiter")).toString(), QStringLiteral("CR"));
     // Columns the loader reads without a Null rule must not be Null in a new installation.
-    for (const char* name : {"throwstring", "addcr", "port", "databits", "stopbits", "parity", "iNSERTBEFORE", "minstablereadings",
-                             "lowlimit", "Highlimit", "StabilityCheckAccuracy", "MinimumAutosaveWeight", "outputApplication"})
+    for (const char* name : {"throwstring", "addcr", "port", "databits", "stopbits", "parity", "iNSERTBEFORE",
+                             "minstablereadings", "lowlimit", "Highlimit", "StabilityCheckAccuracy",
+                             "MinimumAutosaveWeight", "outputApplication"})
         EXPECT_FALSE(row->field(QString::fromLatin1(name)).isNull()) << name;
 
     EXPECT_EQ(db->openRecordSet(QStringLiteral("select * from weightlog"))->recordCount(), 0);
@@ -81,21 +85,26 @@ TEST_F(DatabaseFilesTest, SettingsFileHoldsTheDefaultRowInColumnOrder) {
 }
 
 TEST_F(DatabaseFilesTest, KeyedFilesNeedTheirKeyInOtherTools) {
-    const ToolRun plain = run(QStringLiteral("sqlite3"), {file(kSettingsDatabaseName), QStringLiteral("select pw from config;")});
+    const ToolRun plain = run(QStringLiteral("sqlite3"),
+                              {file(kSettingsDatabaseName), QStringLiteral("select pw from config;")});
     EXPECT_NE(plain.exitCode, 0);
     EXPECT_TRUE(plain.err.contains(QStringLiteral("not a database"))) << plain.err.toStdString();
 
     const ToolRun keyed = run(QStringLiteral("sqlcipher"), {file(kSettingsDatabaseName)},
-                          "PRAGMA key='qd584';\nselect pw, baud, delimiter from config;\n");
-    EXPECT_TRUE(keyed.out.contains(QStringLiteral("pavix|4800|CR"))) << keyed.out.toStdString() << keyed.err.toStdString();
+                              "PRAGMA key='qd584';\nselect pw, baud, delimiter from config;\n");
+    EXPECT_TRUE(keyed.out.contains(QStringLiteral("pavix|4800|CR")))
+        << keyed.out.toStdString() << keyed.err.toStdString();
 
-    const ToolRun version = run(QStringLiteral("sqlcipher"), {file(kVersionDatabaseName)}, "PRAGMA key='vtlqe';\nselect dummy from config;\n");
+    const ToolRun version = run(QStringLiteral("sqlcipher"), {file(kVersionDatabaseName)},
+                                "PRAGMA key='vtlqe';\nselect dummy from config;\n");
     EXPECT_EQ(version.out.trimmed(), QStringLiteral("12.x")) << version.err.toStdString();
 
     // The export file is for any program: plain SQLite reads and writes it.
-    const ToolRun exportFile = run(QStringLiteral("sqlite3"), {file(kExportDatabaseName),
-                                                           QStringLiteral("insert into weightlog (Datetime, weight) values "
-                                                                          "('2026-03-14 09:30:00', '1234'); select slno, weight from weightlog;")});
+    const ToolRun exportFile =
+        run(QStringLiteral("sqlite3"),
+            {file(kExportDatabaseName),
+             QStringLiteral("insert into weightlog (Datetime, weight) values "
+                            "('2026-03-14 09:30:00', '1234'); select slno, weight from weightlog;")});
     EXPECT_EQ(exportFile.exitCode, 0) << exportFile.err.toStdString();
     EXPECT_EQ(exportFile.out.trimmed(), QStringLiteral("1|1234"));
 }
@@ -110,7 +119,8 @@ TEST_F(DatabaseFilesTest, ToolNeverReplacesAFile) {
     auto row = Database::open(file(kSettingsDatabaseName), QString::fromLatin1(kSettingsDatabaseConnect))
                    ->openRecordSet(QStringLiteral("select * from config"));
     EXPECT_EQ(row->field(QStringLiteral("baud")).toInt(), 4800);
-    EXPECT_TRUE(QDir(m_folder).entryList(QDir::Hidden | QDir::Files).filter(QStringLiteral(".part")).isEmpty());
+    EXPECT_TRUE(
+        QDir(m_folder).entryList(QDir::Hidden | QDir::Files).filter(QStringLiteral(".part")).isEmpty());
 }
 
 TEST(DatabaseTool, BadArgumentsAndFoldersExitWithTwo) {
@@ -133,7 +143,8 @@ TEST(DatabaseTool, BadArgumentsAndFoldersExitWithTwo) {
         const ToolRun result = run(mkdbPath(), args);
         EXPECT_EQ(result.exitCode, 2) << args.join(QLatin1Char(' ')).toStdString();
         EXPECT_FALSE(result.err.isEmpty()) << args.join(QLatin1Char(' ')).toStdString();
-        EXPECT_FALSE(QFile::exists(fresh + QStringLiteral("/scale.mdb"))) << args.join(QLatin1Char(' ')).toStdString();
+        EXPECT_FALSE(QFile::exists(fresh + QStringLiteral("/scale.mdb")))
+            << args.join(QLatin1Char(' ')).toStdString();
     }
     EXPECT_EQ(run(mkdbPath(), {QStringLiteral("--help")}).exitCode, 0);
 }
