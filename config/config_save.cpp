@@ -229,7 +229,8 @@ std::optional<WriteRefusal> ConfigRecordSource::write(const ConfigFormValues& va
         if (text == *b.text(before)) continue;
         const std::optional<QVariant> value = columnValue(b, text);
         if (!value) {
-            const QString label = QString::fromUtf8(b.label).trimmed();
+            QString label = QString::fromUtf8(b.label).trimmed();
+            while (label.endsWith(QLatin1Char(':'))) label = label.chopped(1).trimmed();
             return WriteRefusal{QString::fromLatin1(b.control), column,
                                 QStringLiteral("Nothing was saved: \"%1\" cannot hold '%2'. It needs %3.")
                                     .arg(label, text, rangeText(b.kind))};

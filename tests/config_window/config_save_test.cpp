@@ -150,15 +150,15 @@ TEST_F(SaveTest, RefusedValueNamesTheFieldAndSavesNothing) {
     };
     const Case cases[] = {
         {[](ConfigFormValues& f) { f.Text6 = QStringLiteral("abc"); },
-         "Minimum number of stable readings to be received to qualify the weight as stable :", "abc"},
+         "Minimum number of stable readings to be received to qualify the weight as stable", "abc"},
         {[](ConfigFormValues& f) { f.Text9 = QStringLiteral("300"); },
          "To qualify for stable reading, consecutive weight readings must be within a decimal digit accuracy "
-         "of  :",
+         "of",
          "300"},
         {[](ConfigFormValues& f) { f.Text10 = QStringLiteral("12kg"); },
          "For autosaving, weight should be stable and must be above", "12kg"},
         {[](ConfigFormValues& f) { f.Text4 = QStringLiteral("x"); },
-         "Weighing process will only start if the weight is above :", "x"},
+         "Weighing process will only start if the weight is above", "x"},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(source->read(v));
