@@ -1,6 +1,7 @@
 #include "core/weighing_core.h"
 
 #include "core/decoder.h"
+#include "core/port_watch.h"
 #include "core/voice.h"
 #include "core/weighment_cycle.h"
 #include "core/weight_outputs.h"
@@ -25,7 +26,8 @@ struct WeighingCore::Impl final : DecoderHost, CycleHost, LoaderView {
           outputs(core.m_settings, core.m_services, voice),
           timerThrow(core.m_services.timers.createTimer(false)),
           timerWeightClear(core.m_services.timers.createTimer(true)),
-          timerDelay(core.m_services.timers.createTimer(true)) {}
+          timerDelay(core.m_services.timers.createTimer(true)),
+          watch(core.m_services, core.m_view, [&core] { core.setWeightData(QString()); }, nullptr) {}
 
     // DecoderHost
     void showRawData(const QByteArray& buffer) override { core.m_view.setRawText(QString::fromLatin1(buffer)); }
@@ -80,6 +82,8 @@ struct WeighingCore::Impl final : DecoderHost, CycleHost, LoaderView {
     std::unique_ptr<Timer> timerThrow;
     std::unique_ptr<Timer> timerWeightClear;
     std::unique_ptr<Timer> timerDelay;
+    // A weight from a vanished indicator is no live weight: the box empties when the device goes.
+    PortWatch watch;
     CoreObserver* observer = nullptr;
     QString weight;
     QString pendingError;
@@ -115,7 +119,7 @@ WeighingCore::WeighingCore(Services& services, Settings& settings, MainView& vie
     services.dde.setItem(QStringLiteral("weightdata"), QString());
 
     connect(&services.port, &SerialPort::byteReceived, this, [this](char byte) { receiveByte(byte); });
-    connect(&services.port, &SerialPort::deviceLost, this, [this](const QString&) { m_impl->showPortState(); });
+    connect(&services.port, &SerialPort::deviceLost, this, [this](const QString&) { m_impl->watch.deviceLost(); });
 }
 
 WeighingCore::~WeighingCore() = default;
@@ -191,6 +195,7 @@ Timer& WeighingCore::timerDelay() { return *m_impl->timerDelay; }
 void WeighingCore::OpenSerialPort() {
     Impl& d = *m_impl;
     SerialPort& port = m_services.port;
+    d.watch.stop();
 
     if (loadConfiguration() == LoadResult::EndProgram) {
         Q_EMIT endProgramRequested();
@@ -229,6 +234,7 @@ void WeighingCore::OpenSerialPort() {
             return;
         }
         m_view.setPortStatusText(QStringLiteral("PORT ON"));
+        d.watch.portOpened();
         d.timerThrow->setEnabled(!m_settings.outstring.isEmpty() && m_settings.throwstring);
     }
     showPendingError();
@@ -236,6 +242,7 @@ void WeighingCore::OpenSerialPort() {
 }
 
 void WeighingCore::closePortByButton() {
+    m_impl->watch.stop();
     m_services.port.close();
     m_view.setPortButtonCaption(QStringLiteral("Open port"));
     m_view.setPortStatusText(QStringLiteral("PORT OFF !"));
