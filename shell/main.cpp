@@ -40,9 +40,14 @@ int main(int argc, char* argv[]) {
     veltrane::QtTrayIcon trayIcon;
     veltrane::MainWindow window(services, settings, trayIcon);
     prompts.setParentWindow(&window);
-    QObject::connect(&window, &veltrane::MainWindow::endProgram, &app, [] { QCoreApplication::exit(1); });
+    // The loader may ask for the end during start-up, before the event loop runs to hear an exit().
+    bool ended = false;
+    QObject::connect(&window, &veltrane::MainWindow::endProgram, &app, [&ended] {
+        ended = true;
+        QCoreApplication::exit(1);
+    });
     QObject::connect(&window, &veltrane::MainWindow::closed, &app, &QCoreApplication::quit);
 
-    if (window.load() == veltrane::StartupResult::EndProgram) return 1;
+    if (window.load() == veltrane::StartupResult::EndProgram || ended) return 1;
     return app.exec();
 }

@@ -149,6 +149,8 @@ void MainWindow::createTray() {
     m_tray->setSourceWindow(this);
 }
 
+void MainWindow::emptyWeightBox() { m_core->setWeightData(QString()); }
+
 LoadResult MainWindow::loadConfiguration() {
     const LoadResult result = m_core->loadConfiguration();
     showStartOnButton();

@@ -78,6 +78,7 @@ private:
     void setLastRecordTime(const QDateTime& time) override;
     void setDateTimeText(const QString& date, const QString& time) override;
     void createTray() override;
+    void emptyWeightBox() override;
     LoadResult loadConfiguration() override;
     void changeTrayIcon(const QString& path) override;
     void setTrayToolTip(const QString& tip) override;

@@ -39,7 +39,7 @@ StartupResult StartupSequence::run(const QString& programFolder) {
     // A missing cursor file leaves the normal pointer (the prompts fall back on their own).
     m_prompts.setPointer(Pointer::Custom);
     m_host.createTray();
-    m_host.setWeightText(QString());
+    m_host.emptyWeightBox();
     if (m_host.loadConfiguration() == LoadResult::EndProgram) return StartupResult::EndProgram;
 
     m_host.changeTrayIcon(appFolder + (m_settings.FORWEIGHBRIDGE ? QStringLiteral("PN.ICO") : QStringLiteral("SCALE.ICO")));

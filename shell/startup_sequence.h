@@ -20,7 +20,8 @@ public:
     virtual void setDateTimeText(const QString& date, const QString& time) = 0;
     // Creates the tray icon object with the main window as its source window.
     virtual void createTray() = 0;
-    virtual void setWeightText(const QString& text) = 0;
+    // weightdata, and with it the live feed's item.
+    virtual void emptyWeightBox() = 0;
     virtual LoadResult loadConfiguration() = 0;
     virtual void changeTrayIcon(const QString& path) = 0;
     virtual void setTrayToolTip(const QString& tip) = 0;

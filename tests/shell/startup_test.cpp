@@ -19,7 +19,7 @@ struct RecordingHost final : StartupHost {
     void setLastRecordTime(const QDateTime& t) override { log << "lastRecordTime " + generalDate(t); }
     void setDateTimeText(const QString& d, const QString& t) override { log << "dat1 " + d + " tim " + t; }
     void createTray() override { log << "tray"; }
-    void setWeightText(const QString& t) override { log << "weightdata '" + t + "'"; }
+    void emptyWeightBox() override { log << "weightdata ''"; }
     LoadResult loadConfiguration() override {
         log << "load";
         return loadResult;
