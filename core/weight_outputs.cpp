@@ -149,6 +149,15 @@ QString WeightOutputs::ServeWeight(const QString& weightText) {
     try {
         if (!m_dryRun) {
             const QString dateTimeText = generalDate(m_services.clock.now());
+            // The weight log first: a program killed between the two writes must not leave a weighment
+            // that the receiving program got but the log lacks. A failed log write still lets the
+            // output file be written; its error is reported after it.
+            QString logError;
+            try {
+                appendWeightLog(weightText);
+            } catch (const DbError& e) {
+                logError = e.description();
+            }
             if (m_settings.outputTypeCode != QLatin1String("3")) {
                 for (;;) {
                     if (m_settings.outputFolder.isEmpty() || m_settings.outputTypeCode.isEmpty()) break;
@@ -161,7 +170,7 @@ QString WeightOutputs::ServeWeight(const QString& weightText) {
             } else {
                 writeExportDatabase(weightText);
             }
-            appendWeightLog(weightText);
+            if (!logError.isEmpty()) return logError;
             if (m_settings.OutputClipboard) {
                 m_services.clipboard.clear();
                 QString text = weightText;

@@ -217,3 +217,21 @@ TEST(WeightOutputs, ReaderNeverSeesAPartialFile) {
     EXPECT_EQ(out[1], 0) << "of " << out[0] << " reads";
     EXPECT_EQ(sv.app.weightLogRows(), 1001);
 }
+
+TEST(WeightOutputs, TheWeightLogHoldsTheWeighmentBeforeTheOutputFileIsReplaced) {
+    // A program killed while the output file is being replaced (here: held there by a lock question)
+    // must already have logged the weighment the receiving program may get.
+    Serving sv(QStringLiteral("2"));
+    sv.serve(QStringLiteral("100"));
+    LockHolder holder(sv.s.csvFilePath, LockHolder::Flock);
+    ASSERT_TRUE(holder.locked());
+    sv.fakes.prompts.yesNoAnswers = {true};
+    int rowsWhileAsking = -1;
+    sv.fakes.prompts.whileModal = [&] {
+        rowsWhileAsking = sv.app.weightLogRows();
+        holder.release();
+    };
+    EXPECT_EQ(sv.serve(QStringLiteral("200")), QString());
+    EXPECT_EQ(rowsWhileAsking, 2);
+    EXPECT_TRUE(sv.csv().startsWith("Weight,Datetime\r\n200,"));
+}
