@@ -106,9 +106,25 @@ check_after_kill() {
   done || fail "a served weighment is missing from the weight log"
 }
 
+# The running program's live feed is for this user only, and it listens on no network interface.
+check_program_sockets() {
+  local socket=$XDG_RUNTIME_DIR/veltrane.dde inode
+  wait_for 30 test -S "$socket" || fail "no live-feed socket at $socket"
+  [ "$(stat -c '%a %U' "$socket")" = "600 $(id -un)" ] || fail "live-feed socket is $(stat -c '%a %U' "$socket")"
+  [ "$(stat -c '%a' "$XDG_RUNTIME_DIR")" = 700 ] || fail "runtime folder is $(stat -c '%a' "$XDG_RUNTIME_DIR")"
+  for inode in $(find /proc/"$VELTRANE"/fd -lname 'socket:*' -printf '%l\n' 2>/dev/null | tr -dc '0-9\n'); do
+    for table in tcp tcp6 udp udp6 raw raw6; do
+      awk -v i="$inode" 'NR > 1 && $10 == i { found = 1 } END { exit !found }' /proc/"$VELTRANE"/net/$table &&
+        fail "veltrane has a $table socket (inode $inode)"
+    done
+  done
+  echo "ok: the live feed is private (0600, $(id -un)) and veltrane has no network socket"
+}
+
 for ((k = 1; k <= KILLS; k++)); do
   (cd "$PROGRAM" && exec ./veltrane >"$WORK/veltrane.log" 2>&1) &
   VELTRANE=$!
+  [ "$k" = 1 ] && check_program_sockets
   # Anywhere from the middle of the start-up to several servings in.
   sleep "$((RANDOM % 40 / 10)).$((RANDOM % 10))$((RANDOM % 10))"
   kill -0 "$VELTRANE" 2>/dev/null || fail "veltrane ended by itself before kill $k"
