@@ -11,7 +11,9 @@ std::unique_ptr<Database> openSettings(const QString& path) {
 }
 }  // namespace
 
-QString defaultDeviceFor(int portNumber) { return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1); }
+QString defaultDeviceFor(int portNumber) {
+    return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
+}
 
 DeviceResolver settingsDeviceResolver(const QString& settingsDatabasePath) {
     return [settingsDatabasePath](int portNumber) {
@@ -35,7 +37,8 @@ std::optional<QString> readComportDevice(const QString& settingsDatabasePath, in
 void writeComportDevice(const QString& settingsDatabasePath, int portNumber, const QString& device) {
     auto db = openSettings(settingsDatabasePath);
     // Settings files made before the table existed get it on the first write.
-    db->execute(QStringLiteral("create table if not exists comports (port INTEGER PRIMARY KEY, device TEXT)"));
+    db->execute(
+        QStringLiteral("create table if not exists comports (port INTEGER PRIMARY KEY, device TEXT)"));
     if (device.trimmed().isEmpty()) {
         db->execute(QStringLiteral("delete from comports where port = ?"), {portNumber});
         return;

@@ -10,7 +10,9 @@ namespace {
 const QVariant kNull;
 const QVariant kOn(true);
 const QVariant kOff(false);
-QVariant text(const char* value) { return QVariant(QString::fromLatin1(value)); }
+QVariant text(const char* value) {
+    return QVariant(QString::fromLatin1(value));
+}
 }  // namespace
 
 const std::vector<ConfigColumn>& configColumns() {
@@ -81,7 +83,8 @@ void createSettingsDatabase(const QString& path, const QString& outputFolder) {
     for (const auto& column : configColumns())
         definitions << QString::fromLatin1(column.name) + QLatin1Char(' ') + QString::fromLatin1(column.type);
     db->execute(QStringLiteral("begin"));
-    db->execute(QStringLiteral("create table config (") + definitions.join(QStringLiteral(", ")) + QStringLiteral(")"));
+    db->execute(QStringLiteral("create table config (") + definitions.join(QStringLiteral(", ")) +
+                QStringLiteral(")"));
     db->execute(weightLogTableSql());
     db->execute(QStringLiteral("create table comports (port INTEGER PRIMARY KEY, device TEXT)"));
 
@@ -89,7 +92,8 @@ void createSettingsDatabase(const QString& path, const QString& outputFolder) {
     row->addNew();
     for (const auto& column : configColumns()) {
         const QString name = QString::fromLatin1(column.name);
-        row->setField(name, name == QLatin1String("outputFilelocation") ? QVariant(outputFolder) : column.initial);
+        row->setField(name,
+                      name == QLatin1String("outputFilelocation") ? QVariant(outputFolder) : column.initial);
     }
     row->update();
     db->execute(QStringLiteral("commit"));
@@ -98,7 +102,8 @@ void createSettingsDatabase(const QString& path, const QString& outputFolder) {
 void createVersionDatabase(const QString& path) {
     auto db = Database::create(path, QString::fromLatin1(kVersionDatabaseConnect));
     db->execute(QStringLiteral("create table config (dummy TEXT)"));
-    db->execute(QStringLiteral("insert into config (dummy) values (?)"), {QString::fromLatin1(kVersionMarker)});
+    db->execute(QStringLiteral("insert into config (dummy) values (?)"),
+                {QString::fromLatin1(kVersionMarker)});
 }
 
 void createExportTemplate(const QString& path) {

@@ -24,7 +24,9 @@ namespace {
 // Long enough to ride out another program's commit, short enough that a serving does not hang.
 constexpr int kBusyTimeoutMs = 2000;
 
-QString utf8(const char* text) { return QString::fromUtf8(text ? text : ""); }
+QString utf8(const char* text) {
+    return QString::fromUtf8(text ? text : "");
+}
 
 class Connection {
 public:
@@ -36,17 +38,20 @@ public:
     sqlite3* handle() const { return m_db; }
     const QString& path() const { return m_path; }
 
-    [[noreturn]] void fail(const QString& cause) const { throw DbError((m_path + QStringLiteral(": ") + cause).toStdString()); }
+    [[noreturn]] void fail(const QString& cause) const {
+        throw DbError((m_path + QStringLiteral(": ") + cause).toStdString());
+    }
 
     [[noreturn]] void failEngine(int rc) const {
         switch (rc & 0xff) {
-        case SQLITE_NOTADB:
-            fail(QStringLiteral("file is not a database or the database password is wrong"));
-        case SQLITE_BUSY:
-        case SQLITE_LOCKED:
-            fail(QStringLiteral("the database is locked by another user or program (%1)").arg(utf8(sqlite3_errmsg(m_db))));
-        default:
-            fail(utf8(sqlite3_errmsg(m_db)));
+            case SQLITE_NOTADB:
+                fail(QStringLiteral("file is not a database or the database password is wrong"));
+            case SQLITE_BUSY:
+            case SQLITE_LOCKED:
+                fail(QStringLiteral("the database is locked by another user or program (%1)")
+                         .arg(utf8(sqlite3_errmsg(m_db))));
+            default:
+                fail(utf8(sqlite3_errmsg(m_db)));
         }
     }
 
@@ -61,42 +66,47 @@ void bindValue(const Connection& conn, sqlite3_stmt* stmt, int index, const QVar
         rc = sqlite3_bind_null(stmt, index);
     } else {
         switch (value.typeId()) {
-        case QMetaType::Bool:
-            // Yes/no is -1/0 in these files, as the original engine stored it.
-            rc = sqlite3_bind_int64(stmt, index, value.toBool() ? -1 : 0);
-            break;
-        case QMetaType::Int:
-        case QMetaType::UInt:
-        case QMetaType::Long:
-        case QMetaType::ULong:
-        case QMetaType::LongLong:
-        case QMetaType::ULongLong:
-        case QMetaType::Short:
-        case QMetaType::UShort:
-        case QMetaType::Char:
-        case QMetaType::SChar:
-        case QMetaType::UChar:
-            rc = sqlite3_bind_int64(stmt, index, value.toLongLong());
-            break;
-        case QMetaType::Double:
-        case QMetaType::Float:
-            rc = sqlite3_bind_double(stmt, index, value.toDouble());
-            break;
-        case QMetaType::QByteArray: {
-            const QByteArray bytes = value.toByteArray();
-            rc = sqlite3_bind_blob64(stmt, index, bytes.constData(), sqlite3_uint64(bytes.size()), SQLITE_TRANSIENT);
-            break;
-        }
-        default: {
-            QString text;
-            if (value.typeId() == QMetaType::QDateTime) text = generalDate(value.toDateTime());
-            else if (value.typeId() == QMetaType::QDate) text = shortDate(value.toDate());
-            else if (value.typeId() == QMetaType::QTime) text = longTime(value.toTime());
-            else text = value.toString();
-            const QByteArray bytes = text.toUtf8();
-            rc = sqlite3_bind_text64(stmt, index, bytes.constData(), sqlite3_uint64(bytes.size()), SQLITE_TRANSIENT,
-                                     SQLITE_UTF8);
-        }
+            case QMetaType::Bool:
+                // Yes/no is -1/0 in these files, as the original engine stored it.
+                rc = sqlite3_bind_int64(stmt, index, value.toBool() ? -1 : 0);
+                break;
+            case QMetaType::Int:
+            case QMetaType::UInt:
+            case QMetaType::Long:
+            case QMetaType::ULong:
+            case QMetaType::LongLong:
+            case QMetaType::ULongLong:
+            case QMetaType::Short:
+            case QMetaType::UShort:
+            case QMetaType::Char:
+            case QMetaType::SChar:
+            case QMetaType::UChar:
+                rc = sqlite3_bind_int64(stmt, index, value.toLongLong());
+                break;
+            case QMetaType::Double:
+            case QMetaType::Float:
+                rc = sqlite3_bind_double(stmt, index, value.toDouble());
+                break;
+            case QMetaType::QByteArray: {
+                const QByteArray bytes = value.toByteArray();
+                rc = sqlite3_bind_blob64(stmt, index, bytes.constData(), sqlite3_uint64(bytes.size()),
+                                         SQLITE_TRANSIENT);
+                break;
+            }
+            default: {
+                QString text;
+                if (value.typeId() == QMetaType::QDateTime)
+                    text = generalDate(value.toDateTime());
+                else if (value.typeId() == QMetaType::QDate)
+                    text = shortDate(value.toDate());
+                else if (value.typeId() == QMetaType::QTime)
+                    text = longTime(value.toTime());
+                else
+                    text = value.toString();
+                const QByteArray bytes = text.toUtf8();
+                rc = sqlite3_bind_text64(stmt, index, bytes.constData(), sqlite3_uint64(bytes.size()),
+                                         SQLITE_TRANSIENT, SQLITE_UTF8);
+            }
         }
     }
     if (rc != SQLITE_OK) conn.failEngine(rc);
@@ -104,18 +114,19 @@ void bindValue(const Connection& conn, sqlite3_stmt* stmt, int index, const QVar
 
 QVariant columnValue(sqlite3_stmt* stmt, int column) {
     switch (sqlite3_column_type(stmt, column)) {
-    case SQLITE_INTEGER:
-        return QVariant(qlonglong(sqlite3_column_int64(stmt, column)));
-    case SQLITE_FLOAT:
-        return QVariant(sqlite3_column_double(stmt, column));
-    case SQLITE_TEXT:
-        return QVariant(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, column)),
-                                          sqlite3_column_bytes(stmt, column)));
-    case SQLITE_BLOB:
-        return QVariant(QByteArray(static_cast<const char*>(sqlite3_column_blob(stmt, column)),
-                                   sqlite3_column_bytes(stmt, column)));
-    default:
-        return {};
+        case SQLITE_INTEGER:
+            return QVariant(qlonglong(sqlite3_column_int64(stmt, column)));
+        case SQLITE_FLOAT:
+            return QVariant(sqlite3_column_double(stmt, column));
+        case SQLITE_TEXT:
+            return QVariant(
+                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, column)),
+                                  sqlite3_column_bytes(stmt, column)));
+        case SQLITE_BLOB:
+            return QVariant(QByteArray(static_cast<const char*>(sqlite3_column_blob(stmt, column)),
+                                       sqlite3_column_bytes(stmt, column)));
+        default:
+            return {};
     }
 }
 
@@ -125,7 +136,8 @@ class Statement {
 public:
     Statement(const Connection& conn, const QString& sql) : m_conn(conn) {
         const QByteArray text = sql.toUtf8();
-        const int rc = sqlite3_prepare_v2(conn.handle(), text.constData(), int(text.size()), &m_stmt, nullptr);
+        const int rc =
+            sqlite3_prepare_v2(conn.handle(), text.constData(), int(text.size()), &m_stmt, nullptr);
         if (rc != SQLITE_OK) {
             sqlite3_finalize(m_stmt);
             conn.failEngine(rc);
@@ -138,7 +150,9 @@ public:
     void bind(const QVariantList& values) {
         const int expected = sqlite3_bind_parameter_count(m_stmt);
         if (expected != values.size())
-            m_conn.fail(QStringLiteral("the query needs %1 values and %2 were given").arg(expected).arg(values.size()));
+            m_conn.fail(QStringLiteral("the query needs %1 values and %2 were given")
+                            .arg(expected)
+                            .arg(values.size()));
         for (int i = 0; i < values.size(); ++i) bindValue(m_conn, m_stmt, i + 1, values[i]);
     }
     // True while a row is available. A failure resets the statement before it is reported.
@@ -166,7 +180,8 @@ QString passwordOf(const QString& connect) {
     for (const QString& part : connect.split(QLatin1Char(';'))) {
         const qsizetype eq = part.indexOf(QLatin1Char('='));
         if (eq < 0) continue;
-        if (part.left(eq).trimmed().compare(QLatin1String("pwd"), Qt::CaseInsensitive) == 0) return part.mid(eq + 1);
+        if (part.left(eq).trimmed().compare(QLatin1String("pwd"), Qt::CaseInsensitive) == 0)
+            return part.mid(eq + 1);
     }
     return {};
 }
@@ -179,7 +194,8 @@ std::optional<QDate> parseDate(const QString& raw) {
     QDate date = QDate::fromString(text.left(10), Qt::ISODate);
     if (date.isValid()) return date;
     const QLocale locale = QLocale::system();
-    for (const QString& format : {locale.dateFormat(QLocale::ShortFormat), locale.dateFormat(QLocale::LongFormat)}) {
+    for (const QString& format :
+         {locale.dateFormat(QLocale::ShortFormat), locale.dateFormat(QLocale::LongFormat)}) {
         date = locale.toDate(text, format);
         if (date.isValid()) return date;
     }
@@ -208,26 +224,39 @@ enum class Kind { Any, Text, Integer, Boolean, Single, Double };
 Kind kindOf(const char* declared) {
     const QString type = utf8(declared).toUpper();
     if (type.isEmpty()) return Kind::Any;
-    if (type.contains(QLatin1String("BOOL")) || type.contains(QLatin1String("YESNO")) || type == QLatin1String("BIT"))
+    if (type.contains(QLatin1String("BOOL")) || type.contains(QLatin1String("YESNO")) ||
+        type == QLatin1String("BIT"))
         return Kind::Boolean;
     if (type.contains(QLatin1String("INT"))) return Kind::Integer;
     if (type.contains(QLatin1String("REAL")) || type.contains(QLatin1String("SINGLE"))) return Kind::Single;
-    if (type.contains(QLatin1String("DOUB")) || type.contains(QLatin1String("FLOA")) || type.contains(QLatin1String("NUMERIC"))
-        || type.contains(QLatin1String("DECIMAL")) || type.contains(QLatin1String("CURRENCY")))
+    if (type.contains(QLatin1String("DOUB")) || type.contains(QLatin1String("FLOA")) ||
+        type.contains(QLatin1String("NUMERIC")) || type.contains(QLatin1String("DECIMAL")) ||
+        type.contains(QLatin1String("CURRENCY")))
         return Kind::Double;
-    if (type.contains(QLatin1String("CHAR")) || type.contains(QLatin1String("TEXT")) || type.contains(QLatin1String("CLOB")))
+    if (type.contains(QLatin1String("CHAR")) || type.contains(QLatin1String("TEXT")) ||
+        type.contains(QLatin1String("CLOB")))
         return Kind::Text;
     return Kind::Any;
 }
 
 bool isNumberType(int typeId) {
     switch (typeId) {
-    case QMetaType::Int: case QMetaType::UInt: case QMetaType::Long: case QMetaType::ULong:
-    case QMetaType::LongLong: case QMetaType::ULongLong: case QMetaType::Short: case QMetaType::UShort:
-    case QMetaType::Char: case QMetaType::SChar: case QMetaType::UChar: case QMetaType::Double: case QMetaType::Float:
-        return true;
-    default:
-        return false;
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::Long:
+        case QMetaType::ULong:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::Char:
+        case QMetaType::SChar:
+        case QMetaType::UChar:
+        case QMetaType::Double:
+        case QMetaType::Float:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -238,7 +267,8 @@ std::optional<QVariant> fitValue(const QVariant& value, Kind kind) {
     const int type = value.typeId();
     if (kind == Kind::Any) return value;
     if (kind == Kind::Text) {
-        if (type == QMetaType::Bool) return QVariant(value.toBool() ? QStringLiteral("True") : QStringLiteral("False"));
+        if (type == QMetaType::Bool)
+            return QVariant(value.toBool() ? QStringLiteral("True") : QStringLiteral("False"));
         if (type == QMetaType::QDateTime) return QVariant(generalDate(value.toDateTime()));
         if (type == QMetaType::QDate) return QVariant(shortDate(value.toDate()));
         if (type == QMetaType::QTime) return QVariant(longTime(value.toTime()));
@@ -287,31 +317,37 @@ std::optional<QVariant> fitValue(const QVariant& value, Kind kind) {
     if (!exact && !std::isfinite(number)) return std::nullopt;
 
     switch (kind) {
-    case Kind::Boolean:
-        return QVariant(qlonglong(number != 0 || integer != 0 ? -1 : 0));
-    case Kind::Integer: {
-        if (exact) return QVariant(integer);
-        // Half to even, as the original engine converted fractions to whole numbers.
-        const double rounded = std::nearbyint(number);
-        if (rounded < -9223372036854775808.0 || rounded >= 9223372036854775808.0) return std::nullopt;
-        return QVariant(qlonglong(rounded));
-    }
-    case Kind::Single:
-        if (std::fabs(number) > double(FLT_MAX)) return std::nullopt;
-        return QVariant(number);
-    default:
-        return QVariant(number);
+        case Kind::Boolean:
+            return QVariant(qlonglong(number != 0 || integer != 0 ? -1 : 0));
+        case Kind::Integer: {
+            if (exact) return QVariant(integer);
+            // Half to even, as the original engine converted fractions to whole numbers.
+            const double rounded = std::nearbyint(number);
+            if (rounded < -9223372036854775808.0 || rounded >= 9223372036854775808.0) return std::nullopt;
+            return QVariant(qlonglong(rounded));
+        }
+        case Kind::Single:
+            if (std::fabs(number) > double(FLT_MAX)) return std::nullopt;
+            return QVariant(number);
+        default:
+            return QVariant(number);
     }
 }
 
 const char* kindName(Kind kind) {
     switch (kind) {
-    case Kind::Text: return "text";
-    case Kind::Integer: return "whole number";
-    case Kind::Boolean: return "yes/no";
-    case Kind::Single: return "single-precision number";
-    case Kind::Double: return "number";
-    default: return "value";
+        case Kind::Text:
+            return "text";
+        case Kind::Integer:
+            return "whole number";
+        case Kind::Boolean:
+            return "yes/no";
+        case Kind::Single:
+            return "single-precision number";
+        case Kind::Double:
+            return "number";
+        default:
+            return "value";
     }
 }
 
@@ -324,7 +360,8 @@ struct RecordSource {
 
 std::optional<RecordSource> parseRecordSource(const QString& sql) {
     static const QRegularExpression pattern(
-        QStringLiteral(R"(^\s*select\s+\*\s+from\s+(\[[^\]]+\]|"[^"]+"|`[^`]+`|[A-Za-z_][A-Za-z0-9_]*)(?![A-Za-z0-9_$])(.*)$)"),
+        QStringLiteral(
+            R"(^\s*select\s+\*\s+from\s+(\[[^\]]+\]|"[^"]+"|`[^`]+`|[A-Za-z_][A-Za-z0-9_]*)(?![A-Za-z0-9_$])(.*)$)"),
         QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
     const auto match = pattern.match(sql);
     if (!match.hasMatch()) return std::nullopt;
@@ -332,7 +369,8 @@ std::optional<RecordSource> parseRecordSource(const QString& sql) {
 }
 
 QString bareName(QString table) {
-    if (table.size() >= 2 && QStringLiteral("[\"`").contains(table.front())) table = table.mid(1, table.size() - 2);
+    if (table.size() >= 2 && QStringLiteral("[\"`").contains(table.front()))
+        table = table.mid(1, table.size() - 2);
     return table;
 }
 
@@ -343,16 +381,19 @@ public:
         // Preparing checks the table and the query now; the rows are read only when first needed.
         // Without an order the engine may walk an index instead of the table; rows then come in the
         // order they were added, so that "the first row" means the same thing every time.
-        static const QRegularExpression orderBy(QStringLiteral(R"(\border\s+by\b)"), QRegularExpression::CaseInsensitiveOption);
+        static const QRegularExpression orderBy(QStringLiteral(R"(\border\s+by\b)"),
+                                                QRegularExpression::CaseInsensitiveOption);
         QString rest = source.rest;
         if (!rest.contains(orderBy)) {
             rest = rest.trimmed();
             while (rest.endsWith(QLatin1Char(';'))) rest.chop(1);
             rest = QLatin1Char(' ') + rest + QStringLiteral(" order by rowid");
         }
-        m_keyQuery = std::make_unique<Statement>(*m_conn, QStringLiteral("select rowid from ") + m_table + rest);
+        m_keyQuery =
+            std::make_unique<Statement>(*m_conn, QStringLiteral("select rowid from ") + m_table + rest);
         m_keyQuery->bind(binds);
-        m_fetch = std::make_unique<Statement>(*m_conn, QStringLiteral("select * from ") + m_table + QStringLiteral(" where rowid = ?"));
+        m_fetch = std::make_unique<Statement>(
+            *m_conn, QStringLiteral("select * from ") + m_table + QStringLiteral(" where rowid = ?"));
         const int count = sqlite3_column_count(m_fetch->get());
         for (int i = 0; i < count; ++i) {
             m_columns.push_back(utf8(sqlite3_column_name(m_fetch->get(), i)));
@@ -390,13 +431,17 @@ public:
             m_deleted = false;
             return;
         }
-        if (m_pos >= size()) m_conn->fail(QStringLiteral("no current record (already past the last record of %1)").arg(m_tableName));
+        if (m_pos >= size())
+            m_conn->fail(
+                QStringLiteral("no current record (already past the last record of %1)").arg(m_tableName));
         ++m_pos;
     }
     void movePrevious() override {
         load();
         m_deleted = false;
-        if (m_pos < 0) m_conn->fail(QStringLiteral("no current record (already before the first record of %1)").arg(m_tableName));
+        if (m_pos < 0)
+            m_conn->fail(
+                QStringLiteral("no current record (already before the first record of %1)").arg(m_tableName));
         --m_pos;
     }
 
@@ -408,10 +453,12 @@ public:
             const bool found = m_fetch->step();
             if (!found) {
                 m_fetch->reset();
-                m_conn->fail(QStringLiteral("the current record of %1 was deleted by another user").arg(m_tableName));
+                m_conn->fail(
+                    QStringLiteral("the current record of %1 was deleted by another user").arg(m_tableName));
             }
             m_cached.clear();
-            for (int i = 0; i < int(m_columns.size()); ++i) m_cached.push_back(columnValue(m_fetch->get(), i));
+            for (int i = 0; i < int(m_columns.size()); ++i)
+                m_cached.push_back(columnValue(m_fetch->get(), i));
             m_fetch->reset();
             m_cachedKey = key;
             m_cacheValid = true;
@@ -432,11 +479,14 @@ public:
     }
     void setField(const QString& name, const QVariant& value) override {
         const int column = columnIndex(name);
-        if (m_mode == Mode::None) m_conn->fail(QStringLiteral("set %1 without add or edit in progress").arg(m_columns[std::size_t(column)]));
+        if (m_mode == Mode::None)
+            m_conn->fail(
+                QStringLiteral("set %1 without add or edit in progress").arg(m_columns[std::size_t(column)]));
         m_buffer[column] = value;
     }
     void update() override {
-        if (m_mode == Mode::None) m_conn->fail(QStringLiteral("update without add or edit in progress on %1").arg(m_tableName));
+        if (m_mode == Mode::None)
+            m_conn->fail(QStringLiteral("update without add or edit in progress on %1").arg(m_tableName));
         QStringList names;
         QVariantList values;
         for (const auto& [column, raw] : m_buffer) {
@@ -444,8 +494,12 @@ public:
             if (!fitted)
                 m_conn->fail(QStringLiteral("the value '%1' does not fit column %2 (%3) of table %4")
                                  .arg(raw.toString(), m_columns[std::size_t(column)],
-                                      QString::fromLatin1(kindName(m_kinds[std::size_t(column)])), m_tableName));
-            names << QLatin1Char('"') + QString(m_columns[std::size_t(column)]).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+                                      QString::fromLatin1(kindName(m_kinds[std::size_t(column)])),
+                                      m_tableName));
+            names << QLatin1Char('"') +
+                         QString(m_columns[std::size_t(column)])
+                             .replace(QLatin1Char('"'), QLatin1String("\"\"")) +
+                         QLatin1Char('"');
             values << *fitted;
         }
         m_cacheValid = false;
@@ -456,24 +510,31 @@ public:
             } else {
                 QStringList marks;
                 for (qsizetype i = 0; i < names.size(); ++i) marks << QStringLiteral("?");
-                sql += QStringLiteral(" (") + names.join(QLatin1Char(',')) + QStringLiteral(") values (") + marks.join(QLatin1Char(',')) + QLatin1Char(')');
+                sql += QStringLiteral(" (") + names.join(QLatin1Char(',')) + QStringLiteral(") values (") +
+                       marks.join(QLatin1Char(',')) + QLatin1Char(')');
             }
             Statement insert(*m_conn, sql);
             insert.bind(values);
             insert.runToEnd();
             const qint64 key = sqlite3_last_insert_rowid(m_conn->handle());
             // New rows join the set at its end, as they did in the original engine's dynamic sets.
-            if (m_loaded) m_keys.push_back(key);
-            else m_added.push_back(key);
+            if (m_loaded)
+                m_keys.push_back(key);
+            else
+                m_added.push_back(key);
             m_lastModified = key;
         } else if (!names.isEmpty()) {
             QStringList assignments;
             for (const QString& n : names) assignments << n + QStringLiteral(" = ?");
-            Statement change(*m_conn, QStringLiteral("update ") + m_table + QStringLiteral(" set ") + assignments.join(QLatin1Char(','))
-                                          + QStringLiteral(" where rowid = ?"));
+            Statement change(*m_conn, QStringLiteral("update ") + m_table + QStringLiteral(" set ") +
+                                          assignments.join(QLatin1Char(',')) +
+                                          QStringLiteral(" where rowid = ?"));
             values << QVariant(qlonglong(m_editKey));
             change.bind(values);
             change.runToEnd();
+            if (sqlite3_changes(m_conn->handle()) == 0)
+                m_conn->fail(QStringLiteral("the record being edited in %1 was deleted by another user")
+                                 .arg(m_tableName));
             m_lastModified = m_editKey;
         } else {
             m_lastModified = m_editKey;
@@ -487,7 +548,8 @@ public:
     }
     void deleteCurrent() override {
         const qint64 key = currentKey();
-        Statement remove(*m_conn, QStringLiteral("delete from ") + m_table + QStringLiteral(" where rowid = ?"));
+        Statement remove(*m_conn,
+                         QStringLiteral("delete from ") + m_table + QStringLiteral(" where rowid = ?"));
         remove.bind({QVariant(qlonglong(key))});
         remove.runToEnd();
         m_keys.erase(m_keys.begin() + m_pos);
@@ -496,7 +558,9 @@ public:
         if (m_lastModified == key) m_lastModified.reset();
     }
     void moveToLastModified() override {
-        if (!m_lastModified) m_conn->fail(QStringLiteral("no record of %1 was added or changed through this set").arg(m_tableName));
+        if (!m_lastModified)
+            m_conn->fail(
+                QStringLiteral("no record of %1 was added or changed through this set").arg(m_tableName));
         load();
         for (int i = size() - 1; i >= 0; --i) {
             if (m_keys[std::size_t(i)] == *m_lastModified) {
@@ -533,7 +597,9 @@ private:
     qint64 currentKey() {
         load();
         if (!hasCurrent()) {
-            m_conn->fail(m_deleted ? QStringLiteral("the current record of %1 was deleted; move to another record first").arg(m_tableName)
+            m_conn->fail(m_deleted ? QStringLiteral(
+                                         "the current record of %1 was deleted; move to another record first")
+                                         .arg(m_tableName)
                                    : QStringLiteral("no current record in %1").arg(m_tableName));
         }
         return m_keys[std::size_t(m_pos)];
@@ -545,7 +611,8 @@ private:
     }
     int columnIndex(const QString& name) const {
         const int index = findColumn(name);
-        if (index < 0) m_conn->fail(QStringLiteral("table %1 has no column named '%2'").arg(m_tableName, name));
+        if (index < 0)
+            m_conn->fail(QStringLiteral("table %1 has no column named '%2'").arg(m_tableName, name));
         return index;
     }
 
@@ -580,7 +647,9 @@ public:
     std::unique_ptr<RecordSet> openRecordSet(const QString& sql, const QVariantList& binds) override {
         const auto source = parseRecordSource(sql);
         if (!source)
-            m_conn->fail(QStringLiteral("unsupported record source '%1' (expected select * from <table> [where ...] [order by ...])").arg(sql));
+            m_conn->fail(QStringLiteral("unsupported record source '%1' (expected select * from <table> "
+                                        "[where ...] [order by ...])")
+                             .arg(sql));
         return std::make_unique<SqlRecordSet>(m_conn, *source, binds);
     }
 
@@ -617,7 +686,9 @@ private:
     std::shared_ptr<Connection> m_conn;
 };
 
-DbError errorFor(const QString& path, const QString& cause) { return DbError((path + QStringLiteral(": ") + cause).toStdString()); }
+DbError errorFor(const QString& path, const QString& cause) {
+    return DbError((path + QStringLiteral(": ") + cause).toStdString());
+}
 
 std::unique_ptr<Database> connect(const QString& path, const QString& connectString) {
     const auto failWith = [&](const QString& cause) { return errorFor(path, cause); };
@@ -634,16 +705,21 @@ std::unique_ptr<Database> connect(const QString& path, const QString& connectStr
     const QString password = passwordOf(connectString);
     if (!password.isEmpty()) {
         const QByteArray key = password.toUtf8();
-        if (sqlite3_key(raw, key.constData(), int(key.size())) != SQLITE_OK) conn->fail(QStringLiteral("cannot set the database password"));
+        if (sqlite3_key(raw, key.constData(), int(key.size())) != SQLITE_OK)
+            conn->fail(QStringLiteral("cannot set the database password"));
     }
 
     // A build that picked up plain SQLite would write the settings in the clear: refuse to work.
     {
         Statement version(*conn, QStringLiteral("PRAGMA cipher_version"));
-        const bool answered = version.step() && !utf8(reinterpret_cast<const char*>(sqlite3_column_text(version.get(), 0))).isEmpty();
+        const bool answered =
+            version.step() &&
+            !utf8(reinterpret_cast<const char*>(sqlite3_column_text(version.get(), 0))).isEmpty();
         version.reset();
         if (!answered)
-            conn->fail(QStringLiteral("the database library has no encryption support (plain SQLite was linked); refusing to use it"));
+            conn->fail(
+                QStringLiteral("the database library has no encryption support (plain SQLite was linked); "
+                               "refusing to use it"));
     }
 
     sqlite3_busy_timeout(raw, kBusyTimeoutMs);
@@ -651,14 +727,15 @@ std::unique_ptr<Database> connect(const QString& path, const QString& connectStr
     Statement(*conn, QStringLiteral("select count(*) from sqlite_master")).runToEnd();
 
     Statement mode(*conn, QStringLiteral("PRAGMA journal_mode"));
-    const bool wal = mode.step() && utf8(reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0))).compare(QLatin1String("delete"), Qt::CaseInsensitive) != 0;
+    const bool wal = mode.step() && utf8(reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0)))
+                                            .compare(QLatin1String("delete"), Qt::CaseInsensitive) != 0;
     mode.reset();
     // One file, no side files that other programs reading the export would have to know about.
     if (wal) Statement(*conn, QStringLiteral("PRAGMA journal_mode = DELETE")).runToEnd();
     Statement(*conn, QStringLiteral("PRAGMA synchronous = FULL")).runToEnd();
 
-    const int fn = sqlite3_create_function_v2(raw, "datevalue", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, &dateValueFunction,
-                                              nullptr, nullptr, nullptr);
+    const int fn = sqlite3_create_function_v2(raw, "datevalue", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                              nullptr, &dateValueFunction, nullptr, nullptr, nullptr);
     if (fn != SQLITE_OK) conn->failEngine(fn);
     return std::make_unique<SqlDatabase>(std::move(conn));
 }
@@ -673,8 +750,9 @@ std::unique_ptr<Database> Database::create(const QString& path, const QString& c
     {
         QFile file(path);  // NewOnly: an existing file is never touched
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            throw errorFor(path, QFileInfo::exists(path) ? QStringLiteral("file already exists")
-                                                         : QStringLiteral("cannot create the file (%1)").arg(file.errorString()));
+            throw errorFor(path, QFileInfo::exists(path)
+                                     ? QStringLiteral("file already exists")
+                                     : QStringLiteral("cannot create the file (%1)").arg(file.errorString()));
     }
     try {
         return veltrane::connect(path, connect);

@@ -115,6 +115,15 @@ TEST_F(DdeServerTest, AdvisedClientsGetEveryChangeUntilUnadvise) {
     EXPECT_EQ(first.line(), "NACK no such topic");
 }
 
+// AddressSanitizer holds freed memory back in quarantine, so the resident size says nothing there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kResidentSizeMeaningful = false;
+#elif defined(__has_feature)
+constexpr bool kResidentSizeMeaningful = !__has_feature(address_sanitizer);
+#else
+constexpr bool kResidentSizeMeaningful = true;
+#endif
+
 long residentKiB() {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);)
@@ -135,7 +144,9 @@ TEST_F(DdeServerTest, ClientThatNeverReadsIsDroppedWithWholeLinesAndBoundedMemor
         server->setItem(QStringLiteral("weightdata"), QString::number(i) + QLatin1Char(' ') + pad);
         if (i % 1000 == 0) QCoreApplication::processEvents();
     }
-    EXPECT_LT(residentKiB() - before, 8 * 1024);
+    if (kResidentSizeMeaningful) {
+        EXPECT_LT(residentKiB() - before, 8 * 1024);
+    }
 
     reader.send("REQUEST veltrane weightdata\n");
     EXPECT_EQ(reader.line(), "DATA 99999 " + pad.toStdString());

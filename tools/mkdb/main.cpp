@@ -42,8 +42,12 @@ const char* const kHelp =
     "\n"
     "Exit status: 0 done, 1 a database could not be made, 2 bad arguments or unwritable folder.\n";
 
-void say(const QString& text) { std::fprintf(stdout, "%s\n", qPrintable(text)); }
-void complain(const QString& text) { std::fprintf(stderr, "veltrane-mkdb: %s\n", qPrintable(text)); }
+void say(const QString& text) {
+    std::fprintf(stdout, "%s\n", qPrintable(text));
+}
+void complain(const QString& text) {
+    std::fprintf(stderr, "veltrane-mkdb: %s\n", qPrintable(text));
+}
 
 struct Arguments {
     QString folder;
@@ -72,18 +76,22 @@ QString parse(const QStringList& args, Arguments& out, bool& help) {
             if (eq <= 0) return arg + QStringLiteral(" ") + value + QStringLiteral(": expected NAME=VALUE");
             const QString name = value.left(eq).trimmed();
             if (arg == QLatin1String("--set")) {
-                if (!knownColumn(name)) return QStringLiteral("--set: table config has no column named '%1'").arg(name);
+                if (!knownColumn(name))
+                    return QStringLiteral("--set: table config has no column named '%1'").arg(name);
                 out.sets.emplace_back(name, value.mid(eq + 1));
             } else {
                 bool ok = false;
                 const int port = name.toInt(&ok);
-                if (!ok || port < 1 || port > 255) return QStringLiteral("--comport: '%1' is not a port number (1 to 255)").arg(name);
-                if (value.mid(eq + 1).trimmed().isEmpty()) return QStringLiteral("--comport %1: no device given").arg(name);
+                if (!ok || port < 1 || port > 255)
+                    return QStringLiteral("--comport: '%1' is not a port number (1 to 255)").arg(name);
+                if (value.mid(eq + 1).trimmed().isEmpty())
+                    return QStringLiteral("--comport %1: no device given").arg(name);
                 out.comports.emplace_back(port, value.mid(eq + 1).trimmed());
             }
             continue;
         }
-        if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) return QStringLiteral("unknown option ") + arg;
+        if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
+            return QStringLiteral("unknown option ") + arg;
         if (!out.folder.isEmpty()) return QStringLiteral("only one FOLDER may be given");
         out.folder = arg;
     }
@@ -150,10 +158,12 @@ int main(int argc, char** argv) {
         if (QFileInfo::exists(target)) {
             say(target + QStringLiteral(": exists, left unchanged"));
             if (name == QLatin1String(kSettingsDatabaseName) && haveSettings)
-                say(QStringLiteral("  (--set and --comport apply only to a new scale.mdb; they were not applied)"));
+                say(QStringLiteral(
+                    "  (--set and --comport apply only to a new scale.mdb; they were not applied)"));
             continue;
         }
-        const QString temporary = folder + QLatin1Char('.') + name + QStringLiteral(".part-%1").arg(QCoreApplication::applicationPid());
+        const QString temporary = folder + QLatin1Char('.') + name +
+                                  QStringLiteral(".part-%1").arg(QCoreApplication::applicationPid());
         QFile::remove(temporary);
         try {
             file.make(temporary);
@@ -175,7 +185,9 @@ int main(int argc, char** argv) {
         // rename never replaces: a file that appeared meanwhile stays as it is.
         if (!QFile::rename(temporary, target)) {
             QFile::remove(temporary);
-            complain(target + QStringLiteral(": could not be put in place (%1)").arg(QFileInfo::exists(target) ? QStringLiteral("it appeared meanwhile") : QStringLiteral("rename failed")));
+            complain(target + QStringLiteral(": could not be put in place (%1)")
+                                  .arg(QFileInfo::exists(target) ? QStringLiteral("it appeared meanwhile")
+                                                                 : QStringLiteral("rename failed")));
             status = kExitFailed;
             continue;
         }
