@@ -83,7 +83,7 @@ TEST(QtSerialPort, DefaultDeviceIsTtySOfPortMinusOne) {
     EXPECT_EQ(port.deviceName(), QStringLiteral("/dev/ttyS11"));
 }
 
-TEST(QtSerialPort, RefusesBadSettingsAndMissingDevice) {
+TEST(QtSerialPort, RefusesBadSettingsBusyAndMissingDevice) {
     OpenPort p;
     ASSERT_TRUE(p.pty.ok());
     p.port.setSettingsText(QStringLiteral("9600,q,8,1"));
@@ -94,6 +94,15 @@ TEST(QtSerialPort, RefusesBadSettingsAndMissingDevice) {
     p.port.setSettingsText(QStringLiteral("9600,n,9,1"));
     EXPECT_FALSE(p.port.open());
     EXPECT_TRUE(p.port.lastError().contains(QLatin1String("data bits")));
+
+    p.port.setSettingsText(QStringLiteral("9600,n,8,1"));
+    ASSERT_TRUE(p.port.open());
+    QtSerialPort second([&](int) { return p.pty.slavePath(); });
+    EXPECT_FALSE(second.open()) << "a port already in use must not open twice";
+    EXPECT_FALSE(second.lastError().isEmpty());
+    EXPECT_FALSE(p.port.open()) << "already open";
+    EXPECT_TRUE(p.port.isOpen());
+    p.port.close();
 
     QtSerialPort missing([](int) { return QStringLiteral("/dev/veltrane-no-such-tty"); });
     EXPECT_FALSE(missing.open());

@@ -118,6 +118,17 @@ TEST(IndicatorSim, WrongBaudOrStopBitsYieldNoWeight) {
     ASSERT_TRUE(waitFor([&] { return sim.received.contains("ST,GS,+004321kg\r\n"); }));
 }
 
+TEST(IndicatorSim, NonStandardBaudIsToldApartFromItsNeighbour) {
+    Sim sim({"--settings", "56000,n,8,1", "--rate", "20", "--weight", "4321"});
+    ASSERT_TRUE(sim.started);
+    ASSERT_TRUE(sim.open(QStringLiteral("57600,n,8,1")));
+    ASSERT_TRUE(waitFor([&] { return sim.received.size() >= 60; }));
+    EXPECT_FALSE(sim.received.contains("4321"));
+    sim.port.close();
+    ASSERT_TRUE(sim.open(QStringLiteral("56000,n,8,1")));
+    ASSERT_TRUE(waitFor([&] { return sim.received.contains("ST,GS,+004321kg\r\n"); }));
+}
+
 TEST(IndicatorSim, PolledModeAnswersOnlyItsRequest) {
     struct Case {
         const char* request;
@@ -210,6 +221,23 @@ TEST(IndicatorSim, ReplaysARecordedStreamWhole) {
     ASSERT_TRUE(waitFor([&] { return sim.received.size() >= recording.size(); })) << sim.received.size();
     settle(200);
     EXPECT_EQ(sim.received, recording);
+}
+
+TEST(IndicatorSim, StopsCleanlyLeavingNothingBehind) {
+    for (const bool bySignal : {false, true}) {
+        Sim sim({"--weight", "1"});
+        ASSERT_TRUE(sim.started);
+        ASSERT_TRUE(QFileInfo(sim.link).isSymLink());
+        ASSERT_TRUE(QFileInfo::exists(sim.control));
+        if (bySignal) sim.process.terminate();
+        else EXPECT_EQ(sim.command(QStringLiteral("quit")), QStringLiteral("ok"));
+        ASSERT_TRUE(waitFor([&] { return sim.process.state() == QProcess::NotRunning; }));
+        EXPECT_EQ(sim.process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(sim.process.exitCode(), 0);
+        EXPECT_FALSE(QFileInfo(sim.link).isSymLink());
+        EXPECT_FALSE(QFileInfo::exists(sim.control));
+        EXPECT_FALSE(QFileInfo::exists(sim.path)) << "the device goes with the simulator";
+    }
 }
 
 TEST(IndicatorSim, BadArgumentsExitWithAMessage) {

@@ -44,7 +44,9 @@ void ControlChannel::readStdin() {
     }
 }
 
-bool ControlChannel::listenOnSocket(const QString& path, QString* error) {
+bool ControlChannel::listenOnSocket(const QString& given, QString* error) {
+    // A bare name would land in the temporary folder; the user means the path as written.
+    const QString path = QFileInfo(given).absoluteFilePath();
     const QFileInfo info(path);
     if (info.exists() || info.isSymLink()) {
         // Only a socket left by an earlier run may be replaced.
@@ -68,6 +70,7 @@ bool ControlChannel::listenOnSocket(const QString& path, QString* error) {
                 while (client->canReadLine()) {
                     const QString line = QString::fromUtf8(client->readLine()).trimmed();
                     client->write(m_handler(line).toUtf8() + '\n');
+                    client->flush();
                 }
             });
         }

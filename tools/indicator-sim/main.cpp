@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QStringList>
 
@@ -196,6 +197,11 @@ int main(int argc, char** argv) {
     }
     if (config.format == u"template" && config.userTemplate.isEmpty())
         usageError(QStringLiteral("the format \"template\" needs --template TEXT"));
+    for (const QString& path : {config.link, controlPath}) {
+        const QFileInfo info(path);
+        if (!path.isEmpty() && !info.isSymLink() && (info.isFile() || info.isDir()))
+            usageError(QStringLiteral("%1 exists and is not ours to replace").arg(path));
+    }
     if (truck && !programmeText.isEmpty()) usageError(QStringLiteral("--truck and --program exclude each other"));
     if (truck) {
         config.programme = WeightProgramme::truckCycle(truckWeight);

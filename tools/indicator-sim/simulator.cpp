@@ -12,9 +12,10 @@ namespace veltrane::sim {
 
 namespace {
 
-// Nobody has read this much for a while: the indicator's bytes go nowhere, as on an unattended line,
-// and a reader that opens later does not get a burst of old frames.
-constexpr int kStaleBytes = 4096;
+// Unread bytes beyond this mean nobody is listening: the indicator's frames go nowhere, as on an
+// unattended line, and a reader that opens later does not get a burst of old frames. Two seconds of
+// frames, and never less than a kilobyte, so a live reader that is merely busy loses nothing.
+constexpr int kMinStaleBytes = 1024;
 // More than this waiting to be written and continuous frames are skipped rather than queued.
 constexpr qsizetype kOutboxLimit = 64 * 1024;
 
@@ -141,7 +142,10 @@ void Simulator::send(const QByteArray& bytes, bool mayDropStale) {
     QByteArray out = bytes;
     if (const std::optional<LineSettings> reader = m_pty.readerSettings())
         out = receivedAs(bytes, m_config.settings, *reader);
-    if (mayDropStale && m_pty.unreadBytes() > kStaleBytes) m_pty.dropUnread();
+    if (mayDropStale) {
+        const double twoSeconds = 2 * m_config.rate * static_cast<double>(bytes.size());
+        if (m_pty.unreadBytes() > std::max<double>(kMinStaleBytes, twoSeconds)) m_pty.dropUnread();
+    }
     m_outbox.append(out);
     ++m_framesSent;
     flushOutbox();
