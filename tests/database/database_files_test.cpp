@@ -1,0 +1,176 @@
+// The three database files as the creation tool makes them, read back through the program's own
+// layer and through the command-line tools an administrator or another program would use.
+
+#include "config/comports.h"
+#include "config/schema.h"
+#include "config/settings.h"
+#include "platform/database.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace veltrane;
+
+namespace {
+
+struct ToolRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+ToolRun run(const QString& program, const QStringList& args, const QByteArray& input = {}) {
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForStarted(30000)) return {};
+    process.write(input);
+    process.closeWriteChannel();
+    process.waitForFinished(60000);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+QString mkdbPath() {
+    QString folder = qEnvironmentVariable("VELTRANE_APP_DIR");
+    if (folder.isEmpty())
+        folder = QCoreApplication::applicationDirPath() + QStringLiteral("/../app");  // run by hand
+    return folder + QStringLiteral("/veltrane-mkdb");
+}
+
+class DatabaseFilesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_folder = m_dir.path() + QStringLiteral("/app/");
+        const ToolRun made =
+            run(mkdbPath(), {QStringLiteral("--set"), QStringLiteral("Baud=4800"), QStringLiteral("--set"),
+                             QStringLiteral("voicealertnormal=on"), QStringLiteral("--comport"),
+                             QStringLiteral("2=/dev/ttyUSB0"), m_folder});
+        ASSERT_EQ(made.exitCode, 0) << made.err.toStdString();
+    }
+    QString file(const char* name) const { return m_folder + QString::fromLatin1(name); }
+
+    QTemporaryDir m_dir;
+    QString m_folder;
+};
+
+TEST_F(DatabaseFilesTest, SettingsFileHoldsTheDefaultRowInColumnOrder) {
+    auto db = Database::open(file(kSettingsDatabaseName), QString::fromLatin1(kSettingsDatabaseConnect));
+    auto row = db->openRecordSet(QStringLiteral("select * from config"));
+    ASSERT_EQ(row->recordCount(), 1);
+    QStringList expected;
+    for (const auto& column : configColumns()) expected << QString::fromLatin1(column.name);
+    EXPECT_EQ(row->fieldNames(), expected);
+    EXPECT_EQ(expected.size(), 46);
+
+    EXPECT_EQ(row->field(QStringLiteral("outputfilelocation")).toString(), m_folder);
+    EXPECT_EQ(row->field(QStringLiteral("baud")).toInt(), 4800);  // --set
+    EXPECT_EQ(row->field(QStringLiteral("VoiceAlertNormal")).toInt(), -1);
+    EXPECT_EQ(row->field(QStringLiteral("Forweighbridge")).toInt(), -1);
+    EXPECT_EQ(row->field(QStringLiteral("pw")).toString(), QString::fromLatin1(kDefaultPassword));
+    EXPECT_EQ(row->field(QStringLiteral("delimiter")).toString(), QStringLiteral("CR"));
+    // Columns the loader reads without a Null rule must not be Null in a new installation.
+    for (const char* name : {"throwstring", "addcr", "port", "databits", "stopbits", "parity", "iNSERTBEFORE",
+                             "minstablereadings", "lowlimit", "Highlimit", "StabilityCheckAccuracy",
+                             "MinimumAutosaveWeight", "outputApplication"})
+        EXPECT_FALSE(row->field(QString::fromLatin1(name)).isNull()) << name;
+
+    EXPECT_EQ(db->openRecordSet(QStringLiteral("select * from weightlog"))->recordCount(), 0);
+    EXPECT_EQ(settingsDeviceResolver(file(kSettingsDatabaseName))(2), QStringLiteral("/dev/ttyUSB0"));
+}
+
+TEST_F(DatabaseFilesTest, KeyedFilesNeedTheirKeyInOtherTools) {
+    const ToolRun plain = run(QStringLiteral("sqlite3"),
+                              {file(kSettingsDatabaseName), QStringLiteral("select pw from config;")});
+    EXPECT_NE(plain.exitCode, 0);
+    EXPECT_TRUE(plain.err.contains(QStringLiteral("not a database"))) << plain.err.toStdString();
+
+    const ToolRun keyed = run(QStringLiteral("sqlcipher"), {file(kSettingsDatabaseName)},
+                              "PRAGMA key='qd584';\nselect pw, baud, delimiter from config;\n");
+    EXPECT_TRUE(keyed.out.contains(QStringLiteral("pavix|4800|CR")))
+        << keyed.out.toStdString() << keyed.err.toStdString();
+
+    const ToolRun version = run(QStringLiteral("sqlcipher"), {file(kVersionDatabaseName)},
+                                "PRAGMA key='vtlqe';\nselect dummy from config;\n");
+    EXPECT_EQ(version.out.trimmed(), QStringLiteral("12.x")) << version.err.toStdString();
+
+    // The export file is for any program: plain SQLite reads and writes it.
+    const ToolRun exportFile =
+        run(QStringLiteral("sqlite3"),
+            {file(kExportDatabaseName),
+             QStringLiteral("insert into weightlog (Datetime, weight) values "
+                            "('2026-03-14 09:30:00', '1234'); select slno, weight from weightlog;")});
+    EXPECT_EQ(exportFile.exitCode, 0) << exportFile.err.toStdString();
+    EXPECT_EQ(exportFile.out.trimmed(), QStringLiteral("1|1234"));
+}
+
+TEST_F(DatabaseFilesTest, ToolNeverReplacesAFile) {
+    QFile::remove(file(kVersionDatabaseName));
+    const ToolRun again = run(mkdbPath(), {QStringLiteral("--set"), QStringLiteral("baud=300"), m_folder});
+    EXPECT_EQ(again.exitCode, 0) << again.err.toStdString();
+    EXPECT_TRUE(again.out.contains(file(kSettingsDatabaseName) + QStringLiteral(": exists, left unchanged")));
+    EXPECT_TRUE(again.out.contains(file(kExportDatabaseName) + QStringLiteral(": exists, left unchanged")));
+    EXPECT_TRUE(again.out.contains(file(kVersionDatabaseName) + QStringLiteral(": created")));
+    auto row = Database::open(file(kSettingsDatabaseName), QString::fromLatin1(kSettingsDatabaseConnect))
+                   ->openRecordSet(QStringLiteral("select * from config"));
+    EXPECT_EQ(row->field(QStringLiteral("baud")).toInt(), 4800);
+    EXPECT_TRUE(
+        QDir(m_folder).entryList(QDir::Hidden | QDir::Files).filter(QStringLiteral(".part")).isEmpty());
+}
+
+TEST(DatabaseTool, BadArgumentsAndFoldersExitWithTwo) {
+    QTemporaryDir dir;
+    QFile blocker(dir.filePath(QStringLiteral("plainfile")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QString fresh = dir.filePath(QStringLiteral("fresh"));
+    const std::vector<QStringList> cases{
+        {},
+        {fresh, fresh + QStringLiteral("2")},
+        {QStringLiteral("--bogus"), fresh},
+        {QStringLiteral("--set"), QStringLiteral("nosuchcolumn=1"), fresh},
+        {QStringLiteral("--set"), QStringLiteral("port=first"), fresh},  // does not fit the column
+        {QStringLiteral("--comport"), QStringLiteral("0=/dev/ttyUSB0"), fresh},
+        {QStringLiteral("--set")},
+        {dir.filePath(QStringLiteral("plainfile/sub"))},
+    };
+    for (const auto& args : cases) {
+        const ToolRun result = run(mkdbPath(), args);
+        EXPECT_EQ(result.exitCode, 2) << args.join(QLatin1Char(' ')).toStdString();
+        EXPECT_FALSE(result.err.isEmpty()) << args.join(QLatin1Char(' ')).toStdString();
+        EXPECT_FALSE(QFile::exists(fresh + QStringLiteral("/scale.mdb")))
+            << args.join(QLatin1Char(' ')).toStdString();
+    }
+    EXPECT_EQ(run(mkdbPath(), {QStringLiteral("--help")}).exitCode, 0);
+}
+
+TEST(Comports, DeviceOfAPort) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("scale.mdb"));
+    const DeviceResolver resolve = settingsDeviceResolver(path);
+    EXPECT_EQ(resolve(1), QStringLiteral("/dev/ttyS0"));  // no database yet: the default, no failure
+    createSettingsDatabase(path, dir.path() + QLatin1Char('/'));
+    EXPECT_EQ(resolve(3), QStringLiteral("/dev/ttyS2"));
+    writeComportDevice(path, 3, QStringLiteral(" /dev/pts/7 "));
+    EXPECT_EQ(resolve(3), QStringLiteral("/dev/pts/7"));
+    writeComportDevice(path, 3, QStringLiteral("/dev/ttyUSB1"));
+    EXPECT_EQ(readComportDevice(path, 3), QStringLiteral("/dev/ttyUSB1"));
+    writeComportDevice(path, 3, QString());
+    EXPECT_EQ(readComportDevice(path, 3), std::nullopt);
+    EXPECT_EQ(resolve(3), QStringLiteral("/dev/ttyS2"));
+
+    // A settings file from before the table existed: reads give the default, the first write adds it.
+    auto db = Database::open(path, QString::fromLatin1(kSettingsDatabaseConnect));
+    db->execute(QStringLiteral("drop table comports"));
+    EXPECT_EQ(resolve(4), QStringLiteral("/dev/ttyS3"));
+    EXPECT_THROW(readComportDevice(path, 4), DbError);
+    writeComportDevice(path, 4, QStringLiteral("/dev/ttyACM0"));
+    EXPECT_EQ(resolve(4), QStringLiteral("/dev/ttyACM0"));
+}
+
+}  // namespace

@@ -1,0 +1,174 @@
+// quorlink's window against Veltrane's real live-feed server, over real sockets.
+#include "frm_client.h"
+#include "platform/dde.h"
+#include "tests/support/unix_line_client.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+
+namespace {
+
+using veltrane::test::pumpUntil;
+
+// A server that takes connections and never answers: a hung Veltrane, or a spy on what a client sends.
+class SilentServer {
+public:
+    explicit SilentServer(const QString& path) {
+        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, QFile::encodeName(path).constData(), sizeof addr.sun_path - 1);
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ::listen(m_fd, 4);
+    }
+    ~SilentServer() { ::close(m_fd); }
+    // Bytes received on the next waiting connection, or -1 when no one connected.
+    ssize_t receivedOnNextConnection() {
+        const int conn = ::accept(m_fd, nullptr, nullptr);
+        if (conn < 0) return -1;
+        char buf[256];
+        const ssize_t n = ::recv(conn, buf, sizeof buf, MSG_DONTWAIT);
+        ::close(conn);
+        return n < 0 ? 0 : n;
+    }
+
+private:
+    int m_fd;
+};
+
+class QuorlinkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_runtime.isValid());
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
+    }
+    std::unique_ptr<veltrane::DdeServer> startVeltrane(const QString& weight = QStringLiteral("12345.6")) {
+        auto server = veltrane::createLocalDdeServer(QStringLiteral("veltrane"));
+        server->setTopic(QStringLiteral("veltrane"));
+        server->setItem(QStringLiteral("weightdata"), weight);
+        return server;
+    }
+    template <typename W>
+    W* control(const char* name) {
+        W* w = m_window.findChild<W*>(QLatin1String(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    QString weight() { return control<QLineEdit>("weight")->text(); }
+    bool errorShown() { return !control<QLabel>("LabelError")->isHidden(); }
+    QString error() { return control<QLabel>("LabelError")->text(); }
+    void readByHand() { control<QPushButton>("READveltrane")->click(); }
+
+    QTemporaryDir m_runtime;
+    int m_beeps = 0;
+    quorlink::FrmClient m_window{[this] { ++m_beeps; }};
+};
+
+TEST_F(QuorlinkTest, StartsInManualModeShowingError) {
+    EXPECT_TRUE(errorShown());
+    EXPECT_EQ(error(), "Error");
+    EXPECT_EQ(control<QLabel>("LabelError")->palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_FALSE(control<QTimer>("Timer1")->isActive());
+    EXPECT_EQ(control<QTimer>("Timer1")->interval(), 200);
+}
+
+TEST_F(QuorlinkTest, ManualReadShowsTheWeightAndTheTimeOfTheRead) {
+    auto veltrane = startVeltrane();
+    readByHand();
+    EXPECT_EQ(weight(), "12345.6");
+    EXPECT_FALSE(errorShown());
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$"))
+                    .match(control<QGroupBox>("Frame2")->title())
+                    .hasMatch());
+    EXPECT_EQ(m_beeps, 0);
+
+    veltrane->setItem(QStringLiteral("weightdata"), QStringLiteral("0"));
+    readByHand();
+    EXPECT_EQ(weight(), "0");
+}
+
+TEST_F(QuorlinkTest, EveryKindOfFailureBeepsEmptiesTheBoxAndShowsTheError) {
+    struct Case {
+        const char* what;
+        const char* service;
+        const char* topic;
+        const char* item;
+        bool veltraneOn;
+    };
+    const Case cases[]{
+        {"Veltrane not running", "veltrane", "veltrane", "weightdata", false},
+        {"other service", "notveltrane", "veltrane", "weightdata", true},
+        {"wrong topic", "veltrane", "other", "weightdata", true},
+        {"empty topic", "veltrane", "", "weightdata", true},
+        {"unknown item", "veltrane", "veltrane", "nothing", true},
+        {"item that would break the line", "veltrane", "veltrane", "weightdata\nREQUEST", true},
+        {"service that is a path", "../veltrane", "veltrane", "weightdata", true},
+    };
+    for (const Case& c : cases) {
+        auto veltrane = c.veltraneOn ? startVeltrane() : nullptr;
+        control<QLineEdit>("textServerApp")->setText(QString::fromUtf8(c.service));
+        control<QLineEdit>("texttopic")->setText(QString::fromUtf8(c.topic));
+        control<QLineEdit>("weightlink")->setText(QString::fromUtf8(c.item));
+        control<QLineEdit>("weight")->setText(QStringLiteral("old"));
+        const int beeps = m_beeps;
+        readByHand();
+        EXPECT_EQ(weight(), "") << c.what;
+        EXPECT_TRUE(errorShown()) << c.what;
+        EXPECT_EQ(error(), "Error : Veltrane is not on!!") << c.what;
+        EXPECT_EQ(m_beeps, beeps + 1) << c.what;
+    }
+}
+
+TEST_F(QuorlinkTest, AutomaticModeRecoversWhenVeltraneStarts) {
+    auto* check1 = control<QCheckBox>("Check1");
+    auto* button = control<QPushButton>("READveltrane");
+    auto* timer = control<QTimer>("Timer1");
+    check1->click();
+    EXPECT_TRUE(timer->isActive());
+    EXPECT_FALSE(button->isEnabled());
+
+    ASSERT_TRUE(pumpUntil([&] { return m_beeps >= 2; }));
+    EXPECT_EQ(error(), "Error : Veltrane is not on!!");
+
+    auto veltrane = startVeltrane(QStringLiteral("2000.5"));
+    ASSERT_TRUE(pumpUntil([&] { return weight() == "2000.5" && !errorShown(); }));
+    veltrane->setItem(QStringLiteral("weightdata"), QStringLiteral("2010"));
+    ASSERT_TRUE(pumpUntil([&] { return weight() == "2010"; }));
+
+    check1->click();
+    EXPECT_FALSE(timer->isActive());
+    EXPECT_TRUE(button->isEnabled());
+    // Set by the program rather than clicked: the mode stays.
+    check1->setChecked(true);
+    EXPECT_FALSE(timer->isActive());
+}
+
+TEST_F(QuorlinkTest, EmptyItemOpensTheConversationAndRequestsNothing) {
+    SilentServer spy(veltrane::ddeSocketPath(QStringLiteral("veltrane")));
+    control<QLineEdit>("weightlink")->clear();
+    control<QLineEdit>("weight")->setText(QStringLiteral("kept"));
+    readByHand();
+    EXPECT_FALSE(errorShown());
+    EXPECT_EQ(weight(), "kept");
+    EXPECT_EQ(spy.receivedOnNextConnection(), 0);
+}
+
+TEST_F(QuorlinkTest, HungServerGivesTheErrorInsteadOfFreezing) {
+    SilentServer hung(veltrane::ddeSocketPath(QStringLiteral("veltrane")));
+    readByHand();
+    EXPECT_TRUE(errorShown());
+    EXPECT_EQ(weight(), "");
+    EXPECT_EQ(hung.receivedOnNextConnection(), static_cast<ssize_t>(sizeof "REQUEST veltrane weightdata\n" - 1));
+}
+
+}  // namespace
