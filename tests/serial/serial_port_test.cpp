@@ -2,10 +2,10 @@
 #include "platform/qt_serial_port.h"
 #include "tests/support/pty_pair.h"
 
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QSignalSpy>
-#include <gtest/gtest.h>
 
 #include <functional>
 
@@ -65,13 +65,15 @@ TEST(SerialSettings, ParsesAndRefusesWithDescription) {
         const auto parsed = SerialSettings::parse(QString::fromLatin1(c.text), &error);
         EXPECT_EQ(parsed, c.expected) << c.text;
         if (c.errorPart) {
-            EXPECT_TRUE(error.contains(QLatin1String(c.errorPart))) << c.text << " -> " << error.toStdString();
+            EXPECT_TRUE(error.contains(QLatin1String(c.errorPart)))
+                << c.text << " -> " << error.toStdString();
             EXPECT_TRUE(error.contains(QString::fromLatin1(c.text))) << error.toStdString();
         } else {
             EXPECT_TRUE(error.isEmpty()) << c.text;
         }
     }
-    EXPECT_EQ(SerialSettings::parse(QStringLiteral(" 19200 , E , 7 , 2 "))->text(), QStringLiteral("19200,e,7,2"));
+    EXPECT_EQ(SerialSettings::parse(QStringLiteral(" 19200 , E , 7 , 2 "))->text(),
+              QStringLiteral("19200,e,7,2"));
     EXPECT_EQ(SerialSettings::parse(QStringLiteral("300,o,5,1.5"))->text(), QStringLiteral("300,o,5,1.5"));
 }
 

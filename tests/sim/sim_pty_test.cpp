@@ -1,6 +1,7 @@
 // The simulator program on its pty, read through the project's own serial port, as Veltrane reads it.
 #include "platform/qt_serial_port.h"
 
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -9,7 +10,6 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include <functional>
 
@@ -26,7 +26,9 @@ bool waitFor(const std::function<bool()>& done, int ms = 10000) {
     return true;
 }
 
-void settle(int ms) { waitFor([] { return false; }, ms); }
+void settle(int ms) {
+    waitFor([] { return false; }, ms);
+}
 
 // The simulator as a child process, its device behind port 3 of a QtSerialPort.
 class Sim {
@@ -206,7 +208,8 @@ TEST(IndicatorSim, ReaderMayCloseAndReopenTheDevice) {
 TEST(IndicatorSim, ReplaysARecordedStreamWhole) {
     QTemporaryDir dir;
     QByteArray recording;
-    for (int i = 0; i < 400; ++i) recording += QByteArray("ST,GS,+") + QByteArray::number(i).rightJustified(6, '0') + "kg\r\n";
+    for (int i = 0; i < 400; ++i)
+        recording += QByteArray("ST,GS,+") + QByteArray::number(i).rightJustified(6, '0') + "kg\r\n";
     const QString file = dir.filePath(QStringLiteral("rec.bin"));
     QFile f(file);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -229,8 +232,10 @@ TEST(IndicatorSim, StopsCleanlyLeavingNothingBehind) {
         ASSERT_TRUE(sim.started);
         ASSERT_TRUE(QFileInfo(sim.link).isSymLink());
         ASSERT_TRUE(QFileInfo::exists(sim.control));
-        if (bySignal) sim.process.terminate();
-        else EXPECT_EQ(sim.command(QStringLiteral("quit")), QStringLiteral("ok"));
+        if (bySignal)
+            sim.process.terminate();
+        else
+            EXPECT_EQ(sim.command(QStringLiteral("quit")), QStringLiteral("ok"));
         ASSERT_TRUE(waitFor([&] { return sim.process.state() == QProcess::NotRunning; }));
         EXPECT_EQ(sim.process.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(sim.process.exitCode(), 0);
@@ -242,9 +247,9 @@ TEST(IndicatorSim, StopsCleanlyLeavingNothingBehind) {
 
 TEST(IndicatorSim, BadArgumentsExitWithAMessage) {
     const QString program = qEnvironmentVariable("VELTRANE_APP_DIR") + QStringLiteral("/indicator-sim");
-    for (const QStringList& args : {QStringList{"--format", "nope"}, QStringList{"--settings", "9600,n,8"},
-                                    QStringList{"--rate"}, QStringList{"--mode", "sometimes"},
-                                    QStringList{"--frobnicate"}, QStringList{"--program", "1:0"}}) {
+    for (const QStringList& args :
+         {QStringList{"--format", "nope"}, QStringList{"--settings", "9600,n,8"}, QStringList{"--rate"},
+          QStringList{"--mode", "sometimes"}, QStringList{"--frobnicate"}, QStringList{"--program", "1:0"}}) {
         QProcess p;
         p.start(program, args);
         ASSERT_TRUE(p.waitForFinished(10000));
@@ -256,6 +261,7 @@ TEST(IndicatorSim, BadArgumentsExitWithAMessage) {
     help.start(program, {"--help"});
     ASSERT_TRUE(help.waitForFinished(10000));
     const QByteArray text = help.readAllStandardOutput();
-    for (const char* word : {"reversed", "tare-net", "implied", "template", "poll", "unplug", "replug", "parity"})
+    for (const char* word :
+         {"reversed", "tare-net", "implied", "template", "poll", "unplug", "replug", "parity"})
         EXPECT_TRUE(text.contains(word)) << word;
 }

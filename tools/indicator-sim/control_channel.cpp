@@ -6,12 +6,13 @@
 #include <QLocalSocket>
 #include <QSocketNotifier>
 
-#include <cstdio>
 #include <unistd.h>
+#include <cstdio>
 
 namespace veltrane::sim {
 
-ControlChannel::ControlChannel(Handler handler, QObject* parent) : QObject(parent), m_handler(std::move(handler)) {}
+ControlChannel::ControlChannel(Handler handler, QObject* parent)
+    : QObject(parent), m_handler(std::move(handler)) {}
 
 ControlChannel::~ControlChannel() {
     if (m_server) {
