@@ -111,7 +111,7 @@ QString helpText() {
                "  replug                 a new device (the link follows it); answers \"ok <path>\"\n"
                "  status | help | quit\n"
                "\n"
-               "Exit status: 0 after quit or SIGINT/SIGTERM, 1 when the device cannot be made, 2 on bad "
+               "Exit status: 0 after quit or SIGINT/SIGTERM/SIGHUP, 1 when the device cannot be made, 2 on bad "
                "arguments.\n")
         .arg(formats);
 }
@@ -251,12 +251,13 @@ int main(int argc, char** argv) {
     ControlChannel control([&sim](const QString& line) { return sim.command(line); });
     QObject::connect(&sim, &Simulator::quitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
 
-    // SIGINT and SIGTERM end the event loop, so the link and socket are removed on the way out.
+    // SIGINT, SIGTERM and SIGHUP end the event loop, so the link and socket are removed on the way out.
     if (::pipe(g_signalPipe) != 0) return 1;
     QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
+    std::signal(SIGHUP, onSignal);
     std::signal(SIGPIPE, SIG_IGN);
 
     QString error;
