@@ -87,14 +87,15 @@ public:
 }  // namespace
 
 TEST(IndicatorSim, FramesArriveInOrderAtTheRightSettings) {
-    Sim sim({"--settings", "19200,n,8,1", "--rate", "20", "--program", "100:0.6,200:0.6,300:0.6", "--once"});
+    Sim sim({"--settings", "19200,n,8,1", "--rate", "20", "--weight", "100", "--once"});
     ASSERT_TRUE(sim.started);
     EXPECT_TRUE(sim.path.startsWith(QLatin1String("/dev/pts/"))) << sim.path.toStdString();
     ASSERT_TRUE(sim.open(QStringLiteral("19200,n,8,1"))) << sim.port.lastError().toStdString();
-    ASSERT_TRUE(waitFor([&] { return sim.received.contains("+000300kg\r\n"); }));
+    ASSERT_TRUE(waitFor([&] { return sim.frames().count("ST,GS,+000100kg") >= 2; }));
+    EXPECT_EQ(sim.command(QStringLiteral("program 200:1,300:1")), QStringLiteral("ok"));
+    ASSERT_TRUE(waitFor([&] { return sim.frames().count("ST,GS,+000300kg") >= 2; }));
     QList<QByteArray> frames = sim.frames();
     frames.removeFirst();
-    ASSERT_GE(frames.size(), 3);
     int last = 0;
     for (const QByteArray& f : frames) {
         ASSERT_TRUE(f.startsWith("ST,GS,+000") && f.endsWith("kg") && f.size() == 15) << f.toStdString();
@@ -102,7 +103,7 @@ TEST(IndicatorSim, FramesArriveInOrderAtTheRightSettings) {
         EXPECT_GE(w, last) << "frames out of order";
         last = w;
     }
-    EXPECT_TRUE(frames.contains("ST,GS,+000200kg") || frames.first() == "ST,GS,+000300kg");
+    EXPECT_TRUE(frames.contains("ST,GS,+000200kg"));
 }
 
 TEST(IndicatorSim, WrongBaudOrStopBitsYieldNoWeight) {
@@ -223,7 +224,10 @@ TEST(IndicatorSim, ReplaysARecordedStreamWhole) {
     EXPECT_EQ(sim.command(QStringLiteral("replay")), QStringLiteral("ok"));
     ASSERT_TRUE(waitFor([&] { return sim.received.size() >= recording.size(); })) << sim.received.size();
     settle(200);
-    EXPECT_EQ(sim.received, recording);
+    // Under heavy load the tail of the replay that ran at start may come first; the restarted one
+    // must arrive whole after it.
+    EXPECT_TRUE(sim.received.endsWith(recording));
+    EXPECT_LT(sim.received.size(), 2 * recording.size());
 }
 
 TEST(IndicatorSim, StopsCleanlyLeavingNothingBehind) {

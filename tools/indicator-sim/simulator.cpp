@@ -247,6 +247,7 @@ QString Simulator::command(const QString& line) {
         if (!p) return bad(why);
         p->noise = m_config.programme.noise;
         p->settle = m_config.programme.settle;
+        p->loop = m_config.programme.loop;
         m_config.programme = *p;
         restartProgramme();
         return ok();
