@@ -147,13 +147,19 @@ void QtSerialPort::postDrain() {
 
 void QtSerialPort::drain() {
     m_drainPosted = false;
+    // A handler that lets events run for every byte would otherwise nest one level per waiting byte
+    // and overflow the stack on a burst; past the limit the drains already running deliver the rest,
+    // still in order.
+    if (m_drainDepth >= kMaxDrainNesting) return;
+    ++m_drainDepth;
     while (m_head < m_queue.size()) {
         const char byte = m_queue.at(m_head++);
         // If the handler lets events run, this posted drain hands it the next bytes nested; if it
         // does not, this loop goes on and the posted drain later finds nothing to do.
-        if (m_head < m_queue.size() && !m_drainPosted) postDrain();
+        if (m_head < m_queue.size() && !m_drainPosted && m_drainDepth < kMaxDrainNesting) postDrain();
         Q_EMIT byteReceived(byte);
     }
+    --m_drainDepth;
     if (m_head > 0 && m_head == m_queue.size()) {
         m_queue.clear();
         m_head = 0;

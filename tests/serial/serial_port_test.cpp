@@ -151,6 +151,31 @@ TEST(QtSerialPort, HandlerThatLetsEventsRunGetsNextBytesNestedInOrder) {
     EXPECT_EQ(order, QByteArray("abcdef"));
 }
 
+TEST(QtSerialPort, HandlerLettingEventsRunOnEveryByteSurvivesABurst) {
+    // Each nested delivery is a stack level; a burst of thousands of bytes must not become
+    // thousands of levels.
+    OpenPort p;
+    ASSERT_TRUE(p.pty.ok());
+    ASSERT_TRUE(p.port.open());
+    int depth = 0;
+    int deepest = 0;
+    QByteArray order;
+    QObject::connect(&p.port, &SerialPort::byteReceived, [&](char c) {
+        order.append(c);
+        ++depth;
+        deepest = std::max(deepest, depth);
+        QCoreApplication::processEvents();
+        --depth;
+    });
+    QByteArray sent;
+    for (int i = 0; i < 50000; ++i) sent.append(static_cast<char>(i * 7));
+    ASSERT_TRUE(p.pty.write(sent));
+    ASSERT_TRUE(waitFor([&] { return order.size() >= sent.size(); }));
+    EXPECT_EQ(order, sent);
+    EXPECT_GT(deepest, 1);
+    EXPECT_LE(deepest, 100);
+}
+
 TEST(QtSerialPort, EachWriteReachesTheDevice) {
     OpenPort p;
     ASSERT_TRUE(p.pty.ok());

@@ -111,7 +111,8 @@ QString helpText() {
                "  replug                 a new device (the link follows it); answers \"ok <path>\"\n"
                "  status | help | quit\n"
                "\n"
-               "Exit status: 0 after quit or SIGINT/SIGTERM/SIGHUP, 1 when the device cannot be made, 2 on bad "
+               "Exit status: 0 after quit or SIGINT/SIGTERM/SIGHUP, 1 when the device cannot be made, 2 on "
+               "bad "
                "arguments.\n")
         .arg(formats);
 }
