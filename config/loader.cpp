@@ -1,0 +1,470 @@
+#include "config/loader.h"
+
+#include "config/numbers.h"
+#include "platform/database.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <optional>
+
+namespace veltrane {
+namespace {
+
+const QString kTable = QStringLiteral("config");
+
+// Only blanks, as the original Trim did: a tab or line feed around a name is part of it.
+QString trimBlanks(const QString& text) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first) == QLatin1Char(' ')) ++first;
+    while (last > first && text.at(last - 1) == QLatin1Char(' ')) --last;
+    return text.mid(first, last - first);
+}
+
+bool isIntegerType(const QVariant& value) {
+    switch (value.typeId()) {
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::Long:
+        case QMetaType::ULong:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::Char:
+        case QMetaType::SChar:
+        case QMetaType::UChar:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool isRealType(const QVariant& value) {
+    return value.typeId() == QMetaType::Double || value.typeId() == QMetaType::Float;
+}
+
+QString textOf(const QVariant& value) {
+    if (value.typeId() == QMetaType::QByteArray) return QString::fromUtf8(value.toByteArray());
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+    if (isRealType(value)) return numberText(value.toDouble());
+    return value.toString();
+}
+
+// Reads the columns of the first row of table config one by one. Every failure is shown at once in a
+// message box with its own description, and the caller's setting is left as it was.
+class RecordReader {
+public:
+    RecordReader(Prompts& prompts, RecordSet* record) : m_prompts(prompts), m_record(record) {}
+
+    // The column's value, Null included; nothing (after the message) when it cannot be read.
+    std::optional<QVariant> raw(const QString& column) {
+        try {
+            if (m_record == nullptr || m_record->isEof() || m_record->isBof()) {
+                fail(QStringLiteral("No current record: column %1 of table %2 cannot be read, the settings "
+                                    "database has no configuration row open")
+                         .arg(column, kTable));
+                return std::nullopt;
+            }
+            if (!m_record->hasField(column)) {
+                fail(QStringLiteral("Item not found in this collection: column %1 is missing from table %2")
+                         .arg(column, kTable));
+                return std::nullopt;
+            }
+            return m_record->field(column);
+        } catch (const DbError& error) {
+            fail(QStringLiteral("Column %1 of table %2 cannot be read: %3")
+                     .arg(column, kTable, error.description()));
+            return std::nullopt;
+        }
+    }
+
+    // Read and thrown away: only a missing column is a failure.
+    void discard(const QString& column) { (void)raw(column); }
+
+    // Yes/no column: any non-zero value is true. Null is a failure.
+    void flag(const QString& column, bool& target) {
+        const auto value = nonNull(column);
+        if (!value) return;
+        if (value->typeId() == QMetaType::Bool) {
+            target = value->toBool();
+            return;
+        }
+        if (isIntegerType(*value) || isRealType(*value)) {
+            target = value->toDouble() != 0.0;
+            return;
+        }
+        // The same yes/no words the record set accepts when it writes the column.
+        static const QStringList yes{QStringLiteral("true"), QStringLiteral("yes"), QStringLiteral("on")};
+        static const QStringList no{QStringLiteral("false"), QStringLiteral("no"), QStringLiteral("off")};
+        const QString text = textOf(*value).trimmed();
+        if (const auto number = numericValue(text)) {
+            target = *number != 0.0;
+        } else if (yes.contains(text, Qt::CaseInsensitive)) {
+            target = true;
+        } else if (no.contains(text, Qt::CaseInsensitive)) {
+            target = false;
+        } else {
+            fail(QStringLiteral("Type mismatch: column %1 of table %2 holds \"%3\", which is not yes or no")
+                     .arg(column, kTable, text));
+        }
+    }
+
+    enum class OnNull { Fail, Keep };
+
+    // Whole-number column held in T: rounded half to even, then checked against T's range.
+    template <typename T>
+    void integer(const QString& column, T& target, OnNull onNull = OnNull::Fail, bool trimText = false) {
+        const auto value = raw(column);
+        if (!value) return;
+        if (value->isNull()) {
+            if (onNull == OnNull::Fail) nullFailure(column);
+            return;
+        }
+        const auto number = numberOf(column, *value, trimText);
+        if (!number) return;
+        const double rounded = roundHalfEven(*number, 0);
+        constexpr double low = static_cast<double>(std::numeric_limits<T>::min());
+        constexpr double high = static_cast<double>(std::numeric_limits<T>::max());
+        if (!std::isfinite(rounded) || rounded < low || rounded > high) {
+            fail(QStringLiteral("Overflow: column %1 of table %2 holds %3, outside the range %4 to %5")
+                     .arg(column, kTable, textOf(*value).trimmed(), numberText(low), numberText(high)));
+            return;
+        }
+        target = static_cast<T>(rounded);
+    }
+
+    void real(const QString& column, double& target) {
+        const auto value = nonNull(column);
+        if (!value) return;
+        const auto number = numberOf(column, *value, false);
+        if (!number) return;
+        if (!std::isfinite(*number)) {
+            overflow(column, *value);
+            return;
+        }
+        target = *number;
+    }
+
+    // Single precision; a Null gives nullDefault when there is one.
+    void single(const QString& column, float& target, std::optional<float> nullDefault) {
+        const auto value = raw(column);
+        if (!value) return;
+        if (value->isNull()) {
+            if (nullDefault)
+                target = *nullDefault;
+            else
+                nullFailure(column);
+            return;
+        }
+        const auto number = numberOf(column, *value, false);
+        if (!number) return;
+        if (!std::isfinite(*number) ||
+            std::fabs(*number) > static_cast<double>(std::numeric_limits<float>::max())) {
+            overflow(column, *value);
+            return;
+        }
+        target = static_cast<float>(*number);
+    }
+
+    // Text column. Numbers and yes/no values read as their text.
+    void text(const QString& column, QString& target, OnNull onNull, bool trim = false) {
+        const auto value = raw(column);
+        if (!value) return;
+        if (value->isNull()) {
+            if (onNull == OnNull::Fail) nullFailure(column);
+            return;
+        }
+        target = trim ? trimBlanks(textOf(*value)) : textOf(*value);
+    }
+
+    void textOr(const QString& column, QString& target, const QString& nullDefault) {
+        const auto value = raw(column);
+        if (!value) return;
+        target = value->isNull() ? nullDefault : textOf(*value);
+    }
+
+    // A yes/no column held as text ("True"/"False", as the original held it in a string).
+    void flagAsText(const QString& column, QString& target) {
+        const auto value = nonNull(column);
+        if (!value) return;
+        if (isIntegerType(*value) || isRealType(*value)) {
+            target = value->toDouble() != 0.0 ? QStringLiteral("True") : QStringLiteral("False");
+            return;
+        }
+        target = textOf(*value);
+    }
+
+private:
+    std::optional<QVariant> nonNull(const QString& column) {
+        auto value = raw(column);
+        if (value && value->isNull()) {
+            nullFailure(column);
+            return std::nullopt;
+        }
+        return value;
+    }
+
+    std::optional<double> numberOf(const QString& column, const QVariant& value, bool trimText) {
+        if (value.typeId() == QMetaType::Bool) return value.toBool() ? -1.0 : 0.0;
+        if (isIntegerType(value) || isRealType(value)) return value.toDouble();
+        QString text = textOf(value);
+        if (trimText) text = trimBlanks(text);
+        if (auto number = numericValue(text)) return number;
+        fail(QStringLiteral("Type mismatch: column %1 of table %2 holds \"%3\", which is not a number")
+                 .arg(column, kTable, text));
+        return std::nullopt;
+    }
+
+    void nullFailure(const QString& column) {
+        fail(QStringLiteral("Invalid use of Null: column %1 of table %2 holds no value").arg(column, kTable));
+    }
+
+    void overflow(const QString& column, const QVariant& value) {
+        fail(QStringLiteral("Overflow: column %1 of table %2 holds %3, which is too large")
+                 .arg(column, kTable, textOf(value).trimmed()));
+    }
+
+    void fail(const QString& description) { m_prompts.message(description); }
+
+    Prompts& m_prompts;
+    RecordSet* m_record;
+};
+
+bool fileExists(const QString& path) {
+    return QFileInfo(path).isFile();
+}
+
+}  // namespace
+
+ConfigLoader::ConfigLoader(Settings& settings, Services& services, LoaderView& view)
+    : m_settings(settings), m_services(services), m_view(view) {}
+
+QString ConfigLoader::settingsDatabasePath() const {
+    return m_services.appFolder + QLatin1String(kSettingsDatabaseName);
+}
+
+LoadResult ConfigLoader::load() {
+    Settings& s = m_settings;
+    Prompts& prompts = m_services.prompts;
+
+    // Step 1: the first row of table config. When the database or the row is missing, every read
+    // below fails in turn with its own message, and every setting keeps its value.
+    std::unique_ptr<Database> database;
+    std::unique_ptr<RecordSet> record;
+    try {
+        database = Database::open(settingsDatabasePath(), QLatin1String(kSettingsDatabaseConnect));
+        record = database->openRecordSet(QStringLiteral("select * from config"));
+        if (record->recordCount() > 0) record->moveFirst();
+    } catch (const DbError& error) {
+        prompts.message(error.description());
+        record.reset();
+    }
+    RecordReader read(prompts, record.get());
+
+    // Step 2.
+    read.flag(QStringLiteral("throwstring"), s.throwstring);
+    read.flag(QStringLiteral("FORWEIGHBRIDGE"), s.FORWEIGHBRIDGE);
+    read.textOr(QStringLiteral("outstring"), s.outstring, QStringLiteral("$"));
+    read.flag(QStringLiteral("addcr"), s.addcr);
+    if (const auto pw = read.raw(QStringLiteral("pw"))) {
+        s.pw = pw->isNull() ? QString::fromLatin1(kFallbackPassword) : textOf(*pw);
+        s.accessPassword = s.pw;
+    }
+
+    // Steps 3 and 4.
+    OutputColumns output;
+    if (const auto location = read.raw(QStringLiteral("outputFilelocation"))) {
+        output.locationNull = location->isNull();
+        output.location = output.locationNull ? QString() : textOf(*location);
+        if (!output.locationNull) s.outputFilelocation = output.location;
+        applyOutputLocation(s, m_services, output);
+    }
+    if (const auto type = read.raw(QStringLiteral("outputFiletype"))) {
+        output.typeNull = type->isNull();
+        output.type = output.typeNull ? QString() : textOf(*type);
+        if (applyOutputType(s, m_services, output, OutputTypeMode::Loader) == LoadResult::EndProgram) {
+            return LoadResult::EndProgram;
+        }
+    }
+
+    // Step 5.
+    read.textOr(QStringLiteral("outstring"), s.outstring, QStringLiteral("$"));
+    read.flag(QStringLiteral("appendTimeStamp"), s.appendTimeStamp);
+    read.flag(QStringLiteral("appendTimeStampComma"), s.appendTimeStampComma);
+    read.flag(QStringLiteral("reverseweight"), s.reverseweight);
+    read.flag(QStringLiteral("simpinterface"), s.simpinterface);
+    read.discard(QStringLiteral("crasdelimiter"));
+
+    // Step 6. A column that cannot be read leaves the name and the code as they were.
+    if (const auto delimiter = read.raw(QStringLiteral("delimiter"))) {
+        s.delimiter = QStringLiteral("CR");
+        if (!delimiter->isNull()) {
+            s.delimiter = trimBlanks(textOf(*delimiter));
+        } else if (!s.simpinterface) {
+            prompts.beep();
+            prompts.message(QStringLiteral(
+                "Simple interface is turned off in the interface configuration. You need to configure the "
+                "delimiter if simple interface id turned off! Delimiter will be defaulted to Carriage "
+                "return(CR). You can run the indicator interface wizard to find out the delimiter."));
+        }
+        if (const int code = delimiterCodeOf(s.delimiter); code >= 0)
+            s.delimiterCode = static_cast<std::int16_t>(code);
+    }
+
+    // Step 7. The end position lives in the same value as the field length, so a Null end takes
+    // the previous load's length.
+    read.integer(QStringLiteral("weightstart"), s.weightstart, RecordReader::OnNull::Keep);
+    std::int16_t endPosition = s.weightLength;
+    read.integer(QStringLiteral("weightend"), endPosition, RecordReader::OnNull::Keep);
+    if (endPosition <= 0) endPosition = 100;
+    if (s.weightstart > endPosition || s.weightstart < 1) s.weightstart = 1;
+    s.weightLength = static_cast<std::int16_t>(endPosition - s.weightstart + 1);
+
+    // Step 8.
+    read.integer(QStringLiteral("port"), s.port);
+    read.text(QStringLiteral("databits"), s.databits, RecordReader::OnNull::Fail, true);
+    read.text(QStringLiteral("stopbits"), s.stopbits, RecordReader::OnNull::Fail, true);
+    read.text(QStringLiteral("parity"), s.parity, RecordReader::OnNull::Fail, true);
+    read.integer(QStringLiteral("baud"), s.baud, RecordReader::OnNull::Fail, true);
+    read.single(QStringLiteral("discardweightlessthan"), s.discardweightlessthan, 0.0f);
+    read.flag(QStringLiteral("usevalue"), s.usevalue);
+
+    // Step 9. The loader never opens the port.
+    if (m_view.portIsOpen()) m_view.closePortForReload();
+
+    // Step 10. Parity is applied only when the port opens.
+    const QString settingsText =
+        QStringLiteral("%1,n,%2,%3").arg(QString::number(s.baud), s.databits, s.stopbits);
+    m_view.setPortSettingsText(settingsText);
+    if (!s.simpinterface) {
+        m_view.setPortToolTip(settingsText + QStringLiteral("  start: ") + QString::number(s.weightstart) +
+                              QStringLiteral(" to ") + QString::number(endPosition) + QStringLiteral(" : ") +
+                              QString::number(s.delimiterCode));
+    } else {
+        m_view.setPortToolTip(settingsText + QStringLiteral(" autosense"));
+    }
+    m_view.setPortNumberText(QString::number(s.port));
+
+    // Step 11.
+    read.flag(QStringLiteral("addcr"), s.addcr);
+    read.flag(QStringLiteral("Startonbutton"), s.Startonbutton);
+    read.flag(QStringLiteral("Startauto"), s.Startauto);
+    read.flag(QStringLiteral("saveonbutton"), s.saveonbutton);
+    read.discard(QStringLiteral("decimalreqd"));
+    read.flag(QStringLiteral("iNSERTDECIMALS"), s.iNSERTDECIMALS);
+    read.integer(QStringLiteral("iNSERTBEFORE"), s.iNSERTBEFORE);
+    s.decimalDivisor = decimalDivisorFor(s.iNSERTDECIMALS ? s.iNSERTBEFORE : 1);
+
+    // Step 12.
+    read.flag(QStringLiteral("AutosaveonStableWeight"), s.AutosaveonStableWeight);
+    read.integer(QStringLiteral("minstablereadings"), s.minstablereadings);
+    read.real(QStringLiteral("lowlimit"), s.lowlimit);
+    read.real(QStringLiteral("Highlimit"), s.Highlimit);
+    read.flag(QStringLiteral("LowHighAlarm"), s.LowHighAlarm);
+    read.integer(QStringLiteral("StabilityCheckAccuracy"), s.StabilityCheckAccuracy);
+    read.real(QStringLiteral("MinimumAutosaveWeight"), s.MinimumAutosaveWeight);
+    read.discard(QStringLiteral("autoprint"));
+    read.discard(QStringLiteral("oversoundfile"));
+    read.discard(QStringLiteral("undersoundfile"));
+    read.discard(QStringLiteral("oksoundfile"));
+    read.discard(QStringLiteral("dataingrams"));
+    read.flagAsText(QStringLiteral("outputApplication"), s.outputApplication);
+    read.flag(QStringLiteral("OutputClipboard"), s.OutputClipboard);
+    read.flag(QStringLiteral("EnableDDE"), s.EnableDDE);
+
+    // Step 13. Turning DDE off does not withdraw a topic set earlier in the run.
+    if (s.EnableDDE) m_view.setDdeTopic(QStringLiteral("veltrane"));
+
+    // Step 14.
+    read.flag(QStringLiteral("activateVoiceAlert"), s.activateVoiceAlert);
+    read.flag(QStringLiteral("voicealertnormal"), s.voicealertnormal);
+    if (!s.activateVoiceAlert) {
+        s.voicealertnormal = false;
+    } else {
+        s.voicePromptFile = m_services.appFolder + QStringLiteral("truckout.wav");
+        if (!fileExists(s.voicePromptFile))
+            prompts.message(QStringLiteral("Voice file is missing!!  : ") + s.voicePromptFile);
+    }
+
+    // Step 15.
+    read.text(QStringLiteral("ApplicationName"), s.ApplicationName, RecordReader::OnNull::Keep);
+    return LoadResult::Completed;
+}
+
+LoadResult applyOutputLocation(Settings& settings, Services& services, const OutputColumns& columns) {
+    if (columns.locationNull) {
+        services.prompts.message(QStringLiteral("Output file location folder needs to be configured!!!"));
+        settings.outputFolder = services.appFolder;
+        return LoadResult::Completed;
+    }
+    QString folder = columns.location;
+    if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
+    // Only ordinary files count: a folder holding nothing but sub-folders is reported like a missing one.
+    if (QDir(folder).entryList(QDir::Files).isEmpty()) {
+        services.prompts.beep();
+        services.prompts.message(QStringLiteral("Output file location folder ") + folder +
+                                 QStringLiteral(" does not exist!!!"));
+    }
+    settings.outputFolder = folder;
+    return LoadResult::Completed;
+}
+
+LoadResult applyOutputType(Settings& settings, Services& services, const OutputColumns& columns,
+                           OutputTypeMode mode) {
+    Prompts& prompts = services.prompts;
+    // An empty text is taken as not configured: any other reading would leave the output without one
+    // of the three codes and every weighment unserved.
+    const bool unset = columns.typeNull || columns.type.trimmed().isEmpty();
+    if (unset && mode == OutputTypeMode::Save) return LoadResult::Completed;
+    if (!columns.typeNull) settings.outputFiletype = columns.type;
+
+    const QString type = columns.type.toUpper();
+    if (!unset && type.contains(QLatin1String("ACCESS"))) {
+        settings.outputTypeCode = QStringLiteral("3");
+        settings.mdbFilePath = settings.outputFolder + QLatin1String(kExportDatabaseName);
+        settings.outputFilePath = settings.mdbFilePath;
+        if (fileExists(settings.mdbFilePath)) return LoadResult::Completed;
+
+        prompts.beep();
+        const QString templatePath = services.appFolder + QLatin1String(kExportDatabaseName);
+        if (!fileExists(templatePath)) {
+            prompts.beep();
+            prompts.message(templatePath + QStringLiteral(" not found! This file was copied to ") +
+                            services.appFolder +
+                            QStringLiteral(" during installation time! Can't proceed without this file!!!!"));
+            return LoadResult::EndProgram;
+        }
+        QFile::copy(templatePath, settings.mdbFilePath);
+        if (fileExists(settings.mdbFilePath)) {
+            prompts.beep();
+            prompts.message(
+                QStringLiteral("Output type is configured as access file. Copied the MDB (access) file ") +
+                settings.mdbFilePath + QStringLiteral(" to ") + settings.outputFolder);
+            return LoadResult::Completed;
+        }
+        prompts.message(
+            QStringLiteral(
+                "Output type is configured as access file. Could not copy the MDB (access) file ") +
+            settings.mdbFilePath + QStringLiteral(" to ") + settings.outputFolder +
+            QStringLiteral("!! Quitting!!"));
+        return LoadResult::EndProgram;
+    }
+
+    if (unset) prompts.message(QStringLiteral("Output file type (CSV/Access) needs to be configured!!!"));
+    const bool noHeadings =
+        !unset && type.contains(QLatin1String("CSV")) && type.contains(QLatin1String("NO"));
+    settings.outputTypeCode = noHeadings ? QStringLiteral("1") : QStringLiteral("2");
+    settings.csvFilePath = settings.outputFolder + QLatin1String(kCsvFileName);
+    settings.outputFilePath = settings.csvFilePath;
+    return LoadResult::Completed;
+}
+
+}  // namespace veltrane

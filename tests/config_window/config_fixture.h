@@ -1,0 +1,76 @@
+#pragma once
+// A temporary application folder with a real settings database whose config row is a quiet,
+// position-decoding set-up, and an output folder that holds a file.
+
+#include "config/schema.h"
+#include "platform/database.h"
+#include "tests/support/fakes.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <utility>
+
+namespace veltrane::test {
+
+class ConfigFixture : public ::testing::Test {
+protected:
+    using Columns = std::initializer_list<std::pair<const char*, QVariant>>;
+
+    void SetUp() override {
+        createSettingsDatabase(dbPath(), outFolder());
+        QDir().mkpath(outFolder());
+        QFile keep(outFolder() + QStringLiteral("keep.txt"));
+        ASSERT_TRUE(keep.open(QIODevice::WriteOnly));
+        set({{"outputFilelocation", outFolder()},
+             {"outputFiletype", QStringLiteral("CSV file with headings")},
+             {"simpinterface", 0},
+             {"usevalue", -1},
+             {"delimiter", QStringLiteral("CR")},
+             {"weightstart", 1},
+             {"weightend", 10},
+             {"port", 1},
+             {"baud", 9600},
+             {"databits", QStringLiteral("8")},
+             {"stopbits", QStringLiteral("1")},
+             {"parity", QStringLiteral("n")},
+             {"throwstring", 0},
+             {"outstring", QStringLiteral("$")},
+             {"minstablereadings", 3},
+             {"StabilityCheckAccuracy", 0},
+             {"MinimumAutosaveWeight", 250.5},
+             {"discardweightlessthan", 100},
+             {"iNSERTBEFORE", 2},
+             {"FORWEIGHBRIDGE", -1},
+             {"pw", QStringLiteral("pavix")},
+             {"ApplicationName", QStringLiteral("x")}});
+    }
+
+    QString dbPath() const { return app.file(QStringLiteral("scale.mdb")); }
+    QString outFolder() const { return app.path() + QStringLiteral("out/"); }
+
+    void set(Columns columns) {
+        auto db = Database::open(dbPath(), QStringLiteral(";pwd=qd584"));
+        auto rs = db->openRecordSet(QStringLiteral("select * from config"));
+        rs->moveFirst();
+        rs->edit();
+        for (const auto& [name, value] : columns) rs->setField(QString::fromLatin1(name), value);
+        rs->update();
+    }
+
+    // Read back from the file, through a connection of its own.
+    QVariant stored(const char* column) const {
+        auto db = Database::open(dbPath(), QStringLiteral(";pwd=qd584"));
+        auto rs = db->openRecordSet(QStringLiteral("select * from config"));
+        rs->moveFirst();
+        return rs->field(QString::fromLatin1(column));
+    }
+
+    TempFolder app;
+    FakeServices fake{app.path()};
+};
+
+}  // namespace veltrane::test

@@ -1,0 +1,282 @@
+// The configuration window offscreen, over a real settings database: what it shows, the check-box
+// rules, the focus checks, help and samples, Save and Exit as the super-user meets them.
+
+#include "config/window/config_scrn1bin.h"
+#include "tests/config_window/config_fixture.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFocusEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace veltrane;
+using namespace veltrane::test;
+
+namespace {
+
+class WindowTest : public ConfigFixture {
+protected:
+    ConfigScrn1BIN& open() {
+        fake.prompts.log.clear();
+        window = std::make_unique<ConfigScrn1BIN>(settings, fake.services, accessGranted);
+        return *window;
+    }
+    template <typename T = QWidget>
+    T* w(const char* name) {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    QCheckBox* chk(int i) {
+        return w<QCheckBox>(QStringLiteral("chkFields_%1").arg(i).toLatin1().constData());
+    }
+    void leave(QWidget* box) {
+        QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+        QApplication::sendEvent(box, &out);
+    }
+
+    Settings settings;
+    bool accessGranted = true;
+    std::unique_ptr<ConfigScrn1BIN> window;
+};
+
+TEST_F(WindowTest, ShowsTheStoredRowNotTheProgramWideValues) {
+    set({{"port", 7},
+         {"baud", 38400},
+         {"parity", QStringLiteral("e")},
+         {"outstring", QStringLiteral("ENQ")},
+         {"delimiter", QStringLiteral("SPACE")},
+         {"activateVoiceAlert", -1},
+         {"voicealertnormal", -1},
+         {"outputFiletype", QStringLiteral("Access file with three fields")}});
+    settings.port = 2;
+    open();
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Configuration"));
+    EXPECT_FALSE(accessGranted);
+    auto* tabs = w<QTabWidget>("SSTab1");
+    ASSERT_EQ(tabs->count(), 4);
+    EXPECT_EQ(tabs->currentIndex(), 0);
+    const QStringList titles{QStringLiteral("Interface"), QStringLiteral("Weighment data and method"),
+                             QStringLiteral("Veltrane"), QStringLiteral("Password")};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(tabs->tabText(i), titles[i]);
+
+    EXPECT_EQ(w<QComboBox>("Combo2")->currentText(), QStringLiteral("7"));
+    EXPECT_EQ(w<QComboBox>("Combo1")->currentText(),
+              QStringLiteral("38400"));  // outside the entries, still shown
+    EXPECT_EQ(w<QComboBox>("Combo5")->currentText(), QStringLiteral("e"));
+    EXPECT_EQ(w<QComboBox>("Combo6")->currentText(), QStringLiteral("SPACE"));
+    EXPECT_EQ(w<QComboBox>("Combo6")->itemText(0), QStringLiteral("CR"));
+    EXPECT_EQ(w<QComboBox>("Combo8")->currentText(), QStringLiteral("Access file with three fields"));
+    EXPECT_EQ(w<QComboBox>("text1")->currentText(), QStringLiteral("ENQ"));
+    EXPECT_EQ(w<QComboBox>("portDevice")->currentText(), QStringLiteral("/dev/ttyS6"));
+    EXPECT_EQ(w<QLineEdit>("Text7")->text(), QStringLiteral("250.5"));
+    EXPECT_EQ(w<QLineEdit>("Text10")->text(), QStringLiteral("250.5"));
+    EXPECT_EQ(w<QLineEdit>("txtFields_3")->text(), outFolder());
+    EXPECT_EQ(w<QLineEdit>("txtFields_7")->text(), QStringLiteral("pavix"));
+    EXPECT_FALSE(w<QLineEdit>("txtFields_7")->isVisibleTo(window.get()));
+    EXPECT_EQ(w<QLineEdit>("txtFields_0")->echoMode(), QLineEdit::Password);
+    EXPECT_TRUE(chk(9)->isChecked());
+    EXPECT_TRUE(chk(5)->isChecked());
+    EXPECT_EQ(
+        chk(12)->toolTip(),
+        QStringLiteral("Indicator weight is automatically decoded without manual configuration of string "
+                       "position."));
+    for (const char* help : {"help1_0", "help1_1", "help1_2", "help1_3", "help1_4", "help1_5", "help1_6"})
+        EXPECT_EQ(w<QPushButton>(help)->text(), QStringLiteral("help"));
+    EXPECT_EQ(w<QPushButton>("OKButton")->text(), QStringLiteral("Save"));
+    EXPECT_EQ(w<QPushButton>("CancelButton")->text(), QStringLiteral("Exit"));
+    EXPECT_TRUE(fake.prompts.log.isEmpty());
+}
+
+TEST_F(WindowTest, CheckBoxRulesRunOnScreenChangesOnly) {
+    // Filling runs no rule: an inconsistent stored row is shown as it is.
+    set({{"AutosaveonStableWeight", -1},
+         {"saveonbutton", -1},
+         {"activateVoiceAlert", 0},
+         {"voicealertnormal", -1}});
+    open();
+    EXPECT_TRUE(chk(22)->isChecked() && chk(26)->isChecked() && chk(5)->isChecked());
+
+    struct Step {
+        int click;
+        std::vector<std::pair<int, bool>> before;
+        std::vector<std::pair<int, bool>> after;
+    };
+    const Step steps[] = {
+        {22,
+         {{22, false}, {26, false}},
+         {{22, true}, {26, false}}},  // ticking 22 unticks 26 (26 came back first)
+        {26, {{22, false}, {26, true}}, {{22, false}, {26, true}}},  // unticking 26 alone ticks it again
+        {22, {{22, false}, {26, true}}, {{22, true}, {26, false}}},
+        {12, {{9, false}, {12, true}}, {{9, true}, {12, false}}},  // unticking 12 with 9 unticked ticks 9
+        {9, {{9, true}, {12, false}}, {{9, false}, {12, true}}},   // unticking 9 with 12 unticked ticks 12
+        {9, {{9, false}, {12, true}}, {{9, true}, {12, false}}},   // ticking 9 unticks 12
+        {12, {{9, true}, {12, false}}, {{9, false}, {12, true}}},
+        {14, {{14, true}, {5, true}}, {{14, false}, {5, false}}},   // unticking 14 unticks 5
+        {5, {{14, false}, {5, false}}, {{14, false}, {5, false}}},  // 5 cannot be ticked without 14
+        {5, {{14, true}, {5, false}}, {{14, true}, {5, true}}},
+    };
+    for (const Step& s : steps) {
+        for (auto [i, on] : s.before) {
+            QSignalBlocker quiet(chk(i));
+            chk(i)->setChecked(on);
+        }
+        chk(s.click)->click();
+        for (auto [i, on] : s.after)
+            EXPECT_EQ(chk(i)->isChecked(), on) << "click " << s.click << " box " << i;
+    }
+}
+
+TEST_F(WindowTest, FocusChecks) {
+    open();
+    struct Case {
+        const char* box;
+        const char* typed;
+        const char* result;
+        int beeps;
+    };
+    const Case cases[] = {
+        {"Text5", "12", "0", 2}, {"Text5", "abc", "0", 1}, {"Text5", "", "0", 1}, {"Text5", "11", "11", 0},
+        {"Text5", "-1", "0", 2}, {"Text2", "abc", "0", 0}, {"Text3", "", "0", 0}, {"Text3", "12", "12", 0},
+    };
+    for (const Case& c : cases) {
+        fake.prompts.log.clear();
+        auto* box = w<QLineEdit>(c.box);
+        box->setText(QString::fromLatin1(c.typed));
+        leave(box);
+        EXPECT_EQ(box->text(), QString::fromLatin1(c.result)) << c.box << " " << c.typed;
+        EXPECT_EQ(fake.prompts.beeps(), c.beeps) << c.box << " " << c.typed;
+        EXPECT_TRUE(fake.prompts.messages().isEmpty());
+    }
+    auto* port = w<QComboBox>("Combo2");
+    port->setCurrentIndex(-1);
+    leave(port);
+    EXPECT_EQ(port->currentText(), QStringLiteral("1"));
+
+    // Switching to another window is not leaving the box.
+    auto* places = w<QLineEdit>("Text5");
+    places->setText(QStringLiteral("99"));
+    QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(places, &away);
+    EXPECT_EQ(places->text(), QStringLiteral("99"));
+}
+
+TEST_F(WindowTest, OutputFolderMustHoldAFile) {
+    open();
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    w<QTabWidget>("SSTab1")->setCurrentIndex(2);
+    auto* folder = w<QLineEdit>("txtFields_3");
+    auto* other = w<QCheckBox>("chkFields_10");
+
+    const QString onlySubfolders = app.path() + QStringLiteral("deep");
+    QDir().mkpath(onlySubfolders + QStringLiteral("/inner"));
+    folder->setFocus();
+    folder->setText(onlySubfolders);
+    other->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == folder; }));
+    EXPECT_EQ(folder->text(), onlySubfolders + QLatin1Char('/'));
+    EXPECT_EQ(fake.prompts.log,
+              QStringList({QStringLiteral("beep"),
+                           QStringLiteral(
+                               "message: Folder does not exist or folder is empty!! Folder should exist and "
+                               "there should be at least one file (any file) inside the folder!!")}));
+
+    fake.prompts.log.clear();
+    folder->setText(QString());
+    other->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(folder->text(), app.path());
+    EXPECT_EQ(fake.prompts.log, QStringList({QStringLiteral("beep"),
+                                             QStringLiteral("message: Defaulting to application folder..")}));
+
+    fake.prompts.log.clear();
+    folder->setFocus();
+    folder->setText(outFolder().chopped(1));
+    other->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(folder->text(), outFolder());
+    EXPECT_TRUE(fake.prompts.log.isEmpty());
+}
+
+TEST_F(WindowTest, ListsTakeNoTyping) {
+    open();
+    auto* baud = w<QComboBox>("Combo1");
+    const QString before = baud->currentText();
+    QTest::keyClicks(baud, QStringLiteral("3"));
+    EXPECT_EQ(baud->currentText(), before);
+    auto* request = w<QComboBox>("text1");
+    request->setEditText(QString());
+    QTest::keyClicks(request, QStringLiteral("W"));
+    EXPECT_EQ(request->currentText(), QStringLiteral("W"));
+}
+
+TEST_F(WindowTest, HelpTextsAndSamples) {
+    open();
+    // Help 0 follows the installation kind as loaded, not the box on the screen.
+    settings.FORWEIGHBRIDGE = true;
+    chk(2)->setChecked(false);
+    w<QPushButton>("help1_0")->click();
+    settings.FORWEIGHBRIDGE = false;
+    chk(2)->setChecked(true);
+    w<QPushButton>("help1_0")->click();
+    w<QPushButton>("help1_4")->click();
+    const QStringList shown = fake.prompts.messages();
+    ASSERT_EQ(shown.size(), 4);
+    EXPECT_TRUE(shown[0].contains(QStringLiteral("a truck is on the platform")));
+    EXPECT_TRUE(shown[1].contains(QStringLiteral("the material (product) to be weighed")));
+    EXPECT_TRUE(shown[2].startsWith(QStringLiteral("1. After each weighment")));
+    EXPECT_EQ(shown[3], QStringLiteral("There is a sample excel sheet available that can receive weight from "
+                                       "Veltrane. You can find it in the program directory."));
+
+    fake.prompts.log.clear();
+    fake.shell.result = false;
+    w<QPushButton>("showsample_1")->click();
+    fake.shell.result = true;
+    w<QPushButton>("showsample_0")->click();
+    EXPECT_EQ(fake.shell.opened, QStringList({app.file(QStringLiteral("quorlink")),
+                                              app.file(QStringLiteral("DDEclientsample.xls"))}));
+    EXPECT_EQ(fake.prompts.log, QStringList({QStringLiteral("message-info: Failed to start '") +
+                                             app.file(QStringLiteral("quorlink")) + QLatin1Char('\'')}));
+}
+
+TEST_F(WindowTest, SaveWritesTheScreenAndExitDropsEdits) {
+    open();
+    w<QLineEdit>("Text6")->setText(QStringLiteral("8"));
+    w<QComboBox>("Combo2")->setCurrentText(QStringLiteral("4"));
+    w<QComboBox>("portDevice")->setEditText(QStringLiteral("/dev/ttyUSB1"));
+    w<QPushButton>("OKButton")->click();
+    EXPECT_EQ(stored("minstablereadings").toInt(), 8);
+    EXPECT_EQ(stored("port").toInt(), 4);
+    EXPECT_EQ(ConfigRecordSource(dbPath()).deviceOf(4), QStringLiteral("/dev/ttyUSB1"));
+
+    w<QLineEdit>("Text6")->setText(QStringLiteral("2"));
+    w<QPushButton>("CancelButton")->click();
+    EXPECT_EQ(window->result(), QDialog::Rejected);
+    EXPECT_EQ(stored("minstablereadings").toInt(), 8);
+    open();
+    EXPECT_EQ(w<QLineEdit>("Text6")->text(), QStringLiteral("8"));
+    EXPECT_EQ(w<QComboBox>("portDevice")->currentText(), QStringLiteral("/dev/ttyUSB1"));
+}
+
+TEST_F(WindowTest, ScreenshotOfEachTab) {
+    open();
+    window->resize(window->sizeHint());
+    const QString folder = qEnvironmentVariable("VELTRANE_APP_DIR") + QStringLiteral("/../artefacts/");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const char* names[] = {"interface", "weighment", "veltrane", "password"};
+    auto* tabs = w<QTabWidget>("SSTab1");
+    for (int i = 0; i < 4; ++i) {
+        tabs->setCurrentIndex(i);
+        const QString file = folder + QStringLiteral("config-%1.png").arg(QString::fromLatin1(names[i]));
+        EXPECT_TRUE(window->grab().save(file)) << file.toStdString();
+    }
+}
+
+}  // namespace
