@@ -15,7 +15,9 @@ namespace veltrane {
 
 namespace {
 
-QString* noText(ConfigFormValues&) { return nullptr; }
+QString* noText(ConfigFormValues&) {
+    return nullptr;
+}
 
 ConfigBinding check(const char* control, const char* column, int index) {
     return {control, column, ColumnKind::YesNo, "", noText, index, false};
@@ -28,10 +30,13 @@ const std::vector<ConfigBinding>& configBindings() {
     // In the order the window shows them. Text7 comes before Text10: both hold MinimumAutosaveWeight,
     // and when both were changed the later one is stored (the window keeps them equal anyway).
     static const std::vector<ConfigBinding> bindings{
-        {"Combo2", "port", K::Byte, "COM (Serial) Port:", [](ConfigFormValues& v) { return &v.Combo2; }, -1, false},
+        {"Combo2", "port", K::Byte, "COM (Serial) Port:", [](ConfigFormValues& v) { return &v.Combo2; }, -1,
+         false},
         {"Combo1", "baud", K::Int32, "Baud:", [](ConfigFormValues& v) { return &v.Combo1; }, -1, false},
-        {"Combo3", "databits", K::Text, "Data bits:", [](ConfigFormValues& v) { return &v.Combo3; }, -1, false},
-        {"Combo4", "stopbits", K::Text, "Stop bits:", [](ConfigFormValues& v) { return &v.Combo4; }, -1, false},
+        {"Combo3", "databits", K::Text, "Data bits:", [](ConfigFormValues& v) { return &v.Combo3; }, -1,
+         false},
+        {"Combo4", "stopbits", K::Text, "Stop bits:", [](ConfigFormValues& v) { return &v.Combo4; }, -1,
+         false},
         {"Combo5", "parity", K::Text, "Parity:", [](ConfigFormValues& v) { return &v.Combo5; }, -1, false},
         check("chkFields_12", "simpinterface", 12),
         check("chkFields_9", "usevalue", 9),
@@ -41,15 +46,16 @@ const std::vector<ConfigBinding>& configBindings() {
         {"Text3", "weightend", K::Int16,
          "In the string transmitted by the indicator, weight data ends at position",
          [](ConfigFormValues& v) { return &v.Text3; }, -1, true},
-        {"Combo6", "delimiter", K::Text, "Delimiter (End of data marker):",
-         [](ConfigFormValues& v) { return &v.Combo6; }, -1, true},
+        {"Combo6", "delimiter", K::Text,
+         "Delimiter (End of data marker):", [](ConfigFormValues& v) { return &v.Combo6; }, -1, true},
         check("chkFields_3", "reverseweight", 3),
         check("chkFields_6", "iNSERTDECIMALS", 6),
         {"Text5", "iNSERTBEFORE", K::Int32, "Number of decimal points",
          [](ConfigFormValues& v) { return &v.Text5; }, -1, false},
         check("chkFields_0", "throwstring", 0),
         check("chkFields_4", "addcr", 4),
-        {"text1", "outstring", K::Text, "String to be sent:", [](ConfigFormValues& v) { return &v.text1; }, -1, true},
+        {"text1", "outstring", K::Text, "String to be sent:", [](ConfigFormValues& v) { return &v.text1; },
+         -1, true},
         check("chkFields_1", "Startauto", 1),
         {"Text4", "discardweightlessthan", K::Single,
          "Weighing process will only start if the weight is above :",
@@ -67,20 +73,21 @@ const std::vector<ConfigBinding>& configBindings() {
          "To qualify for stable reading, consecutive weight readings must be within a decimal digit "
          "accuracy of  :",
          [](ConfigFormValues& v) { return &v.Text9; }, -1, false},
-        {"Text10", "MinimumAutosaveWeight", K::Double, "For autosaving, weight should be stable and must be above",
+        {"Text10", "MinimumAutosaveWeight", K::Double,
+         "For autosaving, weight should be stable and must be above",
          [](ConfigFormValues& v) { return &v.Text10; }, -1, false},
         check("chkFields_2", "FORWEIGHBRIDGE", 2),
         check("chkFields_14", "activateVoiceAlert", 14),
         check("chkFields_5", "voicealertnormal", 5),
-        {"Combo8", "outputFiletype", K::Text, "Output file type:", [](ConfigFormValues& v) { return &v.Combo8; },
-         -1, true},
-        {"txtFields_3", "outputFilelocation", K::Text, "Save output file in :",
-         [](ConfigFormValues& v) { return &v.txtFields[3]; }, -1, true},
+        {"Combo8", "outputFiletype", K::Text,
+         "Output file type:", [](ConfigFormValues& v) { return &v.Combo8; }, -1, true},
+        {"txtFields_3", "outputFilelocation", K::Text,
+         "Save output file in :", [](ConfigFormValues& v) { return &v.txtFields[3]; }, -1, true},
         check("chkFields_7", "appendTimeStamp", 7),
         check("chkFields_10", "OutputClipboard", 10),
         check("chkFields_8", "EnableDDE", 8),
-        {"txtFields_7", "pw", K::Text, "New password:", [](ConfigFormValues& v) { return &v.txtFields[7]; }, -1,
-         true},
+        {"txtFields_7", "pw", K::Text, "New password:", [](ConfigFormValues& v) { return &v.txtFields[7]; },
+         -1, true},
         {"ApplicationName", "ApplicationName", K::Text, "ApplicationName",
          [](ConfigFormValues& v) { return &v.ApplicationName; }, -1, true},
     };
@@ -107,10 +114,14 @@ QString shownText(const QVariant& value, ColumnKind kind) {
 
 QString rangeText(ColumnKind kind) {
     switch (kind) {
-    case ColumnKind::Byte: return QStringLiteral("a whole number from 0 to 255");
-    case ColumnKind::Int16: return QStringLiteral("a whole number from -32768 to 32767");
-    case ColumnKind::Int32: return QStringLiteral("a whole number from -2147483648 to 2147483647");
-    default: return QStringLiteral("a number");
+        case ColumnKind::Byte:
+            return QStringLiteral("a whole number from 0 to 255");
+        case ColumnKind::Int16:
+            return QStringLiteral("a whole number from -32768 to 32767");
+        case ColumnKind::Int32:
+            return QStringLiteral("a whole number from -2147483648 to 2147483647");
+        default:
+            return QStringLiteral("a number");
     }
 }
 
@@ -129,13 +140,17 @@ std::optional<QVariant> columnValue(const ConfigBinding& b, const QString& text)
         return QVariant(static_cast<qlonglong>(rounded));
     };
     switch (b.kind) {
-    case ColumnKind::Byte: return whole(0, 255);
-    case ColumnKind::Int16: return whole(-32768, 32767);
-    case ColumnKind::Int32: return whole(-2147483648.0, 2147483647.0);
-    case ColumnKind::Single:
-        if (std::fabs(*number) > FLT_MAX) return std::nullopt;
-        return QVariant(static_cast<double>(static_cast<float>(*number)));
-    default: return QVariant(*number);
+        case ColumnKind::Byte:
+            return whole(0, 255);
+        case ColumnKind::Int16:
+            return whole(-32768, 32767);
+        case ColumnKind::Int32:
+            return whole(-2147483648.0, 2147483647.0);
+        case ColumnKind::Single:
+            if (std::fabs(*number) > FLT_MAX) return std::nullopt;
+            return QVariant(static_cast<double>(static_cast<float>(*number)));
+        default:
+            return QVariant(*number);
     }
 }
 
@@ -163,7 +178,8 @@ bool ConfigRecordSource::read(ConfigFormValues& values) {
         try {
             const QVariant value = m_rows->field(QString::fromLatin1(b.column));
             if (b.check >= 0) {
-                values.chkFields[static_cast<std::size_t>(b.check)] = !value.isNull() && value.toLongLong() != 0;
+                values.chkFields[static_cast<std::size_t>(b.check)] =
+                    !value.isNull() && value.toLongLong() != 0;
             } else {
                 *b.text(values) = shownText(value, b.kind);
             }
@@ -181,7 +197,21 @@ bool ConfigRecordSource::read(ConfigFormValues& values) {
     return true;
 }
 
-QString ConfigRecordSource::deviceOf(int portNumber) { return settingsDeviceResolver(m_path)(portNumber); }
+QString ConfigRecordSource::deviceOf(int portNumber) {
+    // Through the window's own connection: opening a keyed file costs the key derivation each time.
+    try {
+        if (!m_db) m_db = Database::open(m_path, QString::fromLatin1(kSettingsDatabaseConnect));
+        auto rows =
+            m_db->openRecordSet(QStringLiteral("select * from comports where port = ?"), {portNumber});
+        if (!rows->isEof()) {
+            const QString device = rows->field(QStringLiteral("device")).toString().trimmed();
+            if (!device.isEmpty()) return device;
+        }
+    } catch (const DbError&) {
+        // No comports table yet: every port has its default device.
+    }
+    return defaultDeviceFor(portNumber);
+}
 
 std::optional<WriteRefusal> ConfigRecordSource::write(const ConfigFormValues& values) {
     ConfigFormValues shown = values;  // the accessors want a mutable object
@@ -191,14 +221,16 @@ std::optional<WriteRefusal> ConfigRecordSource::write(const ConfigFormValues& va
         const QString column = QString::fromLatin1(b.column);
         if (b.check >= 0) {
             const auto i = static_cast<std::size_t>(b.check);
-            if (shown.chkFields[i] != before.chkFields[i]) changes.emplace_back(column, shown.chkFields[i] ? -1 : 0);
+            if (shown.chkFields[i] != before.chkFields[i])
+                changes.emplace_back(column, shown.chkFields[i] ? -1 : 0);
             continue;
         }
         const QString& text = *b.text(shown);
         if (text == *b.text(before)) continue;
         const std::optional<QVariant> value = columnValue(b, text);
         if (!value) {
-            const QString label = QString::fromUtf8(b.label).trimmed();
+            QString label = QString::fromUtf8(b.label).trimmed();
+            while (label.endsWith(QLatin1Char(':'))) label = label.chopped(1).trimmed();
             return WriteRefusal{QString::fromLatin1(b.control), column,
                                 QStringLiteral("Nothing was saved: \"%1\" cannot hold '%2'. It needs %3.")
                                     .arg(label, text, rangeText(b.kind))};
@@ -218,9 +250,11 @@ std::optional<WriteRefusal> ConfigRecordSource::write(const ConfigFormValues& va
         }
         m_rows->moveToLastModified();
     } catch (const DbError& e) {
-        return WriteRefusal{{}, {},
-                            QStringLiteral("Nothing was saved: the configuration record could not be written (%1).")
-                                .arg(e.description())};
+        return WriteRefusal{
+            {},
+            {},
+            QStringLiteral("Nothing was saved: the configuration record could not be written (%1).")
+                .arg(e.description())};
     }
     m_read = values;
     if (auto refusal = writeDevices(values)) return refusal;
@@ -300,7 +334,8 @@ SaveOutcome ConfigSave::save(ConfigFormValues& v) {
     }
     // 6, 7. Applied at once, even if a later check stops Save.
     const QString delimiterName = v.Combo6.isEmpty() ? QStringLiteral("CR") : v.Combo6;
-    if (const int code = delimiterCodeOf(delimiterName); code >= 0) m_settings.delimiterCode = static_cast<std::int16_t>(code);
+    if (const int code = delimiterCodeOf(delimiterName); code >= 0)
+        m_settings.delimiterCode = static_cast<std::int16_t>(code);
     m_settings.usevalue = byPosition;
     // 8.
     if (v.chkFields[0] && v.text1.isEmpty()) {
@@ -338,8 +373,8 @@ SaveOutcome ConfigSave::save(ConfigFormValues& v) {
     const bool wasOpen = port.isOpen();
     if (wasOpen) port.close();
     if (const auto number = wholeReading<std::int32_t>(v.Combo2)) port.setPortNumber(*number);
-    port.setSettingsText(QString::number(m_settings.baud) + QLatin1Char(',') + v.Combo5 + QLatin1Char(',') + v.Combo3 +
-                         QLatin1Char(',') + v.Combo4);
+    port.setSettingsText(QString::number(m_settings.baud) + QLatin1Char(',') + v.Combo5 + QLatin1Char(',') +
+                         v.Combo3 + QLatin1Char(',') + v.Combo4);
     // 17.
     m_settings.throwstring = v.chkFields[0];
     m_settings.outstring = v.text1;
@@ -348,7 +383,8 @@ SaveOutcome ConfigSave::save(ConfigFormValues& v) {
     m_settings.iNSERTDECIMALS = v.chkFields[6];
     {
         const double places = roundHalfEven(leadingNumberValue(v.Text5), 0);
-        m_settings.decimalDivisor = (places >= 1 && places <= 8) ? decimalDivisorFor(static_cast<std::int64_t>(places)) : 1;
+        m_settings.decimalDivisor =
+            (places >= 1 && places <= 8) ? decimalDivisorFor(static_cast<std::int64_t>(places)) : 1;
     }
     // 18.
     if (wasOpen && !reopenPort()) {
@@ -386,7 +422,8 @@ SaveOutcome ConfigSave::applyOutputSettings() {
     } catch (const DbError&) {
         return SaveOutcome::Saved;  // the record was written; only this last step is lost
     }
-    if (applyOutputLocation(m_settings, m_services, columns) == LoadResult::EndProgram) return SaveOutcome::EndProgram;
+    if (applyOutputLocation(m_settings, m_services, columns) == LoadResult::EndProgram)
+        return SaveOutcome::EndProgram;
     if (applyOutputType(m_settings, m_services, columns, OutputTypeMode::Save) == LoadResult::EndProgram)
         return SaveOutcome::EndProgram;
     return SaveOutcome::Saved;

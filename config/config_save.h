@@ -49,7 +49,7 @@ struct ConfigBinding {
     const char* control;  // objectName in the window
     const char* column;
     ColumnKind kind;
-    const char* label;    // what the super-user reads beside the control, for messages
+    const char* label;                    // what the super-user reads beside the control, for messages
     QString* (*text)(ConfigFormValues&);  // text controls
     int check;                            // chkFields index for YesNo controls, else -1
     // An empty box stores Null (the loader has a default for the column); otherwise a number is needed.

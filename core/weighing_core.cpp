@@ -111,6 +111,9 @@ WeighingCore::WeighingCore(Services& services, Settings& settings, MainView& vie
         m_impl->timerDelay->setEnabled(false);
     });
 
+    // The weight box exists from the start, empty: clients may link to it before the first weight.
+    services.dde.setItem(QStringLiteral("weightdata"), QString());
+
     connect(&services.port, &SerialPort::byteReceived, this, [this](char byte) { receiveByte(byte); });
     connect(&services.port, &SerialPort::deviceLost, this, [this](const QString&) { m_impl->showPortState(); });
 }

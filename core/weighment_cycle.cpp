@@ -50,9 +50,9 @@ void WeighmentCycle::automaticPath(float weight, const Settings& settings, Cycle
     if (weight <= settings.discardweightlessthan && !settings.Startonbutton && served) {
         stableCount = 0;
         host.setStatusText(QStringLiteral("Restarted weight serving at ") + generalDate(host.clock().now()));
+        host.rearmed();
         if (settings.activateVoiceAlert) host.playTruckOut();
         served = false;
-        host.rearmed();
     }
 }
 

@@ -13,7 +13,6 @@
 #include <map>
 #include <set>
 #include <utility>
-#include <vector>
 
 namespace veltrane {
 namespace {
@@ -73,14 +72,9 @@ public:
         if (m_topic.isEmpty()) return;
         const std::pair<QString, QString> link{m_topic.toLower(), key};
         const QByteArray line = "DATA " + oneLine(text) + '\n';
-        // Sending may drop a client (overflow); collect first so the map is not changed under the loop.
-        std::vector<QLocalSocket*> targets;
+        // A client dropped here leaves the map only at the next event-loop turn, so the loop is safe.
         for (auto& [socket, client] : m_clients)
-            if (client.advised.count(link) != 0) targets.push_back(socket);
-        for (QLocalSocket* socket : targets) {
-            auto it = m_clients.find(socket);
-            if (it != m_clients.end()) send(socket, it->second, line);
-        }
+            if (client.advised.count(link) != 0) send(socket, client, line);
     }
 
 private:

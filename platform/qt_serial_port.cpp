@@ -9,19 +9,27 @@ namespace {
 
 QSerialPort::Parity toParity(char letter) {
     switch (letter) {
-    case 'e': return QSerialPort::EvenParity;
-    case 'o': return QSerialPort::OddParity;
-    case 'm': return QSerialPort::MarkParity;
-    case 's': return QSerialPort::SpaceParity;
-    default: return QSerialPort::NoParity;
+        case 'e':
+            return QSerialPort::EvenParity;
+        case 'o':
+            return QSerialPort::OddParity;
+        case 'm':
+            return QSerialPort::MarkParity;
+        case 's':
+            return QSerialPort::SpaceParity;
+        default:
+            return QSerialPort::NoParity;
     }
 }
 
 QSerialPort::StopBits toStopBits(int stopBits) {
     switch (stopBits) {
-    case 2: return QSerialPort::TwoStop;
-    case 3: return QSerialPort::OneAndHalfStop;
-    default: return QSerialPort::OneStop;
+        case 2:
+            return QSerialPort::TwoStop;
+        case 3:
+            return QSerialPort::OneAndHalfStop;
+        default:
+            return QSerialPort::OneStop;
     }
 }
 
@@ -45,7 +53,9 @@ QtSerialPort::~QtSerialPort() {
     if (m_port.isOpen()) m_port.close();
 }
 
-QString QtSerialPort::deviceName() const { return m_resolver(m_portNumber); }
+QString QtSerialPort::deviceName() const {
+    return m_resolver(m_portNumber);
+}
 
 bool QtSerialPort::open() {
     if (m_port.isOpen()) {
@@ -153,15 +163,15 @@ void QtSerialPort::drain() {
 void QtSerialPort::onError(QSerialPort::SerialPortError error) {
     if (!m_port.isOpen()) return;
     switch (error) {
-    case QSerialPort::ResourceError:
-    case QSerialPort::ReadError:
-    case QSerialPort::WriteError:
-    case QSerialPort::DeviceNotFoundError:
-    case QSerialPort::PermissionError:
-        loseDevice(m_port.errorString());
-        break;
-    default:
-        break;
+        case QSerialPort::ResourceError:
+        case QSerialPort::ReadError:
+        case QSerialPort::WriteError:
+        case QSerialPort::DeviceNotFoundError:
+        case QSerialPort::PermissionError:
+            loseDevice(m_port.errorString());
+            break;
+        default:
+            break;
     }
 }
 
@@ -172,7 +182,8 @@ void QtSerialPort::loseDevice(const QString& description) {
     m_port.close();
     m_queue.clear();
     m_head = 0;
-    m_lastError = QStringLiteral("Serial port %1 (%2) was lost: %3").arg(m_portNumber).arg(device, description);
+    m_lastError =
+        QStringLiteral("Serial port %1 (%2) was lost: %3").arg(m_portNumber).arg(device, description);
     m_lossDescription = m_lastError;
     if (m_lossPending) return;
     m_lossPending = true;

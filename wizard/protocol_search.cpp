@@ -1,6 +1,8 @@
 #include "wizard/protocol_search.h"
 
 #include "config/numbers.h"
+#include "core/decoder.h"
+#include "core/weighing_core.h"
 #include "platform/database.h"
 #include "wizard/protocol_rules.h"
 
@@ -31,16 +33,16 @@ struct ProtocolSearch::Run {
     QString savedCaption;
 };
 
-ProtocolSearch::ProtocolSearch(WizardHost& host) : m_host(host), m_files(host.services()) {}
+ProtocolSearch::ProtocolSearch(WeighingCore& core) : m_core(core), m_files(core.services()) {}
 
 ProtocolSearch::~ProtocolSearch() = default;
 
 void ProtocolSearch::RunInterfaceWizard() {
-    Prompts& prompts = m_host.services().prompts;
-    Settings& settings = m_host.settings();
+    Prompts& prompts = m_core.services().prompts;
+    Settings& settings = m_core.settings();
     // A start from inside a running wizard (its waits and boxes let the window's buttons work) is refused
     // too: the two runs would share the one delay timer, and the outer wait would never see its tick.
-    if (m_host.searchRunning() || m_running) {
+    if (m_core.decoder().searchRunning || m_running) {
         prompts.beep();
         return;
     }
@@ -71,7 +73,7 @@ void ProtocolSearch::RunInterfaceWizard() {
 }
 
 bool ProtocolSearch::askAnswers(Run& run) {
-    Prompts& prompts = m_host.services().prompts;
+    Prompts& prompts = m_core.services().prompts;
     auto refuse = [&prompts](const QString& message) {
         prompts.beep();
         prompts.message(message);
@@ -105,17 +107,17 @@ bool ProtocolSearch::askAnswers(Run& run) {
 }
 
 void ProtocolSearch::startSearch(Run& run) {
-    Services& services = m_host.services();
-    run.savedCaption = m_host.view().caption();
+    Services& services = m_core.services();
+    run.savedCaption = m_core.view().caption();
     closePortIfOpen();
     services.port.setPortNumber(static_cast<int>(leadingNumberValue(run.portText)));
-    m_host.setWeightData(QString());
-    m_host.searchRunning() = true;
+    m_core.setWeightData(QString());
+    m_core.decoder().searchRunning = true;
     services.prompts.setPointer(Pointer::Wait);
 }
 
 void ProtocolSearch::setDelimiter(Run& run, const DelimiterRow& row, int index) {
-    Settings& settings = m_host.settings();
+    Settings& settings = m_core.settings();
     settings.simpinterface = row.autosense;
     settings.delimiterCode = row.code;
     run.delimiterName = QString::fromLatin1(row.name);
@@ -137,27 +139,27 @@ bool ProtocolSearch::firstPhase(Run& run) {
 }
 
 ProtocolSearch::Outcome ProtocolSearch::tryFirstPhaseRow(Run& run, const QString& s, int row) {
-    Settings& settings = m_host.settings();
-    Services& services = m_host.services();
+    Settings& settings = m_core.settings();
+    Services& services = m_core.services();
     pump();
-    m_host.lastRecord().clear();
+    m_core.decoder().lastRecord.clear();
     reportEntry.clear();
     autosenseSuggested = false;
 
     closePortIfOpen();
     pump();
-    m_host.receiveBuffer().clear();
+    m_core.decoder().receiveBuffer.clear();
     pump();
-    m_host.lastRecord().clear();
+    m_core.decoder().lastRecord.clear();
     pump();
-    m_host.setWeightData(QString());
+    m_core.setWeightData(QString());
     pump();
 
-    m_host.wait(kSettleMs);
+    m_core.wait(kSettleMs);
     showPortState();
     services.port.setSettingsText(s);
     ++run.protocolNumber;
-    m_host.view().setCaption(QStringLiteral("Marlume : Autosense : Trying %1 (%2.%3 of 360 protocols - Delimit: %4 : "
+    m_core.view().setCaption(QStringLiteral("Marlume : Autosense : Trying %1 (%2.%3 of 360 protocols - Delimit: %4 : "
                                             "%5) till %6")
                                  .arg(s)
                                  .arg(run.protocolNumber)
@@ -165,22 +167,22 @@ ProtocolSearch::Outcome ProtocolSearch::tryFirstPhaseRow(Run& run, const QString
                                  .arg(run.delimiterIndex)
                                  .arg(settings.delimiterCode)
                                  .arg(run.baudCeiling));
-    m_host.wait(kBeforeOpenMs);
+    m_core.wait(kBeforeOpenMs);
     if (!services.port.isOpen()) openPort();
     showPortState();
-    m_host.wait(kListenMs);
+    m_core.wait(kListenMs);
 
-    if (m_host.searchRunning()) appendCombinationLine(run, s);
+    if (m_core.decoder().searchRunning) appendCombinationLine(run, s);
     pump();
-    if (m_host.lastRecord().isEmpty()) return Outcome::NextRow;
+    if (m_core.decoder().lastRecord.isEmpty()) return Outcome::NextRow;
     return matchAndOffer(run, s);
 }
 
 bool ProtocolSearch::secondPhase(Run& run) {
     run.phase = 2;
-    m_host.lastRecord().clear();
+    m_core.decoder().lastRecord.clear();
     pump();
-    m_host.services().prompts.setPointer(Pointer::Wait);
+    m_core.services().prompts.setPointer(Pointer::Wait);
     const auto& delimiters = secondPhaseDelimiters();
     const auto& rows = secondPhaseSettings();
     for (std::size_t d = 0; d < delimiters.size(); ++d) {
@@ -195,25 +197,25 @@ bool ProtocolSearch::secondPhase(Run& run) {
 }
 
 ProtocolSearch::Outcome ProtocolSearch::trySecondPhaseRow(Run& run, const QString& s, int row, bool& crossed) {
-    Settings& settings = m_host.settings();
-    Services& services = m_host.services();
-    m_host.lastRecord().clear();
+    Settings& settings = m_core.settings();
+    Services& services = m_core.services();
+    m_core.decoder().lastRecord.clear();
     reportEntry.clear();
-    m_host.receiveBuffer().clear();
+    m_core.decoder().receiveBuffer.clear();
     autosenseSuggested = false;
 
     if (BaudOf(s) > run.baudCeiling) {
-        m_host.view().setCaption(QStringLiteral("Delvorn : Crossed %1. Skpping to next! ").arg(run.baudCeiling));
+        m_core.view().setCaption(QStringLiteral("Delvorn : Crossed %1. Skpping to next! ").arg(run.baudCeiling));
         crossed = true;
         return Outcome::NextRow;
     }
 
-    m_host.lastRecord().clear();
+    m_core.decoder().lastRecord.clear();
     closePortIfOpen();
-    m_host.setWeightData(QString());
+    m_core.setWeightData(QString());
     services.port.setSettingsText(s);
     ++run.protocolNumber;
-    if (m_host.searchRunning()) appendCombinationLine(run, s);
+    if (m_core.decoder().searchRunning) appendCombinationLine(run, s);
     secondPhaseCaption = QStringLiteral("Delvorn : Trying %1 (%2.%3 of 360 protocols - Delimit: %4 : %5) till %6")
                              .arg(s)
                              .arg(run.protocolNumber)
@@ -221,23 +223,23 @@ ProtocolSearch::Outcome ProtocolSearch::trySecondPhaseRow(Run& run, const QStrin
                              .arg(run.delimiterIndex)
                              .arg(settings.delimiterCode)
                              .arg(run.baudCeiling);
-    m_host.view().setCaption(secondPhaseCaption);
+    m_core.view().setCaption(secondPhaseCaption);
 
-    m_host.lastRecord().clear();
+    m_core.decoder().lastRecord.clear();
     showPortState();
-    m_host.wait(kSecondBeforeOpenMs);
+    m_core.wait(kSecondBeforeOpenMs);
     if (!services.port.isOpen()) openPort();
-    m_host.wait(kSecondListenMs);
+    m_core.wait(kSecondListenMs);
     showPortState();
 
-    if (m_host.lastRecord().isEmpty()) return Outcome::NextRow;
-    m_host.view().setCaption(secondPhaseCaption + QLatin1Char(' ') + text(m_host.lastRecord()));
+    if (m_core.decoder().lastRecord.isEmpty()) return Outcome::NextRow;
+    m_core.view().setCaption(secondPhaseCaption + QLatin1Char(' ') + text(m_core.decoder().lastRecord));
     return matchAndOffer(run, s);
 }
 
 ProtocolSearch::Outcome ProtocolSearch::matchAndOffer(Run& run, const QString& s) {
-    Settings& settings = m_host.settings();
-    const auto match = matchRecord(m_host.lastRecord(), run.weight);
+    Settings& settings = m_core.settings();
+    const auto match = matchRecord(m_core.decoder().lastRecord, run.weight);
     if (!match) return Outcome::NextRow;
     run.found = true;
     settings.weightstart = static_cast<std::int16_t>(match->start);
@@ -248,12 +250,12 @@ ProtocolSearch::Outcome ProtocolSearch::matchAndOffer(Run& run, const QString& s
 }
 
 ProtocolSearch::Outcome ProtocolSearch::offerProtocol(Run& run, const QString& s) {
-    Settings& settings = m_host.settings();
-    Services& services = m_host.services();
+    Settings& settings = m_core.settings();
+    Services& services = m_core.services();
     // The record may change during the waits below; the report describes the one that matched.
-    const QByteArray record = m_host.lastRecord();
+    const QByteArray record = m_core.decoder().lastRecord;
 
-    m_host.searchRunning() = false;
+    m_core.decoder().searchRunning = false;
     reportEntry = reportEntryHead({run.protocolNumber, settings.weightstart, endPosition, run.delimiterName, s,
                                    record, run.weight});
     lastNumberFinding = false;
@@ -270,10 +272,10 @@ ProtocolSearch::Outcome ProtocolSearch::offerProtocol(Run& run, const QString& s
     if (settings.reverseweight) reportEntry += "\r\n" + QByteArray(kReverseLine) + "\n";
     reportEntry += SettingsComments(s).toLatin1() + reportEntryTail(services.clock.now());
     m_files.WriteWizardReport(reportEntry, run.sampleWeight);
-    m_files.WriteWizardLog(m_host.searchLog(), run.sampleWeight);
+    m_files.WriteWizardLog(m_core.decoder().searchLog, run.sampleWeight);
 
     // The port stays open with s meanwhile, so the window shows the weight decoded with these settings.
-    m_host.wait(kBeforeOfferMs);
+    m_core.wait(kBeforeOfferMs);
 
     const QString offer =
         settings.simpinterface
@@ -298,8 +300,8 @@ ProtocolSearch::Outcome ProtocolSearch::offerProtocol(Run& run, const QString& s
 }
 
 void ProtocolSearch::storeSettings(Run& run, const QString& s) {
-    Settings& settings = m_host.settings();
-    Services& services = m_host.services();
+    Settings& settings = m_core.settings();
+    Services& services = m_core.services();
     const SettingsFields fields = splitSettings(s);
     const QString parity = fields.parity.trimmed();
 
@@ -386,9 +388,9 @@ void ProtocolSearch::storeSettings(Run& run, const QString& s) {
 }
 
 void ProtocolSearch::endOfSearch(Run& run) {
-    Services& services = m_host.services();
+    Services& services = m_core.services();
     services.prompts.beep();
-    m_files.WriteWizardLog(m_host.searchLog(), run.sampleWeight);
+    m_files.WriteWizardLog(m_core.decoder().searchLog, run.sampleWeight);
     if (run.found) {
         services.prompts.message(
             QStringLiteral("Was able to identify the indicator protocol. Please check the report and configure the "
@@ -402,35 +404,35 @@ void ProtocolSearch::endOfSearch(Run& run) {
             supportAddress());
     }
     m_files.OpenWizardFiles();
-    m_host.view().setCaption(run.savedCaption);
-    m_host.searchRunning() = false;
+    m_core.view().setCaption(run.savedCaption);
+    m_core.decoder().searchRunning = false;
     services.prompts.setPointer(Pointer::Custom);
 }
 
-void ProtocolSearch::pump() { m_host.services().events.processEvents(); }
+void ProtocolSearch::pump() { m_core.services().events.processEvents(); }
 
 void ProtocolSearch::openPort() {
-    SerialPort& port = m_host.services().port;
-    if (!port.open()) m_host.services().prompts.message(port.lastError());
+    SerialPort& port = m_core.services().port;
+    if (!port.open()) m_core.services().prompts.message(port.lastError());
 }
 
 void ProtocolSearch::closePortIfOpen() {
-    SerialPort& port = m_host.services().port;
+    SerialPort& port = m_core.services().port;
     if (port.isOpen()) port.close();
 }
 
 void ProtocolSearch::showPortState() {
-    m_host.view().setPortStatusText(m_host.services().port.isOpen() ? QStringLiteral("PORT ON")
+    m_core.view().setPortStatusText(m_core.services().port.isOpen() ? QStringLiteral("PORT ON")
                                                                     : QStringLiteral("PORT OFF"));
 }
 
 void ProtocolSearch::appendCombinationLine(const Run& run, const QString& s) {
-    m_host.searchLog() += QStringLiteral("\r\n(%1-%2-%3)").arg(run.protocolNumber).arg(s, run.delimiterName).toLatin1();
+    m_core.decoder().searchLog += QStringLiteral("\r\n(%1-%2-%3)").arg(run.protocolNumber).arg(s, run.delimiterName).toLatin1();
 }
 
 void ProtocolSearch::restoreWindow(const Run& run) {
-    m_host.view().setCaption(run.savedCaption);
-    m_host.services().prompts.setPointer(Pointer::Custom);
+    m_core.view().setCaption(run.savedCaption);
+    m_core.services().prompts.setPointer(Pointer::Custom);
 }
 
 QString ProtocolSearch::supportAddress() const { return QStringLiteral(VELTRANE_SUPPORT_EMAIL); }

@@ -5,13 +5,11 @@
 // run, so the decoder keeps receiving and the main window stays usable during the search.
 
 #include "wizard/wizard_files.h"
-#include "wizard/wizard_host.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <cstdint>
-#include <memory>
 
 namespace veltrane {
 
@@ -20,8 +18,8 @@ struct DelimiterRow;
 
 class ProtocolSearch {
 public:
+    // The main window keeps one for its whole life: the report entry below outlives a run.
     explicit ProtocolSearch(WeighingCore& core);
-    explicit ProtocolSearch(WizardHost& host);
     ~ProtocolSearch();
     ProtocolSearch(const ProtocolSearch&) = delete;
     ProtocolSearch& operator=(const ProtocolSearch&) = delete;
@@ -69,8 +67,7 @@ private:
     void restoreWindow(const Run& run);
     QString supportAddress() const;
 
-    std::unique_ptr<WizardHost> m_ownHost;
-    WizardHost& m_host;
+    WeighingCore& m_core;
     WizardFiles m_files;
     bool m_running = false;
 };

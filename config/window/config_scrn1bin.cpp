@@ -21,11 +21,12 @@ namespace veltrane {
 
 namespace {
 
-const QStringList kDelimiterNames{
-    QStringLiteral("CR"), QStringLiteral("SPACE"), QStringLiteral("ETX"), QStringLiteral("LF"),
-    QStringLiteral("ETB"), QStringLiteral("="), QStringLiteral("]"), QStringLiteral(","),
-    QStringLiteral(";"), QStringLiteral("}"), QStringLiteral(")"), QStringLiteral("+")};
-const QStringList kOutputTypes{QStringLiteral("CSV file with no headings"), QStringLiteral("CSV file with headings"),
+const QStringList kDelimiterNames{QStringLiteral("CR"), QStringLiteral("SPACE"), QStringLiteral("ETX"),
+                                  QStringLiteral("LF"), QStringLiteral("ETB"),   QStringLiteral("="),
+                                  QStringLiteral("]"),  QStringLiteral(","),     QStringLiteral(";"),
+                                  QStringLiteral("}"),  QStringLiteral(")"),     QStringLiteral("+")};
+const QStringList kOutputTypes{QStringLiteral("CSV file with no headings"),
+                               QStringLiteral("CSV file with headings"),
                                QStringLiteral("Access file with three fields")};
 // Lists whose value can only be chosen, never typed.
 const char* const kFixedLists[] = {"Combo1", "Combo2", "Combo3", "Combo4", "Combo5", "Combo6", "Combo8"};
@@ -95,7 +96,8 @@ ConfigScrn1BIN::ConfigScrn1BIN(Settings& settings, Services& services, bool& acc
     connect(ok, &QPushButton::clicked, this, [this] { save(); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
-    for (const char* name : kFixedLists) findChild<QComboBox*>(QString::fromLatin1(name))->installEventFilter(this);
+    for (const char* name : kFixedLists)
+        findChild<QComboBox*>(QString::fromLatin1(name))->installEventFilter(this);
     for (const char* name : {"Combo2", "Text2", "Text3", "Text5", "txtFields_3"})
         findChild<QWidget*>(QString::fromLatin1(name))->installEventFilter(this);
 
@@ -166,7 +168,8 @@ void ConfigScrn1BIN::buildInterfaceTab() {
     auto* g = new QGridLayout(serial);
     m_portList = addList("Combo2", numbersFrom(1, 14));
     m_portDevice = addList("portDevice", {}, true);
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) m_portDevice->addItem(info.systemLocation());
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        m_portDevice->addItem(info.systemLocation());
     m_portDevice->setToolTip(QStringLiteral("The device this port number opens on this computer"));
     connect(m_portList, &QComboBox::currentTextChanged, this, [this] { showPortDevice(); });
     connect(m_portDevice, &QComboBox::currentTextChanged, this, [this](const QString& text) {
@@ -178,8 +181,9 @@ void ConfigScrn1BIN::buildInterfaceTab() {
     g->addWidget(new QLabel(QStringLiteral("Device:")), 0, 2);
     g->addWidget(m_portDevice, 0, 3);
     const std::pair<const char*, QStringList> lists[] = {
-        {"Combo1", {QStringLiteral("300"), QStringLiteral("600"), QStringLiteral("1200"), QStringLiteral("2400"),
-                    QStringLiteral("4800"), QStringLiteral("9600")}},
+        {"Combo1",
+         {QStringLiteral("300"), QStringLiteral("600"), QStringLiteral("1200"), QStringLiteral("2400"),
+          QStringLiteral("4800"), QStringLiteral("9600")}},
         {"Combo3", {QStringLiteral("7"), QStringLiteral("8"), QStringLiteral("9")}},
         {"Combo4", {QStringLiteral("1"), QStringLiteral("2")}},
         {"Combo5", {QStringLiteral("o"), QStringLiteral("e"), QStringLiteral("n")}},
@@ -195,41 +199,50 @@ void ConfigScrn1BIN::buildInterfaceTab() {
 
     auto* method = new QGroupBox(QStringLiteral("Autosensing or position based  protocol"));
     g = new QGridLayout(method);
-    g->addWidget(addCheck(12, QStringLiteral("1. Enable auto-sense to automatically sense delimiter and data position"),
-                          QStringLiteral("Indicator weight is automatically decoded without manual configuration of "
-                                         "string position.")),
-                 0, 0, 1, 2);
-    g->addWidget(addCheck(9, QStringLiteral("2. Use  delimiter and weight-string position based decoding as below"),
-                          QStringLiteral("auto-sense will be disabled and the following manual configuration would "
-                                         "be used.")),
-                 1, 0, 1, 2);
-    g->addWidget(wrapped(QStringLiteral("In the string transmitted by the indicator, weight data starts at position")),
-                 2, 0);
+    g->addWidget(
+        addCheck(12,
+                 QStringLiteral("1. Enable auto-sense to automatically sense delimiter and data position"),
+                 QStringLiteral("Indicator weight is automatically decoded without manual configuration of "
+                                "string position.")),
+        0, 0, 1, 2);
+    g->addWidget(
+        addCheck(9, QStringLiteral("2. Use  delimiter and weight-string position based decoding as below"),
+                 QStringLiteral("auto-sense will be disabled and the following manual configuration would "
+                                "be used.")),
+        1, 0, 1, 2);
+    g->addWidget(
+        wrapped(QStringLiteral("In the string transmitted by the indicator, weight data starts at position")),
+        2, 0);
     g->addWidget(addLine("Text2"), 2, 1);
-    g->addWidget(wrapped(QStringLiteral("In the string transmitted by the indicator, weight data ends at position")),
-                 3, 0);
+    g->addWidget(
+        wrapped(QStringLiteral("In the string transmitted by the indicator, weight data ends at position")),
+        3, 0);
     g->addWidget(addLine("Text3"), 3, 1);
-    g->addWidget(wrapped(QStringLiteral("If you do not know the string positions, then enter zero in both columns")),
-                 4, 0, 1, 2);
+    g->addWidget(
+        wrapped(QStringLiteral("If you do not know the string positions, then enter zero in both columns")),
+        4, 0, 1, 2);
     g->addWidget(new QLabel(QStringLiteral("Delimiter (End of data marker):")), 5, 0);
     QComboBox* delimiter = addList("Combo6", kDelimiterNames);
-    delimiter->setToolTip(QStringLiteral("This character/byte is sent by indicator to mark end of data string. "
-                                         "Generally carriage return or space is used as delimiter."));
+    delimiter->setToolTip(
+        QStringLiteral("This character/byte is sent by indicator to mark end of data string. "
+                       "Generally carriage return or space is used as delimiter."));
     g->addWidget(delimiter, 5, 1);
     tab->addWidget(method);
 
     auto* row = new QHBoxLayout;
     auto* reverse = new QGroupBox(QStringLiteral("Reverse style"));
     auto* rv = new QVBoxLayout(reverse);
-    rv->addWidget(
-        addCheck(3, QStringLiteral("The indicator sends the weight string in reverse order (eg: 100 is sent as 001)")));
+    rv->addWidget(addCheck(
+        3,
+        QStringLiteral("The indicator sends the weight string in reverse order (eg: 100 is sent as 001)")));
     row->addWidget(reverse);
     auto* decimals = new QGroupBox(QStringLiteral("Insert decimal points"));
     g = new QGridLayout(decimals);
-    g->addWidget(addCheck(6, QStringLiteral("Insert decimal point in the weight data"),
-                          QStringLiteral("Indicator sends weight without decimal point, but decimal point is actually "
-                                         "required")),
-                 0, 0, 1, 2);
+    g->addWidget(
+        addCheck(6, QStringLiteral("Insert decimal point in the weight data"),
+                 QStringLiteral("Indicator sends weight without decimal point, but decimal point is actually "
+                                "required")),
+        0, 0, 1, 2);
     g->addWidget(new QLabel(QStringLiteral("Number of decimal points")), 1, 0);
     g->addWidget(addLine("Text5"), 1, 1);
     row->addWidget(decimals);
@@ -237,15 +250,18 @@ void ConfigScrn1BIN::buildInterfaceTab() {
 
     auto* throwing = new QGroupBox(QStringLiteral("Throw string"));
     g = new QGridLayout(throwing);
-    g->addWidget(addCheck(0, QStringLiteral("A string has to be sent to the indicator every 200 milliseconds. ")), 0, 0,
-                 1, 2);
+    g->addWidget(
+        addCheck(0, QStringLiteral("A string has to be sent to the indicator every 200 milliseconds. ")), 0,
+        0, 1, 2);
     g->addWidget(addCheck(4, QStringLiteral("Send Carriage return to the indicator after sending the string"),
                           QStringLiteral("After sending the string, carriage return character is sent")),
                  1, 0, 1, 2);
     g->addWidget(new QLabel(QStringLiteral("String to be sent:")), 2, 0);
-    QComboBox* request = addList("text1", {QStringLiteral("ENQ"), QStringLiteral(" "), QStringLiteral("$"),
-                                           QStringLiteral("?")}, true);
-    request->setToolTip(QStringLiteral("This character/byte is sent to the indicator as a data-send request"));
+    QComboBox* request =
+        addList("text1",
+                {QStringLiteral("ENQ"), QStringLiteral(" "), QStringLiteral("$"), QStringLiteral("?")}, true);
+    request->setToolTip(
+        QStringLiteral("This character/byte is sent to the indicator as a data-send request"));
     g->addWidget(request, 2, 1);
     g->setColumnStretch(1, 1);
     tab->addWidget(throwing);
@@ -253,63 +269,73 @@ void ConfigScrn1BIN::buildInterfaceTab() {
 }
 
 void ConfigScrn1BIN::buildWeighmentTab() {
-    QVBoxLayout* tab =
-        newTab(QStringLiteral("Weighment data and method"), QStringLiteral("How to initiate and complete a weighment"));
+    QVBoxLayout* tab = newTab(QStringLiteral("Weighment data and method"),
+                              QStringLiteral("How to initiate and complete a weighment"));
 
     auto* start = new QGroupBox(QStringLiteral("Start mode"));
     auto* g = new QGridLayout(start);
-    g->addWidget(addCheck(1,
-                          QStringLiteral("When  Veltrane starts, automatically open the serial port and connect to "
-                                         "the indicator"),
-                          QStringLiteral("Instead of manually pressing the 'open port' button to connect to indicator, "
-                                         "open the port automatically when veltrane is executed.")),
-                 0, 0);
+    g->addWidget(
+        addCheck(
+            1,
+            QStringLiteral("When  Veltrane starts, automatically open the serial port and connect to "
+                           "the indicator"),
+            QStringLiteral("Instead of manually pressing the 'open port' button to connect to indicator, "
+                           "open the port automatically when veltrane is executed.")),
+        0, 0);
     addHelp(start, g, 1);
     tab->addWidget(start);
 
     auto* starting = new QGroupBox(QStringLiteral("Starting a new weighment"));
     g = new QGridLayout(starting);
-    g->addWidget(new QLabel(QStringLiteral("Weighing process will only start if the weight is above :")), 0, 0);
+    g->addWidget(new QLabel(QStringLiteral("Weighing process will only start if the weight is above :")), 0,
+                 0);
     g->addWidget(addLine("Text4"), 0, 1);
-    g->addWidget(addCheck(24, QStringLiteral("New weighment starts when new weighment button is pressed"),
-                          QStringLiteral("When indicator sends weight, save the weighment. Used when indicator sends "
-                                         "single data block  when a key is pressed, or when weight is stable.")),
-                 1, 0, 1, 2);
+    g->addWidget(
+        addCheck(24, QStringLiteral("New weighment starts when new weighment button is pressed"),
+                 QStringLiteral("When indicator sends weight, save the weighment. Used when indicator sends "
+                                "single data block  when a key is pressed, or when weight is stable.")),
+        1, 0, 1, 2);
     addHelp(starting, g, 0);
     tab->addWidget(starting);
 
     auto* saving = new QGroupBox(QStringLiteral("Saving a weighment"));
     g = new QGridLayout(saving);
-    g->addWidget(addCheck(26,
-                          QStringLiteral("Weighment data record is saved when indicator sends any weight above "
-                                         "minimum weight ie:"),
-                          QStringLiteral("When indicator sends weight, save the weighment. Used when indicator sends "
-                                         "single data block  when a print key is pressed, or when weight is stable.")),
-                 0, 0);
+    g->addWidget(
+        addCheck(26,
+                 QStringLiteral("Weighment data record is saved when indicator sends any weight above "
+                                "minimum weight ie:"),
+                 QStringLiteral("When indicator sends weight, save the weighment. Used when indicator sends "
+                                "single data block  when a print key is pressed, or when weight is stable.")),
+        0, 0);
     g->addWidget(addLine("Text7"), 0, 1);
-    g->addWidget(wrapped(QStringLiteral("(Use this when indicator sends weight only once when weight is stable, or "
-                                        "when print button on indicator is pressed)")),
-                 1, 0, 1, 2);
-    g->addWidget(addCheck(22,
-                          QStringLiteral("Indicator sends weight continuously. Record should be saved automatically "
-                                         "when the weight becomes stable."),
-                          QStringLiteral("When the weight data sent by indicator becomes stable, save the weighment "
-                                         "automatically")),
-                 2, 0, 1, 2);
-    g->addWidget(wrapped(QStringLiteral("Minimum number of stable readings to be received to qualify the weight as "
-                                        "stable :")),
-                 3, 0);
+    g->addWidget(
+        wrapped(QStringLiteral("(Use this when indicator sends weight only once when weight is stable, or "
+                               "when print button on indicator is pressed)")),
+        1, 0, 1, 2);
+    g->addWidget(
+        addCheck(22,
+                 QStringLiteral("Indicator sends weight continuously. Record should be saved automatically "
+                                "when the weight becomes stable."),
+                 QStringLiteral("When the weight data sent by indicator becomes stable, save the weighment "
+                                "automatically")),
+        2, 0, 1, 2);
+    g->addWidget(
+        wrapped(QStringLiteral("Minimum number of stable readings to be received to qualify the weight as "
+                               "stable :")),
+        3, 0);
     QLineEdit* readings = addLine(
-        "Text6", QStringLiteral("continuous stable readings are sent when the truck stabilises on the platform."));
+        "Text6",
+        QStringLiteral("continuous stable readings are sent when the truck stabilises on the platform."));
     g->addWidget(readings, 3, 1);
-    g->addWidget(wrapped(QStringLiteral("To qualify for stable reading, consecutive weight readings must be within a "
-                                        "decimal digit accuracy of  :")),
-                 4, 0);
+    g->addWidget(
+        wrapped(QStringLiteral("To qualify for stable reading, consecutive weight readings must be within a "
+                               "decimal digit accuracy of  :")),
+        4, 0);
     g->addWidget(addLine("Text9", QStringLiteral("For general requirements, use 0")), 4, 1);
     g->addWidget(wrapped(QStringLiteral("For autosaving, weight should be stable and must be above")), 5, 0);
     g->addWidget(addLine("Text10"), 5, 1);
-    g->addWidget(wrapped(QStringLiteral("(This can be 500 Kgs less than the empty weight of lighest truck)")), 6, 0, 1,
-                 2);
+    g->addWidget(wrapped(QStringLiteral("(This can be 500 Kgs less than the empty weight of lighest truck)")),
+                 6, 0, 1, 2);
     addHelp(saving, g, 2);
     tab->addWidget(saving);
     tab->addStretch();
@@ -327,7 +353,8 @@ void ConfigScrn1BIN::buildVeltraneTab() {
 
     auto* application = new QGroupBox(QStringLiteral("Application"));
     auto* av = new QVBoxLayout(application);
-    av->addWidget(addCheck(2, QStringLiteral("Veltrane is  used to serve weight from weighbridge (truck weighing)")));
+    av->addWidget(
+        addCheck(2, QStringLiteral("Veltrane is  used to serve weight from weighbridge (truck weighing)")));
     tab->addWidget(application);
 
     auto* voice = new QGroupBox(QStringLiteral("Voice alert for each weighment"));
@@ -335,7 +362,9 @@ void ConfigScrn1BIN::buildVeltraneTab() {
     g->addWidget(addCheck(14, QStringLiteral("After receiving a stable weight and/or transferring it to a "
                                              "file/clipboard,  activate voice announcement of weight")),
                  0, 0);
-    g->addWidget(addCheck(5, QStringLiteral("When speaking the weight digits, just speak each digit separately")), 1, 0);
+    g->addWidget(
+        addCheck(5, QStringLiteral("When speaking the weight digits, just speak each digit separately")), 1,
+        0);
     addHelp(voice, g, 3);
     tab->addWidget(voice);
 
@@ -343,21 +372,27 @@ void ConfigScrn1BIN::buildVeltraneTab() {
     g = new QGridLayout(data);
     g->addWidget(new QLabel(QStringLiteral("Output file type:")), 0, 0);
     g->addWidget(addList("Combo8", kOutputTypes), 0, 1);
-    g->addWidget(wrapped(QStringLiteral("(For access database option weight, date/time, uniqueID would be available "
-                                        "as  fields)")),
-                 1, 0, 1, 2);
+    g->addWidget(
+        wrapped(QStringLiteral("(For access database option weight, date/time, uniqueID would be available "
+                               "as  fields)")),
+        1, 0, 1, 2);
     g->addWidget(new QLabel(QStringLiteral("Save output file in :")), 2, 0);
     QLineEdit* folder = addLine("txtFields_3", QStringLiteral("folder where output file is to be saved"));
     m_txt[3] = folder;
     g->addWidget(folder, 2, 1);
-    g->addWidget(addCheck(7, QStringLiteral("Clipboard data must have date and time information also (weight, date "
-                                            "time  eg: 6000,17-Aug-11 10:44:19)")),
-                 3, 0, 1, 2);
-    g->addWidget(addCheck(10, QStringLiteral("Copy final stable weight from weighing indicator to clipboard")), 4, 0, 1,
-                 2);
-    g->addWidget(addCheck(8, QStringLiteral("Allow Veltrane to work like DDE server and serve weight to any DDE client")),
-                 5, 0, 1, 2);
-    const char* samples[] = {"Show demo Sample DDE client in Excel", "Demo Sample DDE client in VB6/VB.NET Program"};
+    g->addWidget(
+        addCheck(7, QStringLiteral("Clipboard data must have date and time information also (weight, date "
+                                   "time  eg: 6000,17-Aug-11 10:44:19)")),
+        3, 0, 1, 2);
+    g->addWidget(
+        addCheck(10, QStringLiteral("Copy final stable weight from weighing indicator to clipboard")), 4, 0,
+        1, 2);
+    g->addWidget(
+        addCheck(8,
+                 QStringLiteral("Allow Veltrane to work like DDE server and serve weight to any DDE client")),
+        5, 0, 1, 2);
+    const char* samples[] = {"Show demo Sample DDE client in Excel",
+                             "Demo Sample DDE client in VB6/VB.NET Program"};
     for (int i = 0; i < 2; ++i) {
         auto* button = new QPushButton(QString::fromLatin1(samples[i]));
         button->setObjectName(QStringLiteral("showsample_%1").arg(i));
@@ -461,27 +496,29 @@ void ConfigScrn1BIN::checkRule(int index) {
     auto ticked = [this](int i) { return m_chk.at(i)->isChecked(); };
     auto set = [this](int i, bool on) { m_chk.at(i)->setChecked(on); };
     switch (index) {
-    case 14:
-    case 5:
-        // Digits can be spoken separately only when the voice is on.
-        if (!ticked(14)) set(5, false);
-        break;
-    case 22:
-    case 26:
-        // Exactly one saving method.
-        if (ticked(22) && ticked(26)) set(index == 22 ? 26 : 22, false);
-        if (!ticked(22) && !ticked(26)) set(26, true);
-        break;
-    case 9:
-    case 12: {
-        // Exactly one decoding method.
-        const int other = index == 9 ? 12 : 9;
-        if (ticked(index) && ticked(other)) set(other, false);
-        else if (!ticked(index) && !ticked(other)) set(other, true);
-        break;
-    }
-    default:
-        break;
+        case 14:
+        case 5:
+            // Digits can be spoken separately only when the voice is on.
+            if (!ticked(14)) set(5, false);
+            break;
+        case 22:
+        case 26:
+            // Exactly one saving method.
+            if (ticked(22) && ticked(26)) set(index == 22 ? 26 : 22, false);
+            if (!ticked(22) && !ticked(26)) set(26, true);
+            break;
+        case 9:
+        case 12: {
+            // Exactly one decoding method.
+            const int other = index == 9 ? 12 : 9;
+            if (ticked(index) && ticked(other))
+                set(other, false);
+            else if (!ticked(index) && !ticked(other))
+                set(other, true);
+            break;
+        }
+        default:
+            break;
     }
 }
 
@@ -539,8 +576,9 @@ void ConfigScrn1BIN::focusLost(QWidget* box) {
         line->setText(folder);
         if (!folderHasOrdinaryFile(folder)) {
             prompts.beep();
-            prompts.message(QStringLiteral("Folder does not exist or folder is empty!! Folder should exist and there "
-                                           "should be at least one file (any file) inside the folder!!"));
+            prompts.message(
+                QStringLiteral("Folder does not exist or folder is empty!! Folder should exist and there "
+                               "should be at least one file (any file) inside the folder!!"));
             // Not from inside the focus change that is still going on.
             QTimer::singleShot(0, line, [line] { line->setFocus(Qt::OtherFocusReason); });
         }
@@ -550,23 +588,33 @@ void ConfigScrn1BIN::focusLost(QWidget* box) {
 void ConfigScrn1BIN::showHelp(int index) {
     static const char* const texts[] = {
         nullptr,  // 0 depends on the installation kind
-        "When veltrane is executed, it opens the serial port automatically if you set this option. After making "
-        "sure that your indicator is interfaced properly and you are receiving the weight correctly, you can enable "
-        "this, so that user does not have to manually open the serial port every time the software starts. You can "
+        "When veltrane is executed, it opens the serial port automatically if you set this option. After "
+        "making "
+        "sure that your indicator is interfaced properly and you are receiving the weight correctly, you can "
+        "enable "
+        "this, so that user does not have to manually open the serial port every time the software starts. "
+        "You can "
         "also add veltrane software to windows startup folder to automatically start it when windows boots.",
         "There are two ways that the weight will get saved (served).\n"
-        "1) Indicator sends weight once when the weight is stable, or when the operator presses 'print' button\n"
-        "2) Indicator sends weight continuously. When the software finds stable weight coming from indicator, then "
-        "it saves that weight. To decide whether the weight is stable, it looks for continuous stable readings above "
+        "1) Indicator sends weight once when the weight is stable, or when the operator presses 'print' "
+        "button\n"
+        "2) Indicator sends weight continuously. When the software finds stable weight coming from "
+        "indicator, then "
+        "it saves that weight. To decide whether the weight is stable, it looks for continuous stable "
+        "readings above "
         "a certain value. ",
         "Served (transferred) weight will be announced after saving the weight if the option is enabled. ",
-        "1. After each weighment, weight data along with date and time are stored in CSV format or access 97 file "
+        "1. After each weighment, weight data along with date and time are stored in CSV format or access 97 "
+        "file "
         "format. Last weighment is overwritten if present. File path can be in the network.\n"
-        "2. If enabled, veltrane software will also behave like a DDE server, serving weight continuously. If DDE "
+        "2. If enabled, veltrane software will also behave like a DDE server, serving weight continuously. "
+        "If DDE "
         "client is added to the target application, you can receive indicator weight.\n"
-        "3. If clipboard option is enabled, then stable weight is copied to clipboard so that you can paste it into "
+        "3. If clipboard option is enabled, then stable weight is copied to clipboard so that you can paste "
+        "it into "
         "target application.",
-        "Access to some of the modules/features is limited by a password. Password can be changed here. Default "
+        "Access to some of the modules/features is limited by a password. Password can be changed here. "
+        "Default "
         "password is 'pavix'",
         "You can use indicator interface wizard to automatically find the indicator connection details and "
         "protocol. You can also configure the connection manually.",
@@ -574,30 +622,32 @@ void ConfigScrn1BIN::showHelp(int index) {
     Prompts& prompts = m_services.prompts;
     if (index == 0) {
         // The installation kind as last loaded, not the box on the screen.
-        prompts.message(m_settings.FORWEIGHBRIDGE
-                            ? QStringLiteral(
-                                  "Only when the weight sent by the indicator goes above this value, Veltrane will "
-                                  "assume that a truck is on the platform. After each weighment, when weight sent by "
-                                  "the indicator goes below this value, Veltrane will will assume that the truck has "
-                                  "moved out of the platform. This value must be around 400 Kgs for normal operation.")
-                            : QStringLiteral(
-                                  "Only when the weight sent by the indicator goes above this value, Veltrane will "
-                                  "assume that the material (product) to be weighed is on the platform. After each "
-                                  "weighment, when weight sent by the indicator goes below this value, Veltrane will "
-                                  "will assume that the material has been moved out of the platform. This value must "
-                                  "be 10  to 20 percent of the normal material weight"));
+        prompts.message(
+            m_settings.FORWEIGHBRIDGE
+                ? QStringLiteral(
+                      "Only when the weight sent by the indicator goes above this value, Veltrane will "
+                      "assume that a truck is on the platform. After each weighment, when weight sent by "
+                      "the indicator goes below this value, Veltrane will will assume that the truck has "
+                      "moved out of the platform. This value must be around 400 Kgs for normal operation.")
+                : QStringLiteral(
+                      "Only when the weight sent by the indicator goes above this value, Veltrane will "
+                      "assume that the material (product) to be weighed is on the platform. After each "
+                      "weighment, when weight sent by the indicator goes below this value, Veltrane will "
+                      "will assume that the material has been moved out of the platform. This value must "
+                      "be 10  to 20 percent of the normal material weight"));
         return;
     }
     prompts.message(QString::fromLatin1(texts[index]));
     if (index == 4) {
-        prompts.message(QStringLiteral("There is a sample excel sheet available that can receive weight from Veltrane. "
-                                       "You can find it in the program directory."));
+        prompts.message(
+            QStringLiteral("There is a sample excel sheet available that can receive weight from Veltrane. "
+                           "You can find it in the program directory."));
     }
 }
 
 void ConfigScrn1BIN::showSample(int index) {
-    const QString file =
-        m_services.appFolder + (index == 0 ? QStringLiteral("DDEclientsample.xls") : QStringLiteral("quorlink"));
+    const QString file = m_services.appFolder +
+                         (index == 0 ? QStringLiteral("DDEclientsample.xls") : QStringLiteral("quorlink"));
     if (file.trimmed().isEmpty()) return;
     if (!m_services.shell.open(file))
         m_services.prompts.message(QStringLiteral("Failed to start '") + file + QLatin1Char('\''),

@@ -35,7 +35,9 @@ protected:
 };
 
 const QString kBeep = QStringLiteral("beep");
-QString msg(const char* text) { return QStringLiteral("message: ") + QString::fromUtf8(text); }
+QString msg(const char* text) {
+    return QStringLiteral("message: ") + QString::fromUtf8(text);
+}
 
 TEST_F(SaveTest, ShowsTheStoredRowAsText) {
     EXPECT_EQ(v.Combo2, QStringLiteral("1"));
@@ -54,8 +56,9 @@ TEST_F(SaveTest, BothDecodingMethodsUntickedDefaultsToAutosense) {
     v.chkFields[9] = false;
     ASSERT_EQ(save(), SaveOutcome::Saved);
     EXPECT_EQ(fake.prompts.log.mid(0, 2),
-              QStringList({kBeep, msg("You need to select one interface method (Manual/auto-sense)! Will default to "
-                                      "auto-sense..")}));
+              QStringList(
+                  {kBeep, msg("You need to select one interface method (Manual/auto-sense)! Will default to "
+                              "auto-sense..")}));
     EXPECT_TRUE(v.chkFields[12]);
     EXPECT_EQ(stored("simpinterface").toInt(), -1);
     EXPECT_EQ(stored("usevalue").toInt(), 0);
@@ -79,13 +82,18 @@ TEST_F(SaveTest, PasswordChangesOnlyWhenTypedTwice) {
 }
 
 TEST_F(SaveTest, PositionsAreCorrectedAsTheLoaderDoes) {
-    struct Case { const char* start; const char* end; const char* shownStart; int storedStart; int start_; int length; };
+    struct Case {
+        const char* start;
+        const char* end;
+        const char* shownStart;
+        int storedStart;
+        int start_;
+        int length;
+    };
     const Case cases[] = {
-        {"", "8", "0", 0, 1, 8},   // empty start: "0" is stored, the program-wide start is 1
-        {"3", "8", "3", 3, 3, 6},
-        {"5", "3", "5", 5, 1, 3},
-        {"4", "0", "4", 4, 4, 97},
-        {"2.5", "9", "2.5", 2, 2, 8},  // whole numbers are stored, halves to even
+        {"", "8", "0", 0, 1, 8},  // empty start: "0" is stored, the program-wide start is 1
+        {"3", "8", "3", 3, 3, 6},  {"5", "3", "5", 5, 1, 3},
+        {"4", "0", "4", 4, 4, 97}, {"2.5", "9", "2.5", 2, 2, 8},  // whole numbers are stored, halves to even
     };
     for (const Case& c : cases) {
         v.Text2 = QString::fromLatin1(c.start);
@@ -105,9 +113,11 @@ TEST_F(SaveTest, ChecksThatStopSaveWriteNothing) {
         QStringList prompts;
     };
     const Case cases[] = {
-        {"negative end", [](ConfigFormValues& f) { f.Text3 = QStringLiteral("-1"); },
+        {"negative end",
+         [](ConfigFormValues& f) { f.Text3 = QStringLiteral("-1"); },
          {kBeep, msg("Error! start/end can't be less than 0!")}},
-        {"negative start", [](ConfigFormValues& f) { f.Text2 = QStringLiteral("-3"); },
+        {"negative start",
+         [](ConfigFormValues& f) { f.Text2 = QStringLiteral("-3"); },
          {kBeep, msg("Error! start/end can't be less than 0!")}},
         {"throw string without request string",
          [](ConfigFormValues& f) {
@@ -133,17 +143,22 @@ TEST_F(SaveTest, ChecksThatStopSaveWriteNothing) {
 }
 
 TEST_F(SaveTest, RefusedValueNamesTheFieldAndSavesNothing) {
-    struct Case { void (*edit)(ConfigFormValues&); const char* label; const char* typed; };
+    struct Case {
+        void (*edit)(ConfigFormValues&);
+        const char* label;
+        const char* typed;
+    };
     const Case cases[] = {
         {[](ConfigFormValues& f) { f.Text6 = QStringLiteral("abc"); },
-         "Minimum number of stable readings to be received to qualify the weight as stable :", "abc"},
+         "Minimum number of stable readings to be received to qualify the weight as stable", "abc"},
         {[](ConfigFormValues& f) { f.Text9 = QStringLiteral("300"); },
-         "To qualify for stable reading, consecutive weight readings must be within a decimal digit accuracy of  :",
+         "To qualify for stable reading, consecutive weight readings must be within a decimal digit accuracy "
+         "of",
          "300"},
         {[](ConfigFormValues& f) { f.Text10 = QStringLiteral("12kg"); },
          "For autosaving, weight should be stable and must be above", "12kg"},
         {[](ConfigFormValues& f) { f.Text4 = QStringLiteral("x"); },
-         "Weighing process will only start if the weight is above :", "x"},
+         "Weighing process will only start if the weight is above", "x"},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(source->read(v));
@@ -152,8 +167,9 @@ TEST_F(SaveTest, RefusedValueNamesTheFieldAndSavesNothing) {
         EXPECT_EQ(save(), SaveOutcome::Stopped) << c.typed;
         ASSERT_EQ(fake.prompts.log.size(), 2) << c.typed;
         const QString shown = fake.prompts.log[1];
-        EXPECT_TRUE(shown.startsWith(QStringLiteral("message!: Nothing was saved: \"") + QString::fromUtf8(c.label) +
-                                     QStringLiteral("\" cannot hold '") + QString::fromLatin1(c.typed) + "'"))
+        EXPECT_TRUE(shown.startsWith(QStringLiteral("message!: Nothing was saved: \"") +
+                                     QString::fromUtf8(c.label) + QStringLiteral("\" cannot hold '") +
+                                     QString::fromLatin1(c.typed) + "'"))
             << shown.toStdString();
         EXPECT_EQ(stored("FORWEIGHBRIDGE").toInt(), -1) << c.typed;
     }
@@ -197,7 +213,11 @@ TEST_F(SaveTest, ClosedPortTakesTheNewSettingsAndStaysClosed) {
 }
 
 TEST_F(SaveTest, OpenPortIsReopenedWithRetries) {
-    struct Case { int failOpens; bool reopened; int attempts; };
+    struct Case {
+        int failOpens;
+        bool reopened;
+        int attempts;
+    };
     // 21 attempts in all, events let run before each retry.
     const Case cases[] = {{0, true, 1}, {5, true, 6}, {20, true, 21}, {-1, false, 21}};
     for (const Case& c : cases) {
@@ -231,8 +251,10 @@ TEST_F(SaveTest, OutputTypeChangedToAccessCopiesTheTemplate) {
     const QString mdb = outFolder() + QStringLiteral("veltrane.mdb");
     EXPECT_EQ(fake.prompts.log,
               QStringList({kBeep, kBeep,
-                           QStringLiteral("message: Output type is configured as access file. Copied the MDB (access) "
-                                          "file ") + mdb + QStringLiteral(" to ") + outFolder()}));
+                           QStringLiteral(
+                               "message: Output type is configured as access file. Copied the MDB (access) "
+                               "file ") +
+                               mdb + QStringLiteral(" to ") + outFolder()}));
     EXPECT_TRUE(QFileInfo::exists(mdb));
     EXPECT_EQ(settings.outputTypeCode, QStringLiteral("3"));
     EXPECT_EQ(stored("outputFiletype").toString(), QStringLiteral("Access file with three fields"));

@@ -34,7 +34,9 @@ protected:
         EXPECT_NE(found, nullptr) << name;
         return found;
     }
-    QCheckBox* chk(int i) { return w<QCheckBox>(QStringLiteral("chkFields_%1").arg(i).toLatin1().constData()); }
+    QCheckBox* chk(int i) {
+        return w<QCheckBox>(QStringLiteral("chkFields_%1").arg(i).toLatin1().constData());
+    }
     void leave(QWidget* box) {
         QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
         QApplication::sendEvent(box, &out);
@@ -46,8 +48,13 @@ protected:
 };
 
 TEST_F(WindowTest, ShowsTheStoredRowNotTheProgramWideValues) {
-    set({{"port", 7}, {"baud", 38400}, {"parity", QStringLiteral("e")}, {"outstring", QStringLiteral("ENQ")},
-         {"delimiter", QStringLiteral("SPACE")}, {"activateVoiceAlert", -1}, {"voicealertnormal", -1},
+    set({{"port", 7},
+         {"baud", 38400},
+         {"parity", QStringLiteral("e")},
+         {"outstring", QStringLiteral("ENQ")},
+         {"delimiter", QStringLiteral("SPACE")},
+         {"activateVoiceAlert", -1},
+         {"voicealertnormal", -1},
          {"outputFiletype", QStringLiteral("Access file with three fields")}});
     settings.port = 2;
     open();
@@ -61,7 +68,8 @@ TEST_F(WindowTest, ShowsTheStoredRowNotTheProgramWideValues) {
     for (int i = 0; i < 4; ++i) EXPECT_EQ(tabs->tabText(i), titles[i]);
 
     EXPECT_EQ(w<QComboBox>("Combo2")->currentText(), QStringLiteral("7"));
-    EXPECT_EQ(w<QComboBox>("Combo1")->currentText(), QStringLiteral("38400"));  // outside the entries, still shown
+    EXPECT_EQ(w<QComboBox>("Combo1")->currentText(),
+              QStringLiteral("38400"));  // outside the entries, still shown
     EXPECT_EQ(w<QComboBox>("Combo5")->currentText(), QStringLiteral("e"));
     EXPECT_EQ(w<QComboBox>("Combo6")->currentText(), QStringLiteral("SPACE"));
     EXPECT_EQ(w<QComboBox>("Combo6")->itemText(0), QStringLiteral("CR"));
@@ -76,9 +84,10 @@ TEST_F(WindowTest, ShowsTheStoredRowNotTheProgramWideValues) {
     EXPECT_EQ(w<QLineEdit>("txtFields_0")->echoMode(), QLineEdit::Password);
     EXPECT_TRUE(chk(9)->isChecked());
     EXPECT_TRUE(chk(5)->isChecked());
-    EXPECT_EQ(chk(12)->toolTip(),
-              QStringLiteral("Indicator weight is automatically decoded without manual configuration of string "
-                             "position."));
+    EXPECT_EQ(
+        chk(12)->toolTip(),
+        QStringLiteral("Indicator weight is automatically decoded without manual configuration of string "
+                       "position."));
     for (const char* help : {"help1_0", "help1_1", "help1_2", "help1_3", "help1_4", "help1_5", "help1_6"})
         EXPECT_EQ(w<QPushButton>(help)->text(), QStringLiteral("help"));
     EXPECT_EQ(w<QPushButton>("OKButton")->text(), QStringLiteral("Save"));
@@ -88,21 +97,30 @@ TEST_F(WindowTest, ShowsTheStoredRowNotTheProgramWideValues) {
 
 TEST_F(WindowTest, CheckBoxRulesRunOnScreenChangesOnly) {
     // Filling runs no rule: an inconsistent stored row is shown as it is.
-    set({{"AutosaveonStableWeight", -1}, {"saveonbutton", -1}, {"activateVoiceAlert", 0}, {"voicealertnormal", -1}});
+    set({{"AutosaveonStableWeight", -1},
+         {"saveonbutton", -1},
+         {"activateVoiceAlert", 0},
+         {"voicealertnormal", -1}});
     open();
     EXPECT_TRUE(chk(22)->isChecked() && chk(26)->isChecked() && chk(5)->isChecked());
 
-    struct Step { int click; std::vector<std::pair<int, bool>> before; std::vector<std::pair<int, bool>> after; };
+    struct Step {
+        int click;
+        std::vector<std::pair<int, bool>> before;
+        std::vector<std::pair<int, bool>> after;
+    };
     const Step steps[] = {
-        {22, {{22, false}, {26, false}}, {{22, true}, {26, false}}},  // ticking 22 unticks 26 (26 came back first)
-        {26, {{22, false}, {26, true}}, {{22, false}, {26, true}}},   // unticking 26 alone ticks it again
+        {22,
+         {{22, false}, {26, false}},
+         {{22, true}, {26, false}}},  // ticking 22 unticks 26 (26 came back first)
+        {26, {{22, false}, {26, true}}, {{22, false}, {26, true}}},  // unticking 26 alone ticks it again
         {22, {{22, false}, {26, true}}, {{22, true}, {26, false}}},
-        {12, {{9, false}, {12, true}}, {{9, true}, {12, false}}},      // unticking 12 with 9 unticked ticks 9
-        {9, {{9, true}, {12, false}}, {{9, false}, {12, true}}},       // unticking 9 with 12 unticked ticks 12
-        {9, {{9, false}, {12, true}}, {{9, true}, {12, false}}},       // ticking 9 unticks 12
+        {12, {{9, false}, {12, true}}, {{9, true}, {12, false}}},  // unticking 12 with 9 unticked ticks 9
+        {9, {{9, true}, {12, false}}, {{9, false}, {12, true}}},   // unticking 9 with 12 unticked ticks 12
+        {9, {{9, false}, {12, true}}, {{9, true}, {12, false}}},   // ticking 9 unticks 12
         {12, {{9, true}, {12, false}}, {{9, false}, {12, true}}},
-        {14, {{14, true}, {5, true}}, {{14, false}, {5, false}}},      // unticking 14 unticks 5
-        {5, {{14, false}, {5, false}}, {{14, false}, {5, false}}},     // 5 cannot be ticked without 14
+        {14, {{14, true}, {5, true}}, {{14, false}, {5, false}}},   // unticking 14 unticks 5
+        {5, {{14, false}, {5, false}}, {{14, false}, {5, false}}},  // 5 cannot be ticked without 14
         {5, {{14, true}, {5, false}}, {{14, true}, {5, true}}},
     };
     for (const Step& s : steps) {
@@ -111,16 +129,22 @@ TEST_F(WindowTest, CheckBoxRulesRunOnScreenChangesOnly) {
             chk(i)->setChecked(on);
         }
         chk(s.click)->click();
-        for (auto [i, on] : s.after) EXPECT_EQ(chk(i)->isChecked(), on) << "click " << s.click << " box " << i;
+        for (auto [i, on] : s.after)
+            EXPECT_EQ(chk(i)->isChecked(), on) << "click " << s.click << " box " << i;
     }
 }
 
 TEST_F(WindowTest, FocusChecks) {
     open();
-    struct Case { const char* box; const char* typed; const char* result; int beeps; };
+    struct Case {
+        const char* box;
+        const char* typed;
+        const char* result;
+        int beeps;
+    };
     const Case cases[] = {
         {"Text5", "12", "0", 2}, {"Text5", "abc", "0", 1}, {"Text5", "", "0", 1}, {"Text5", "11", "11", 0},
-        {"Text5", "-1", "0", 2}, {"Text2", "abc", "0", 0}, {"Text3", "", "0", 0},  {"Text3", "12", "12", 0},
+        {"Text5", "-1", "0", 2}, {"Text2", "abc", "0", 0}, {"Text3", "", "0", 0}, {"Text3", "12", "12", 0},
     };
     for (const Case& c : cases) {
         fake.prompts.log.clear();
@@ -162,15 +186,16 @@ TEST_F(WindowTest, OutputFolderMustHoldAFile) {
     EXPECT_EQ(folder->text(), onlySubfolders + QLatin1Char('/'));
     EXPECT_EQ(fake.prompts.log,
               QStringList({QStringLiteral("beep"),
-                           QStringLiteral("message: Folder does not exist or folder is empty!! Folder should exist and "
-                                          "there should be at least one file (any file) inside the folder!!")}));
+                           QStringLiteral(
+                               "message: Folder does not exist or folder is empty!! Folder should exist and "
+                               "there should be at least one file (any file) inside the folder!!")}));
 
     fake.prompts.log.clear();
     folder->setText(QString());
     other->setFocus(Qt::TabFocusReason);
     EXPECT_EQ(folder->text(), app.path());
-    EXPECT_EQ(fake.prompts.log,
-              QStringList({QStringLiteral("beep"), QStringLiteral("message: Defaulting to application folder..")}));
+    EXPECT_EQ(fake.prompts.log, QStringList({QStringLiteral("beep"),
+                                             QStringLiteral("message: Defaulting to application folder..")}));
 
     fake.prompts.log.clear();
     folder->setFocus();
@@ -215,11 +240,10 @@ TEST_F(WindowTest, HelpTextsAndSamples) {
     w<QPushButton>("showsample_1")->click();
     fake.shell.result = true;
     w<QPushButton>("showsample_0")->click();
-    EXPECT_EQ(fake.shell.opened,
-              QStringList({app.file(QStringLiteral("quorlink")), app.file(QStringLiteral("DDEclientsample.xls"))}));
-    EXPECT_EQ(fake.prompts.log,
-              QStringList({QStringLiteral("message-info: Failed to start '") + app.file(QStringLiteral("quorlink")) +
-                           QLatin1Char('\'')}));
+    EXPECT_EQ(fake.shell.opened, QStringList({app.file(QStringLiteral("quorlink")),
+                                              app.file(QStringLiteral("DDEclientsample.xls"))}));
+    EXPECT_EQ(fake.prompts.log, QStringList({QStringLiteral("message-info: Failed to start '") +
+                                             app.file(QStringLiteral("quorlink")) + QLatin1Char('\'')}));
 }
 
 TEST_F(WindowTest, SaveWritesTheScreenAndExitDropsEdits) {

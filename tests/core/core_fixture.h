@@ -3,6 +3,7 @@
 // database files, and a child process that holds a lock on a file.
 
 #include "config/schema.h"
+#include "config/settings.h"
 #include "core/main_view.h"
 #include "platform/database.h"
 #include "tests/support/fakes.h"

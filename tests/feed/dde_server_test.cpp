@@ -1,5 +1,6 @@
 // The live feed server over real Unix sockets, each test in its own runtime folder.
 #include "platform/dde.h"
+#include "platform/dde_protocol.h"
 #include "tests/support/unix_line_client.h"
 
 #include <QDir>
@@ -42,22 +43,16 @@ TEST_F(DdeServerTest, AnswersEachLineInOrderEvenWhenSentTogether) {
         std::string line;
         std::string reply;
     };
+    // The grammar itself is covered by dde_protocol_test; these are the server's answers to it.
     const std::vector<Case> cases{
         {"REQUEST veltrane weightdata", "DATA 1234"},
-        {"request VELTRANE WeightData", "DATA 1234"},  // names ignore case, as DDE names do
-        {"REQUEST veltrane weightdata\r", "DATA 1234"},
+        {"request VELTRANE WeightData\r", "DATA 1234"},  // names ignore case, as DDE names do
         {"REQUEST other weightdata", "NACK no such topic"},
         {"REQUEST veltrane nothing", "NACK no such item"},
         {"UNADVISE veltrane weightdata", "OK"},
-        {"REQUEST veltrane", "NACK bad request"},
-        {"REQUEST veltrane weightdata extra", "NACK bad request"},
-        {"REQUEST  veltrane weightdata", "NACK bad request"},
-        {"HELLO veltrane weightdata", "NACK bad request"},
-        {"", "NACK bad request"},
         {std::string("REQUEST velt\0rane weightdata", 29), "NACK bad request"},
-        {"\xff\xfe\x01 \x7f", "NACK bad request"},
-        {std::string(4096, 'A'), "NACK bad request"},  // at the limit: parsed, not "too long"
-        {std::string(4097, 'A'), "NACK line too long"},
+        {"", "NACK bad request"},
+        {std::string(kDdeMaxLine + 1, 'A'), "NACK line too long"},
         {"REQUEST veltrane weightdata", "DATA 1234"},
     };
     std::string all;
@@ -66,19 +61,6 @@ TEST_F(DdeServerTest, AnswersEachLineInOrderEvenWhenSentTogether) {
     ASSERT_TRUE(client.connected());
     ASSERT_TRUE(client.send(all));
     for (const auto& c : cases) EXPECT_EQ(client.line(), c.reply) << "for line of " << c.line.size() << " bytes";
-}
-
-TEST_F(DdeServerTest, OverlongLineIsRefusedOnceEvenWhenItArrivesInPieces) {
-    auto server = startFeed();
-    UnixLineClient client(path());
-    for (int i = 0; i < 200; ++i) {
-        ASSERT_TRUE(client.send(std::string(100, 'x')));
-        QCoreApplication::processEvents();
-    }
-    ASSERT_TRUE(client.send("\nREQUEST veltrane weightdata\n"));
-    EXPECT_EQ(client.line(), "NACK line too long");
-    EXPECT_EQ(client.line(), "DATA 1234");
-    EXPECT_TRUE(client.quietFor(100));
 }
 
 TEST_F(DdeServerTest, TopicAndItemExistOnlyOnceSet) {
@@ -133,6 +115,15 @@ TEST_F(DdeServerTest, AdvisedClientsGetEveryChangeUntilUnadvise) {
     EXPECT_EQ(first.line(), "NACK no such topic");
 }
 
+// AddressSanitizer holds freed memory back in quarantine, so the resident size says nothing there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kResidentSizeMeaningful = false;
+#elif defined(__has_feature)
+constexpr bool kResidentSizeMeaningful = !__has_feature(address_sanitizer);
+#else
+constexpr bool kResidentSizeMeaningful = true;
+#endif
+
 long residentKiB() {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);)
@@ -153,7 +144,9 @@ TEST_F(DdeServerTest, ClientThatNeverReadsIsDroppedWithWholeLinesAndBoundedMemor
         server->setItem(QStringLiteral("weightdata"), QString::number(i) + QLatin1Char(' ') + pad);
         if (i % 1000 == 0) QCoreApplication::processEvents();
     }
-    EXPECT_LT(residentKiB() - before, 8 * 1024);
+    if (kResidentSizeMeaningful) {
+        EXPECT_LT(residentKiB() - before, 8 * 1024);
+    }
 
     reader.send("REQUEST veltrane weightdata\n");
     EXPECT_EQ(reader.line(), "DATA 99999 " + pad.toStdString());

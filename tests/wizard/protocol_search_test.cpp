@@ -55,9 +55,8 @@ TEST(ProtocolSearch, RefusedAnswersEndTheWizardWithTheirMessage) {
     struct Case { QStringList answers; QString message; };
     const Case cases[] = {
         {{QStringLiteral("")}, QStringLiteral("Com port number must be between 1 to 20!")},
-        {{QStringLiteral("7a")}, QStringLiteral("Com port number must be betwen 1 to 20!")},
         {{QStringLiteral("7"), QStringLiteral("60.")}, QStringLiteral("Max capacity entered is invalid!")},
-        {{QStringLiteral("7"), QStringLiteral("60000"), QStringLiteral("12kg")},
+        {{QStringLiteral("07"), QStringLiteral("60.000"), QStringLiteral("12kg")},
          QStringLiteral("Weight must be totally numeric!")},
     };
     for (const auto& c : cases) {
@@ -75,17 +74,12 @@ TEST(ProtocolSearch, RefusedAnswersEndTheWizardWithTheirMessage) {
         EXPECT_EQ(bench.settings.weightLength, 200);
         EXPECT_EQ(bench.fakes.port.openAttempts, 0);
         EXPECT_FALSE(bench.core.decoder().searchRunning);
+        if (c.answers.size() == 3) {
+            EXPECT_EQ(log[log.size() - 3],
+                      QStringLiteral("input: Keep a steady weight of 10.001 or above on the weighbridge  ( with 2 digits "
+                                     "and 3 decimals.) . What weight is indicator showing on its display ?|Sample weight|"));
+        }
     }
-
-    // The sample weight prompt carries what the capacity answer implies.
-    Bench bench(QStringLiteral("2400,n,8,1"));
-    bench.fakes.prompts.yesNoAnswers = {true};
-    bench.fakes.prompts.inputAnswers = {QStringLiteral("07"), QStringLiteral("60.000"), QStringLiteral("0")};
-    ProtocolSearch(bench.core).RunInterfaceWizard();
-    EXPECT_TRUE(bench.fakes.prompts.log.contains(QStringLiteral(
-        "input: Keep a steady weight of 10.001 or above on the weighbridge  ( with 2 digits and 3 decimals.) . What "
-        "weight is indicator showing on its display ?|Sample weight|")));
-    EXPECT_EQ(bench.fakes.prompts.messages().last(), QStringLiteral("Weight must be greater than zero!"));
 }
 
 TEST(ProtocolSearch, NoAtTheQuestionOrASecondStartChangesNothingElse) {
@@ -105,7 +99,7 @@ TEST(ProtocolSearch, NoAtTheQuestionOrASecondStartChangesNothingElse) {
 // Declining sets the ceiling to 9600; the "?" delimiter then finds it again and Yes stores Autosense.
 TEST(ProtocolSearch, SecondPhaseFindsSevenBitEvenParityIndicator) {
     Bench bench(QStringLiteral("4800,e,7,1"));
-    createSettingsDatabase(bench.folder.path());
+    makeSettingsDatabase(bench.folder.path());
     auto& prompts = bench.fakes.prompts;
     prompts.yesNoAnswers = {true, false, true};
     prompts.inputAnswers = {QStringLiteral("3"), QStringLiteral("60000"), QStringLiteral("1234")};
@@ -173,4 +167,50 @@ TEST(ProtocolSearch, SecondPhaseFindsSevenBitEvenParityIndicator) {
     EXPECT_FALSE(log.contains("(108-"));
     EXPECT_EQ(log.count(" Search:1234)\r\n\r\n\r\n"), 2);
     EXPECT_FALSE(bench.core.decoder().searchRunning);
+}
+
+// A port that never opens: every one of the 65 + 12 x 72 combinations reports it and the search runs on,
+// then ends with the not-found message and one log block.
+TEST(ProtocolSearch, PortThatNeverOpensIsReportedPerCombinationAndTheSearchEnds) {
+    Bench bench(QStringLiteral("4800,e,7,1"));
+    bench.fakes.port.failOpens = -1;
+    auto& prompts = bench.fakes.prompts;
+    prompts.yesNoAnswers = {true};
+    prompts.inputAnswers = {QStringLiteral("3"), QStringLiteral("150"), QStringLiteral("1234")};
+
+    ProtocolSearch(bench.core).RunInterfaceWizard();
+
+    EXPECT_EQ(prompts.messages().count(QStringLiteral("No such device: /dev/fake3")), 929);
+    EXPECT_EQ(prompts.log.mid(prompts.log.size() - 3),
+              QStringList({QStringLiteral("beep"),
+                           QStringLiteral("message: Could not identify the connection!! You may run the wizard once "
+                                          "again to check further. Marlume will open the log file now. Please mail "
+                                          "the log file to ") + QStringLiteral(VELTRANE_SUPPORT_EMAIL),
+                           QStringLiteral("pointer: custom")}));
+    const QByteArray log = readAll(bench.folder.file(QStringLiteral("wizardlog.txt")));
+    EXPECT_TRUE(log.contains("\r\n(65-9600,n,8,1-?)\r\n(66-300,n,8,1-CR)"));
+    EXPECT_TRUE(log.endsWith("\r\n(929-38400,e,8,2-?)(2026-03-14 09:30:00 Search:1234)\r\n\r\n\r\n"));
+    EXPECT_FALSE(QFile::exists(bench.folder.file(QStringLiteral("wizardreport.txt"))));
+    EXPECT_EQ(bench.fakes.shell.opened.size(), 2);
+    EXPECT_EQ(bench.view.caption(), QStringLiteral("Veltrane"));
+    EXPECT_FALSE(bench.core.decoder().searchRunning);
+}
+
+// Settings that cannot be stored are never reported as updated.
+TEST(ProtocolSearch, MissingSettingsDatabaseIsShownAndNothingClaimsSuccess) {
+    Bench bench(QStringLiteral("2400,n,8,1"));
+    auto& prompts = bench.fakes.prompts;
+    prompts.yesNoAnswers = {true, true};
+    prompts.inputAnswers = {QStringLiteral("3"), QStringLiteral("60000"), QStringLiteral("1234")};
+
+    ProtocolSearch(bench.core).RunInterfaceWizard();
+
+    EXPECT_EQ(bench.asks().size(), 1);
+    EXPECT_TRUE(bench.asks()[0].startsWith(QStringLiteral("ask: Identified the protocol as 4(Autosense on)")));
+    const QString last = prompts.messages().last();
+    EXPECT_TRUE(last.contains(QStringLiteral("scale.mdb"))) << last.toStdString();
+    EXPECT_TRUE(prompts.messages().filter(QStringLiteral("Updated the settings")).isEmpty());
+    EXPECT_EQ(prompts.log.last(), QStringLiteral("pointer: custom"));
+    EXPECT_EQ(bench.view.caption(), QStringLiteral("Veltrane"));
+    EXPECT_TRUE(bench.fakes.shell.opened.isEmpty());
 }

@@ -2,6 +2,7 @@
 // What the wizard's search tests share: a main window that records its title and port box, and a real
 // settings database with one configuration row.
 
+#include "config/schema.h"
 #include "config/settings.h"
 #include "core/main_view.h"
 #include "platform/database.h"
@@ -38,14 +39,13 @@ private:
     bool m_raw = false;
 };
 
-// scale.mdb in the folder, keyed as the program keys it, with the config columns the wizard writes.
-inline void createSettingsDatabase(const QString& folder) {
-    auto db = Database::create(folder + QLatin1String(kSettingsDatabaseName), QLatin1String(kSettingsDatabaseConnect));
+// The installation's scale.mdb in the folder, with position decoding on ";" 7..9 so that a test can tell
+// the columns the wizard wrote from those it left alone.
+inline void makeSettingsDatabase(const QString& folder) {
+    createSettingsDatabase(folder + QLatin1String(kSettingsDatabaseName), folder);
+    auto db = Database::open(folder + QLatin1String(kSettingsDatabaseName), QLatin1String(kSettingsDatabaseConnect));
     db->execute(QStringLiteral(
-        "create table config (simpinterface integer, usevalue integer, delimiter text, weightstart integer, "
-        "weightend integer, reverseweight integer, port integer, baud integer, databits text, stopbits text, "
-        "parity text)"));
-    db->execute(QStringLiteral("insert into config values (0, -1, ';', 7, 9, 0, 1, 9600, '8', '1', 'n')"));
+        "update config set delimiter = ';', weightstart = 7, weightend = 9, simpinterface = 0, usevalue = -1"));
 }
 
 inline QVariantMap readConfigRow(const QString& folder) {
