@@ -29,20 +29,20 @@ QString trimBlanks(const QString& text) {
 
 bool isIntegerType(const QVariant& value) {
     switch (value.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Char:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-        return true;
-    default:
-        return false;
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::Long:
+        case QMetaType::ULong:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::Char:
+        case QMetaType::SChar:
+        case QMetaType::UChar:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -52,7 +52,8 @@ bool isRealType(const QVariant& value) {
 
 QString textOf(const QVariant& value) {
     if (value.typeId() == QMetaType::QByteArray) return QString::fromUtf8(value.toByteArray());
-    if (value.typeId() == QMetaType::Bool) return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
     if (isRealType(value)) return numberText(value.toDouble());
     return value.toString();
 }
@@ -79,7 +80,8 @@ public:
             }
             return m_record->field(column);
         } catch (const DbError& error) {
-            fail(QStringLiteral("Column %1 of table %2 cannot be read: %3").arg(column, kTable, error.description()));
+            fail(QStringLiteral("Column %1 of table %2 cannot be read: %3")
+                     .arg(column, kTable, error.description()));
             return std::nullopt;
         }
     }
@@ -156,13 +158,16 @@ public:
         const auto value = raw(column);
         if (!value) return;
         if (value->isNull()) {
-            if (nullDefault) target = *nullDefault;
-            else nullFailure(column);
+            if (nullDefault)
+                target = *nullDefault;
+            else
+                nullFailure(column);
             return;
         }
         const auto number = numberOf(column, *value, false);
         if (!number) return;
-        if (!std::isfinite(*number) || std::fabs(*number) > static_cast<double>(std::numeric_limits<float>::max())) {
+        if (!std::isfinite(*number) ||
+            std::fabs(*number) > static_cast<double>(std::numeric_limits<float>::max())) {
             overflow(column, *value);
             return;
         }
@@ -233,7 +238,9 @@ private:
     RecordSet* m_record;
 };
 
-bool fileExists(const QString& path) { return QFileInfo(path).isFile(); }
+bool fileExists(const QString& path) {
+    return QFileInfo(path).isFile();
+}
 
 }  // namespace
 
@@ -308,7 +315,8 @@ LoadResult ConfigLoader::load() {
                 "delimiter if simple interface id turned off! Delimiter will be defaulted to Carriage "
                 "return(CR). You can run the indicator interface wizard to find out the delimiter."));
         }
-        if (const int code = delimiterCodeOf(s.delimiter); code >= 0) s.delimiterCode = static_cast<std::int16_t>(code);
+        if (const int code = delimiterCodeOf(s.delimiter); code >= 0)
+            s.delimiterCode = static_cast<std::int16_t>(code);
     }
 
     // Step 7. The end position lives in the same value as the field length, so a Null end takes
@@ -382,7 +390,8 @@ LoadResult ConfigLoader::load() {
         s.voicealertnormal = false;
     } else {
         s.voicePromptFile = m_services.appFolder + QStringLiteral("truckout.wav");
-        if (!fileExists(s.voicePromptFile)) prompts.message(QStringLiteral("Voice file is missing!!  : ") + s.voicePromptFile);
+        if (!fileExists(s.voicePromptFile))
+            prompts.message(QStringLiteral("Voice file is missing!!  : ") + s.voicePromptFile);
     }
 
     // Step 15.
@@ -428,25 +437,30 @@ LoadResult applyOutputType(Settings& settings, Services& services, const OutputC
         const QString templatePath = services.appFolder + QLatin1String(kExportDatabaseName);
         if (!fileExists(templatePath)) {
             prompts.beep();
-            prompts.message(templatePath + QStringLiteral(" not found! This file was copied to ") + services.appFolder +
+            prompts.message(templatePath + QStringLiteral(" not found! This file was copied to ") +
+                            services.appFolder +
                             QStringLiteral(" during installation time! Can't proceed without this file!!!!"));
             return LoadResult::EndProgram;
         }
         QFile::copy(templatePath, settings.mdbFilePath);
         if (fileExists(settings.mdbFilePath)) {
             prompts.beep();
-            prompts.message(QStringLiteral("Output type is configured as access file. Copied the MDB (access) file ") +
-                            settings.mdbFilePath + QStringLiteral(" to ") + settings.outputFolder);
+            prompts.message(
+                QStringLiteral("Output type is configured as access file. Copied the MDB (access) file ") +
+                settings.mdbFilePath + QStringLiteral(" to ") + settings.outputFolder);
             return LoadResult::Completed;
         }
-        prompts.message(QStringLiteral("Output type is configured as access file. Could not copy the MDB (access) file ") +
-                        settings.mdbFilePath + QStringLiteral(" to ") + settings.outputFolder +
-                        QStringLiteral("!! Quitting!!"));
+        prompts.message(
+            QStringLiteral(
+                "Output type is configured as access file. Could not copy the MDB (access) file ") +
+            settings.mdbFilePath + QStringLiteral(" to ") + settings.outputFolder +
+            QStringLiteral("!! Quitting!!"));
         return LoadResult::EndProgram;
     }
 
     if (unset) prompts.message(QStringLiteral("Output file type (CSV/Access) needs to be configured!!!"));
-    const bool noHeadings = !unset && type.contains(QLatin1String("CSV")) && type.contains(QLatin1String("NO"));
+    const bool noHeadings =
+        !unset && type.contains(QLatin1String("CSV")) && type.contains(QLatin1String("NO"));
     settings.outputTypeCode = noHeadings ? QStringLiteral("1") : QStringLiteral("2");
     settings.csvFilePath = settings.outputFolder + QLatin1String(kCsvFileName);
     settings.outputFilePath = settings.csvFilePath;

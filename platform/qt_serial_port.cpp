@@ -9,19 +9,27 @@ namespace {
 
 QSerialPort::Parity toParity(char letter) {
     switch (letter) {
-    case 'e': return QSerialPort::EvenParity;
-    case 'o': return QSerialPort::OddParity;
-    case 'm': return QSerialPort::MarkParity;
-    case 's': return QSerialPort::SpaceParity;
-    default: return QSerialPort::NoParity;
+        case 'e':
+            return QSerialPort::EvenParity;
+        case 'o':
+            return QSerialPort::OddParity;
+        case 'm':
+            return QSerialPort::MarkParity;
+        case 's':
+            return QSerialPort::SpaceParity;
+        default:
+            return QSerialPort::NoParity;
     }
 }
 
 QSerialPort::StopBits toStopBits(int stopBits) {
     switch (stopBits) {
-    case 2: return QSerialPort::TwoStop;
-    case 3: return QSerialPort::OneAndHalfStop;
-    default: return QSerialPort::OneStop;
+        case 2:
+            return QSerialPort::TwoStop;
+        case 3:
+            return QSerialPort::OneAndHalfStop;
+        default:
+            return QSerialPort::OneStop;
     }
 }
 
@@ -45,7 +53,9 @@ QtSerialPort::~QtSerialPort() {
     if (m_port.isOpen()) m_port.close();
 }
 
-QString QtSerialPort::deviceName() const { return m_resolver(m_portNumber); }
+QString QtSerialPort::deviceName() const {
+    return m_resolver(m_portNumber);
+}
 
 bool QtSerialPort::open() {
     if (m_port.isOpen()) {
@@ -137,13 +147,19 @@ void QtSerialPort::postDrain() {
 
 void QtSerialPort::drain() {
     m_drainPosted = false;
+    // A handler that lets events run for every byte would otherwise nest one level per waiting byte
+    // and overflow the stack on a burst; past the limit the drains already running deliver the rest,
+    // still in order.
+    if (m_drainDepth >= kMaxDrainNesting) return;
+    ++m_drainDepth;
     while (m_head < m_queue.size()) {
         const char byte = m_queue.at(m_head++);
         // If the handler lets events run, this posted drain hands it the next bytes nested; if it
         // does not, this loop goes on and the posted drain later finds nothing to do.
-        if (m_head < m_queue.size() && !m_drainPosted) postDrain();
+        if (m_head < m_queue.size() && !m_drainPosted && m_drainDepth < kMaxDrainNesting) postDrain();
         Q_EMIT byteReceived(byte);
     }
+    --m_drainDepth;
     if (m_head > 0 && m_head == m_queue.size()) {
         m_queue.clear();
         m_head = 0;
@@ -153,15 +169,15 @@ void QtSerialPort::drain() {
 void QtSerialPort::onError(QSerialPort::SerialPortError error) {
     if (!m_port.isOpen()) return;
     switch (error) {
-    case QSerialPort::ResourceError:
-    case QSerialPort::ReadError:
-    case QSerialPort::WriteError:
-    case QSerialPort::DeviceNotFoundError:
-    case QSerialPort::PermissionError:
-        loseDevice(m_port.errorString());
-        break;
-    default:
-        break;
+        case QSerialPort::ResourceError:
+        case QSerialPort::ReadError:
+        case QSerialPort::WriteError:
+        case QSerialPort::DeviceNotFoundError:
+        case QSerialPort::PermissionError:
+            loseDevice(m_port.errorString());
+            break;
+        default:
+            break;
     }
 }
 
@@ -172,7 +188,8 @@ void QtSerialPort::loseDevice(const QString& description) {
     m_port.close();
     m_queue.clear();
     m_head = 0;
-    m_lastError = QStringLiteral("Serial port %1 (%2) was lost: %3").arg(m_portNumber).arg(device, description);
+    m_lastError =
+        QStringLiteral("Serial port %1 (%2) was lost: %3").arg(m_portNumber).arg(device, description);
     m_lossDescription = m_lastError;
     if (m_lossPending) return;
     m_lossPending = true;

@@ -49,6 +49,8 @@ private:
     QByteArray m_queue;
     qsizetype m_head = 0;
     bool m_drainPosted = false;
+    int m_drainDepth = 0;
+    static constexpr int kMaxDrainNesting = 64;
 
     // A loss is announced once, from the event loop, and forgotten if the port is opened again first.
     bool m_lossPending = false;

@@ -15,7 +15,7 @@ struct SerialSettings {
     int baud = 9600;
     char parity = 'n';  // 'n', 'e', 'o', 'm', 's'
     int dataBits = 8;   // 5..8
-    int stopBits = 1;   // 1 or 2
+    int stopBits = 1;   // 1 or 2; 1.5 is kept as 3
 
     // Strict: four comma-separated fields, blanks around fields allowed, a positive baud, a known
     // parity letter (either case), data bits 5..8, stop bits 1, 1.5 or 2. On failure returns nothing

@@ -45,8 +45,7 @@ std::optional<SerialSettings> SerialSettings::parse(const QString& text, QString
     }
     static const QString kParities = QStringLiteral("neoms");
     if (parity.size() != 1 || !kParities.contains(parity.at(0).toLower())) {
-        fail(error, text,
-             QStringLiteral("unknown parity \"%1\" (use n, e, o, m or s)").arg(parity));
+        fail(error, text, QStringLiteral("unknown parity \"%1\" (use n, e, o, m or s)").arg(parity));
         return std::nullopt;
     }
     s.parity = static_cast<char>(parity.at(0).toLower().unicode());
@@ -71,11 +70,7 @@ std::optional<SerialSettings> SerialSettings::parse(const QString& text, QString
 
 QString SerialSettings::text() const {
     const QString stop = stopBits == kOneAndHalfStopBits ? QStringLiteral("1.5") : QString::number(stopBits);
-    return QStringLiteral("%1,%2,%3,%4")
-        .arg(baud)
-        .arg(QChar::fromLatin1(parity))
-        .arg(dataBits)
-        .arg(stop);
+    return QStringLiteral("%1,%2,%3,%4").arg(baud).arg(QChar::fromLatin1(parity)).arg(dataBits).arg(stop);
 }
 
 }  // namespace veltrane

@@ -92,6 +92,8 @@ fi
 (cd "$DEMO" && exec setsid ./veltrane >"$DEMO/veltrane.log" 2>&1) &
 started $! veltrane
 
+STOP="scripts/demo.sh stop"
+[ -n "${VELTRANE_DEMO_DIR:-}" ] && STOP="VELTRANE_DEMO_DIR=$DEMO $STOP"
 cat <<EOF
 
 Veltrane is running from $DEMO against the indicator simulator
@@ -105,7 +107,7 @@ Where to look:
   live weight:           (echo 'REQUEST veltrane weightdata'; sleep 1) | socat - UNIX-CONNECT:$SOCKET
                          (or: XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR DISPLAY=$DISPLAY $DEMO/quorlink)
   program output:        $DEMO/veltrane.log
-To stop:                 scripts/demo.sh stop
+To stop:                 $STOP
 
 EOF
 

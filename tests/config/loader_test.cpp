@@ -2,18 +2,20 @@
 
 #include "config/loader.h"
 #include "config/schema.h"
-#include "platform/database.h"
 #include "tests/support/fakes.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <memory>
-#include <utility>
+#include <ostream>
+
+// Readable failure output for texts and lists of texts.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 using namespace veltrane;
 using namespace veltrane::test;
@@ -23,83 +25,60 @@ namespace {
 class FakeLoaderView final : public LoaderView {
 public:
     bool portIsOpen() override { return portOpen; }
-    void closePortForReload() override {
-        portOpen = false;
-        log << QStringLiteral("close");
-    }
+    void closePortForReload() override { portOpen = false, log << QStringLiteral("close"); }
     void setPortSettingsText(const QString& text) override { log << QStringLiteral("settings: ") + text; }
     void setPortToolTip(const QString& text) override { toolTip = text; }
     void setPortNumberText(const QString& text) override { portText = text; }
     void setDdeTopic(const QString& topic) override { log << QStringLiteral("topic: ") + topic; }
-
     bool portOpen = false;
-    QString toolTip;
-    QString portText;
+    QString toolTip, portText;
     QStringList log;
 };
 
 using Columns = std::initializer_list<std::pair<const char*, QVariant>>;
-
-const QVariant kNull{};
-const QVariant kYes{-1};
-const QVariant kNo{0};
+const QVariant kNull, kYes{-1}, kNo{0};
+const QString kBeep = QStringLiteral("beep");
+QString msg(const QString& text) {
+    return QStringLiteral("message: ") + text;
+}
+void touch(const QString& path) {
+    QFile(path).open(QIODevice::WriteOnly);
+}
 
 class LoaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        createSettingsDatabase(dbPath(), outFolder());
-        QDir().mkpath(outFolder());
-        QFile keep(outFolder() + QStringLiteral("keep.txt"));
-        ASSERT_TRUE(keep.open(QIODevice::WriteOnly));
-        // A quiet baseline: every test changes only what it is about.
-        set({{"outputFilelocation", outFolder()},
-             {"outputFiletype", QStringLiteral("CSV file with headings")},
-             {"simpinterface", kNo},
-             {"delimiter", QStringLiteral("CR")},
-             {"weightstart", 1},
-             {"weightend", 10},
-             {"port", 1},
-             {"baud", 9600},
-             {"databits", QStringLiteral("8")},
-             {"stopbits", QStringLiteral("1")},
-             {"parity", QStringLiteral("n")},
-             {"EnableDDE", kNo},
-             {"activateVoiceAlert", kNo},
-             {"iNSERTDECIMALS", kNo}});
+        createSettingsDatabase(app.file(QStringLiteral("scale.mdb")), out);
+        QDir().mkpath(out);
+        touch(out + QStringLiteral("keep.txt"));
+        set({{"simpinterface", kNo}, {"weightstart", 1}, {"weightend", 10}, {"EnableDDE", kNo}});
     }
 
-    QString dbPath() const { return app.file(QStringLiteral("scale.mdb")); }
-    QString outFolder() const { return app.path() + QStringLiteral("out/"); }
-
-    // Keyed opens are slow on purpose (key derivation); the tests keep one connection for their writes.
+    // Keyed opens are slow on purpose (key derivation): one connection serves the test's writes.
     Database& db() {
-        if (!m_db) m_db = Database::open(dbPath(), QStringLiteral(";pwd=qd584"));
+        if (!m_db) m_db = Database::open(app.file(QStringLiteral("scale.mdb")), QStringLiteral(";pwd=qd584"));
         return *m_db;
     }
-
     void set(Columns columns) {
         auto rs = db().openRecordSet(QStringLiteral("select * from config"));
-        rs->moveFirst();
         rs->edit();
         for (const auto& [name, value] : columns) rs->setField(QString::fromLatin1(name), value);
         rs->update();
     }
-
-    // Straight into the file, past the record set's checks, as another program could write it.
+    // Past the record set's checks, as another program could write the file.
     void setRaw(Columns columns) {
         for (const auto& [name, value] : columns)
             db().execute(QStringLiteral("update config set %1 = ?").arg(QString::fromLatin1(name)), {value});
     }
-
     LoadResult load() {
         fake.prompts.log.clear();
         view.log.clear();
         return loader.load();
     }
-
     QStringList prompts() const { return fake.prompts.log; }
 
     TempFolder app;
+    QString out = app.path() + QStringLiteral("out/");
     FakeServices fake{app.path()};
     Settings settings;
     FakeLoaderView view;
@@ -107,153 +86,169 @@ protected:
     std::unique_ptr<Database> m_db;
 };
 
-QString msg(const QString& text) { return QStringLiteral("message: ") + text; }
-const QString kBeep = QStringLiteral("beep");
-
 TEST_F(LoaderTest, EveryColumnReachesItsSetting) {
-    set({{"throwstring", kYes}, {"FORWEIGHBRIDGE", kYes}, {"outstring", QStringLiteral("ENQ")},
-         {"addcr", kYes}, {"pw", QStringLiteral("secret")}, {"appendTimeStamp", kYes},
-         {"appendTimeStampComma", kYes}, {"reverseweight", kYes}, {"delimiter", QStringLiteral(";")},
-         {"weightstart", 4}, {"weightend", 9}, {"port", 7}, {"databits", QStringLiteral(" 7 ")},
-         {"stopbits", QStringLiteral("2 ")}, {"parity", QStringLiteral(" e")}, {"baud", QStringLiteral(" 4800 ")},
-         {"discardweightlessthan", 20.5}, {"usevalue", kYes}, {"Startonbutton", kYes}, {"Startauto", kYes},
-         {"saveonbutton", kYes}, {"iNSERTDECIMALS", kYes}, {"iNSERTBEFORE", 2},
-         {"AutosaveonStableWeight", kYes}, {"minstablereadings", 5}, {"lowlimit", 1.5}, {"Highlimit", 99.25},
-         {"LowHighAlarm", kYes}, {"StabilityCheckAccuracy", 2}, {"MinimumAutosaveWeight", 250.5},
-         {"outputApplication", kYes}, {"OutputClipboard", kYes}, {"EnableDDE", kYes},
-         {"activateVoiceAlert", kYes}, {"voicealertnormal", kYes}, {"ApplicationName", QStringLiteral("ERP")}});
-    QFile(app.file(QStringLiteral("truckout.wav"))).open(QIODevice::WriteOnly);
+    set({{"throwstring", kYes},
+         {"FORWEIGHBRIDGE", kYes},
+         {"outstring", QStringLiteral("ENQ")},
+         {"addcr", kYes},
+         {"pw", QStringLiteral("secret")},
+         {"appendTimeStamp", kYes},
+         {"appendTimeStampComma", kYes},
+         {"reverseweight", kYes},
+         {"delimiter", QStringLiteral(";")},
+         {"weightstart", 4},
+         {"weightend", 9},
+         {"port", 7},
+         {"databits", QStringLiteral(" 7 ")},
+         {"stopbits", QStringLiteral("2 ")},
+         {"parity", QStringLiteral(" e")},
+         {"baud", 4800},
+         {"discardweightlessthan", 20.5},
+         {"usevalue", kYes},
+         {"Startonbutton", kYes},
+         {"Startauto", kYes},
+         {"saveonbutton", kYes},
+         {"iNSERTDECIMALS", kYes},
+         {"iNSERTBEFORE", 2},
+         {"AutosaveonStableWeight", kYes},
+         {"minstablereadings", 6},
+         {"lowlimit", 1.5},
+         {"Highlimit", 99.25},
+         {"LowHighAlarm", kYes},
+         {"StabilityCheckAccuracy", 2},
+         {"MinimumAutosaveWeight", 250.5},
+         {"outputApplication", kYes},
+         {"OutputClipboard", kYes},
+         {"EnableDDE", kYes},
+         {"activateVoiceAlert", kYes},
+         {"voicealertnormal", kYes},
+         {"ApplicationName", QStringLiteral("ERP")}});
+    touch(app.file(QStringLiteral("truckout.wav")));
 
     ASSERT_EQ(load(), LoadResult::Completed);
     EXPECT_EQ(prompts(), QStringList());
     const Settings& s = settings;
-    EXPECT_TRUE(s.throwstring && s.FORWEIGHBRIDGE && s.addcr && s.appendTimeStamp && s.appendTimeStampComma &&
-                s.reverseweight && s.usevalue && s.Startonbutton && s.Startauto && s.saveonbutton &&
-                s.iNSERTDECIMALS && s.AutosaveonStableWeight && s.LowHighAlarm && s.OutputClipboard &&
-                s.EnableDDE && s.activateVoiceAlert && s.voicealertnormal);
-    EXPECT_FALSE(s.simpinterface);
-    EXPECT_EQ(s.outstring, QStringLiteral("ENQ"));
-    EXPECT_EQ(s.pw, QStringLiteral("secret"));
-    EXPECT_EQ(s.accessPassword, QStringLiteral("secret"));
-    EXPECT_EQ(s.delimiter, QStringLiteral(";"));
-    EXPECT_EQ(s.delimiterCode, 59);
-    EXPECT_EQ(s.weightstart, 4);
-    EXPECT_EQ(s.weightLength, 6);
-    EXPECT_EQ(s.port, 7);
-    EXPECT_EQ(s.databits, QStringLiteral("7"));
-    EXPECT_EQ(s.stopbits, QStringLiteral("2"));
-    EXPECT_EQ(s.parity, QStringLiteral("e"));
-    EXPECT_EQ(s.baud, 4800);
-    EXPECT_FLOAT_EQ(s.discardweightlessthan, 20.5f);
-    EXPECT_EQ(s.iNSERTBEFORE, 2);
-    EXPECT_EQ(s.decimalDivisor, 100);
-    EXPECT_EQ(s.minstablereadings, 5);
-    EXPECT_DOUBLE_EQ(s.lowlimit, 1.5);
-    EXPECT_DOUBLE_EQ(s.Highlimit, 99.25);
-    EXPECT_EQ(s.StabilityCheckAccuracy, 2);
-    EXPECT_DOUBLE_EQ(s.MinimumAutosaveWeight, 250.5);
-    EXPECT_EQ(s.outputApplication, QStringLiteral("True"));
-    EXPECT_EQ(s.ApplicationName, QStringLiteral("ERP"));
-    EXPECT_EQ(s.outputFolder, outFolder());
-    EXPECT_EQ(s.outputTypeCode, QStringLiteral("2"));
-    EXPECT_EQ(s.csvFilePath, outFolder() + QStringLiteral("veltrane.csv"));
-    EXPECT_EQ(s.outputFilePath, s.csvFilePath);
-    EXPECT_EQ(s.voicePromptFile, app.file(QStringLiteral("truckout.wav")));
+    const bool flags[] = {s.throwstring,        s.FORWEIGHBRIDGE,       s.addcr,
+                          s.appendTimeStamp,    s.appendTimeStampComma, s.reverseweight,
+                          s.usevalue,           s.Startonbutton,        s.Startauto,
+                          s.saveonbutton,       s.iNSERTDECIMALS,       s.AutosaveonStableWeight,
+                          s.LowHighAlarm,       s.OutputClipboard,      s.EnableDDE,
+                          s.activateVoiceAlert, s.voicealertnormal,     !s.simpinterface};
+    for (bool flag : flags) EXPECT_TRUE(flag);
+    const QStringList loaded{s.outstring,       s.pw,
+                             s.accessPassword,  s.delimiter,
+                             s.databits,        s.stopbits,
+                             s.parity,          s.outputApplication,
+                             s.ApplicationName, s.outputTypeCode,
+                             s.outputFilePath,  s.voicePromptFile};
+    EXPECT_EQ(loaded, QStringList({"ENQ", "secret", "secret", ";", "7", "2", "e", "True", "ERP", "2",
+                                   out + "veltrane.csv", app.file("truckout.wav")}));
+    const double numbers[] = {double(s.delimiterCode),
+                              double(s.weightstart),
+                              double(s.weightLength),
+                              double(s.port),
+                              double(s.baud),
+                              double(s.discardweightlessthan),
+                              double(s.iNSERTBEFORE),
+                              double(s.decimalDivisor),
+                              double(s.minstablereadings),
+                              s.lowlimit,
+                              s.Highlimit,
+                              double(s.StabilityCheckAccuracy),
+                              s.MinimumAutosaveWeight};
+    EXPECT_EQ(std::vector<double>(std::begin(numbers), std::end(numbers)),
+              std::vector<double>({59, 4, 6, 7, 4800, 20.5, 2, 100, 6, 1.5, 99.25, 2, 250.5}));
     // Parity waits for the port opening; the DDE topic follows EnableDDE.
-    EXPECT_EQ(view.log, QStringList({QStringLiteral("settings: 4800,n,7,2"), QStringLiteral("topic: veltrane")}));
+    EXPECT_EQ(view.log, QStringList({"settings: 4800,n,7,2", "topic: veltrane"}));
     EXPECT_EQ(view.toolTip, QStringLiteral("4800,n,7,2  start: 4 to 9 : 59"));
     EXPECT_EQ(view.portText, QStringLiteral("7"));
 }
 
-TEST_F(LoaderTest, WeightPositionsAndTooltip) {
-    struct Case { int start; int end; int loadedStart; int length; const char* toolTip; };
+TEST_F(LoaderTest, WeightPositions) {
+    // In order on one Settings: the end position shares its value with the field length, so a Null
+    // end takes the previous load's length.
+    struct Case {
+        QVariant start, end;
+        int loadedStart, length;
+        const char* shownEnd;
+    };
     const Case cases[] = {
-        {0, 0, 1, 100, "9600,n,8,1  start: 1 to 100 : 13"},
-        {5, 3, 1, 3, "9600,n,8,1  start: 1 to 3 : 13"},
-        {3, 8, 3, 6, "9600,n,8,1  start: 3 to 8 : 13"},
-        {4, -2, 4, 97, "9600,n,8,1  start: 4 to 100 : 13"},
-        {-1, 7, 1, 7, "9600,n,8,1  start: 1 to 7 : 13"},
+        {0, 0, 1, 100, "100"}, {5, 3, 1, 3, "3"},     {3, 8, 3, 6, "8"},        {4, -2, 4, 97, "100"},
+        {-1, 7, 1, 7, "7"},    {2, kNull, 2, 6, "7"}, {kNull, 20, 2, 19, "20"},
     };
     for (const Case& c : cases) {
         set({{"weightstart", c.start}, {"weightend", c.end}});
         load();
-        EXPECT_EQ(settings.weightstart, c.loadedStart) << c.start << "/" << c.end;
-        EXPECT_EQ(settings.weightLength, c.length) << c.start << "/" << c.end;
-        EXPECT_EQ(view.toolTip, QString::fromLatin1(c.toolTip));
+        EXPECT_EQ(prompts(), QStringList());
+        EXPECT_EQ(settings.weightstart, c.loadedStart) << c.start.toInt() << "/" << c.end.toInt();
+        EXPECT_EQ(settings.weightLength, c.length) << c.start.toInt() << "/" << c.end.toInt();
+        EXPECT_EQ(view.toolTip,
+                  QStringLiteral("9600,n,8,1  start: %1 to %2 : 13").arg(c.loadedStart).arg(c.shownEnd));
     }
     set({{"simpinterface", kYes}});
     load();
     EXPECT_EQ(view.toolTip, QStringLiteral("9600,n,8,1 autosense"));
 }
 
-TEST_F(LoaderTest, NullPositionsKeepTheSharedEndValue) {
-    set({{"weightstart", 3}, {"weightend", 8}});
-    load();
-    // The end position and the field length are one value: a Null end reuses the length (6).
-    set({{"weightstart", 2}, {"weightend", kNull}});
-    load();
-    EXPECT_EQ(prompts(), QStringList());
-    EXPECT_EQ(settings.weightstart, 2);
-    EXPECT_EQ(settings.weightLength, 5);
-    set({{"weightstart", kNull}, {"weightend", 20}});
-    load();
-    EXPECT_EQ(settings.weightstart, 2);
-    EXPECT_EQ(settings.weightLength, 19);
-}
-
-TEST_F(LoaderTest, DelimiterNames) {
-    struct Case { QVariant name; bool autosense; int code; QStringList prompts; };
+TEST_F(LoaderTest, DelimiterNamesAndDivisor) {
     const QString nullMessage = QStringLiteral(
-        "Simple interface is turned off in the interface configuration. You need to configure the delimiter if "
-        "simple interface id turned off! Delimiter will be defaulted to Carriage return(CR). You can run the "
-        "indicator interface wizard to find out the delimiter.");
-    // Runs in this order on one Settings: an unknown name keeps the code of the load before.
+        "Simple interface is turned off in the interface configuration. You need to configure the delimiter "
+        "if simple interface id turned off! Delimiter will be defaulted to Carriage return(CR). You can run "
+        "the indicator interface wizard to find out the delimiter.");
+    // In order on one Settings: an unknown name keeps the code of the load before (0 before any).
+    struct Case {
+        QVariant name;
+        QVariant autosense;
+        int code;
+        QStringList prompts;
+    };
     const Case cases[] = {
-        {QStringLiteral("cr"), false, 0, {}},
-        {QStringLiteral("SPACE"), false, 32, {}},
-        {QStringLiteral(" ETX "), false, 3, {}},
-        {QStringLiteral("cr"), false, 3, {}},
-        {QStringLiteral("+"), false, 43, {}},
-        {kNull, true, 13, {}},
-        {QStringLiteral("LF"), false, 10, {}},
-        {kNull, false, 13, {kBeep, msg(nullMessage)}},
+        {"cr", kNo, 0, {}},    {"SPACE", kNo, 32, {}},
+        {" ETX ", kNo, 3, {}}, {"cr", kNo, 3, {}},
+        {"+", kNo, 43, {}},    {kNull, kYes, 13, {}},
+        {"LF", kNo, 10, {}},   {kNull, kNo, 13, {kBeep, msg(nullMessage)}},
     };
     for (const Case& c : cases) {
-        set({{"delimiter", c.name}, {"simpinterface", c.autosense ? kYes : kNo}});
+        set({{"delimiter", c.name}, {"simpinterface", c.autosense}});
         load();
         EXPECT_EQ(settings.delimiterCode, c.code) << c.name.toString().toStdString();
         EXPECT_EQ(prompts(), c.prompts) << c.name.toString().toStdString();
     }
-}
 
-TEST_F(LoaderTest, DecimalDivisor) {
-    struct Case { QVariant insert; QVariant places; int divisor; };
-    const Case cases[] = {
-        {kYes, 3, 1000}, {kYes, 0, 1}, {kYes, 9, 1}, {kYes, -2, 1}, {kYes, 8, 100000000},
-        {kNo, 3, 10}, {kNo, 0, 10}, {kYes, 2.5, 100}, {kYes, 3.5, 10000},  // half to even
+    struct Places {
+        QVariant insert, places;
+        int divisor;
     };
-    for (const Case& c : cases) {
-        setRaw({{"iNSERTDECIMALS", c.insert}, {"iNSERTBEFORE", c.places}});
+    const Places divisors[] = {{kYes, 3, 1000}, {kYes, 0, 1},         {kYes, 9, 1},
+                               {kYes, -2, 1},   {kYes, 8, 100000000}, {kNo, 3, 10},
+                               {kNo, 0, 10},    {kYes, 2.5, 100},     {kYes, 3.5, 10000}};
+    for (const Places& c : divisors) {
+        setRaw({{"iNSERTDECIMALS", c.insert}, {"iNSERTBEFORE", c.places}});  // fractions as stored
         load();
         EXPECT_EQ(settings.decimalDivisor, c.divisor) << c.places.toString().toStdString();
     }
 }
 
 TEST_F(LoaderTest, OutputTypeTexts) {
-    struct Case { QVariant text; const char* code; bool csv; QStringList prompts; };
     const QString unset = msg(QStringLiteral("Output file type (CSV/Access) needs to be configured!!!"));
-    QFile(outFolder() + QStringLiteral("veltrane.mdb")).open(QIODevice::WriteOnly);
+    touch(out + QStringLiteral("veltrane.mdb"));
+    struct Case {
+        QVariant text;
+        const char* code;
+        const char* file;
+        QStringList prompts;
+    };
     const Case cases[] = {
-        {QStringLiteral("CSV file with no headings"), "1", true, {}},
-        {QStringLiteral("CSV file with headings"), "2", true, {}},
-        {QStringLiteral("csv"), "2", true, {}},
-        {QStringLiteral("no headings"), "2", true, {}},
-        {QStringLiteral("csv, No"), "1", true, {}},
-        {QStringLiteral("Access file with three fields"), "3", false, {}},
-        {QStringLiteral("access, no csv"), "3", false, {}},
-        {kNull, "2", true, {unset}},
-        // Empty text would leave the output with no code at all; it counts as not configured.
-        {QStringLiteral(""), "2", true, {unset}},
+        {"CSV file with no headings", "1", "veltrane.csv", {}},
+        {"CSV file with headings", "2", "veltrane.csv", {}},
+        {"csv", "2", "veltrane.csv", {}},
+        {"no headings", "2", "veltrane.csv", {}},
+        {"csv, No", "1", "veltrane.csv", {}},
+        {"Access file with three fields", "3", "veltrane.mdb", {}},
+        {"access, no csv", "3", "veltrane.mdb", {}},
+        {kNull, "2", "veltrane.csv", {unset}},
+        // Empty text would leave the output with no code at all: it counts as not configured.
+        {"", "2", "veltrane.csv", {unset}},
     };
     for (const Case& c : cases) {
         settings = Settings{};
@@ -262,26 +257,36 @@ TEST_F(LoaderTest, OutputTypeTexts) {
         const std::string label = c.text.toString().toStdString();
         EXPECT_EQ(settings.outputTypeCode, QString::fromLatin1(c.code)) << label;
         EXPECT_EQ(prompts(), c.prompts) << label;
-        const QString expected = outFolder() + (c.csv ? QStringLiteral("veltrane.csv") : QStringLiteral("veltrane.mdb"));
-        EXPECT_EQ(settings.outputFilePath, expected) << label;
-        EXPECT_EQ(c.csv ? settings.csvFilePath : settings.mdbFilePath, expected) << label;
+        EXPECT_EQ(settings.outputFilePath, out + QString::fromLatin1(c.file)) << label;
+        EXPECT_EQ(c.code[0] == '3' ? settings.mdbFilePath : settings.csvFilePath, settings.outputFilePath)
+            << label;
     }
+
+    // Save: an unset type changes nothing and says nothing.
+    fake.prompts.log.clear();
+    OutputColumns columns{false, out, true, {}};
+    EXPECT_EQ(applyOutputType(settings, fake.services, columns, OutputTypeMode::Save), LoadResult::Completed);
+    EXPECT_EQ(settings.outputTypeCode, QStringLiteral("2"));
+    EXPECT_EQ(prompts(), QStringList());
 }
 
 TEST_F(LoaderTest, OutputFolderMessages) {
-    const QString empty = app.path() + QStringLiteral("empty/");
-    const QString onlySub = app.path() + QStringLiteral("onlysub/");
+    const QString empty = app.path() + QStringLiteral("empty/"),
+                  onlySub = app.path() + QStringLiteral("onlysub/"),
+                  missing = app.path() + QStringLiteral("missing/");
     QDir().mkpath(empty);
     QDir().mkpath(onlySub + QStringLiteral("inner"));
-    QFile(onlySub + QStringLiteral(".hidden")).open(QIODevice::WriteOnly);
-    const QString missing = app.path() + QStringLiteral("missing/");
+    touch(onlySub + QStringLiteral(".hidden"));
     auto doesNotExist = [](const QString& folder) {
-        return QStringList{kBeep, msg(QStringLiteral("Output file location folder ") + folder +
-                                      QStringLiteral(" does not exist!!!"))};
+        return QStringList{kBeep, msg("Output file location folder " + folder + " does not exist!!!")};
     };
-    struct Case { QVariant location; QString folder; QStringList prompts; };
+    struct Case {
+        QVariant location;
+        QString folder;
+        QStringList prompts;
+    };
     const Case cases[] = {
-        {outFolder().chopped(1), outFolder(), {}},  // separator appended
+        {out.chopped(1), out, {}},  // separator appended
         {missing, missing, doesNotExist(missing)},
         {empty, empty, doesNotExist(empty)},
         {onlySub, onlySub, doesNotExist(onlySub)},
@@ -290,76 +295,71 @@ TEST_F(LoaderTest, OutputFolderMessages) {
     for (const Case& c : cases) {
         set({{"outputFilelocation", c.location}});
         load();
-        EXPECT_EQ(settings.outputFolder, c.folder);
         EXPECT_EQ(settings.csvFilePath, c.folder + QStringLiteral("veltrane.csv"));
         EXPECT_EQ(prompts(), c.prompts);
     }
 }
 
-TEST_F(LoaderTest, NullDefaults) {
-    set({{"outstring", QStringLiteral("?")}, {"pw", QStringLiteral("abc")}, {"discardweightlessthan", 50},
-         {"ApplicationName", QStringLiteral("ERP")}});
-    load();
-    set({{"outstring", kNull}, {"pw", kNull}, {"discardweightlessthan", kNull}, {"ApplicationName", kNull}});
-    load();
-    EXPECT_EQ(prompts(), QStringList());
-    EXPECT_EQ(settings.outstring, QStringLiteral("$"));
-    EXPECT_EQ(settings.pw, QStringLiteral("zof"));
-    EXPECT_EQ(settings.accessPassword, QStringLiteral("zof"));
-    EXPECT_EQ(settings.discardweightlessthan, 0.0f);
-    EXPECT_EQ(settings.ApplicationName, QStringLiteral("ERP"));
-}
-
 TEST_F(LoaderTest, FailedColumnsKeepTheirValueAndSayWhy) {
-    set({{"port", 4}, {"minstablereadings", 6}, {"throwstring", kYes}, {"baud", 2400}, {"lowlimit", 3.0},
-         {"databits", QStringLiteral("7")}, {"outputApplication", kNo}});
+    set({{"port", 4},
+         {"minstablereadings", 6},
+         {"throwstring", kYes},
+         {"baud", 2400},
+         {"lowlimit", 3.0},
+         {"databits", QStringLiteral("7")},
+         {"outstring", "?"},
+         {"pw", "abc"},
+         {"discardweightlessthan", 50},
+         {"ApplicationName", "ERP"}});
     load();
     ASSERT_EQ(prompts(), QStringList());
 
+    // Columns with Null handling.
+    set({{"outstring", kNull}, {"pw", kNull}, {"discardweightlessthan", kNull}, {"ApplicationName", kNull}});
+    // Columns without, and values that do not convert.
     set({{"throwstring", kNull}, {"port", 300}, {"databits", kNull}, {"outputApplication", kNull}});
-    setRaw({{"baud", QStringLiteral("fast")}, {"minstablereadings", QStringLiteral("many")},
-            {"lowlimit", QStringLiteral("1,5")}});
+    setRaw({{"baud", "fast"}, {"minstablereadings", "many"}, {"lowlimit", "1,5"}});
     ASSERT_EQ(load(), LoadResult::Completed);
-    const QStringList shown = fake.prompts.messages();
-    const char* columnsInOrder[] = {"throwstring", "port", "databits", "baud", "minstablereadings", "lowlimit",
-                                    "outputApplication"};
-    ASSERT_EQ(shown.size(), 7) << shown.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(
+        fake.prompts.messages(),
+        QStringList(
+            {"Invalid use of Null: column throwstring of table config holds no value",
+             "Overflow: column port of table config holds 300, outside the range 0 to 255",
+             "Invalid use of Null: column databits of table config holds no value",
+             "Type mismatch: column baud of table config holds \"fast\", which is not a number",
+             "Type mismatch: column minstablereadings of table config holds \"many\", which is not a number",
+             "Type mismatch: column lowlimit of table config holds \"1,5\", which is not a number",
+             "Invalid use of Null: column outputApplication of table config holds no value"}));
     EXPECT_EQ(fake.prompts.beeps(), 0);
-    for (int i = 0; i < 7; ++i) {
-        EXPECT_TRUE(shown[i].contains(QString::fromLatin1(columnsInOrder[i]))) << shown[i].toStdString();
-    }
-    EXPECT_TRUE(shown[0].startsWith(QStringLiteral("Invalid use of Null")));
-    EXPECT_TRUE(shown[1].startsWith(QStringLiteral("Overflow")));
-    EXPECT_TRUE(shown[3].startsWith(QStringLiteral("Type mismatch")));
     EXPECT_TRUE(settings.throwstring);
-    EXPECT_EQ(settings.port, 4);
-    EXPECT_EQ(settings.databits, QStringLiteral("7"));
-    EXPECT_EQ(settings.baud, 2400);
-    EXPECT_EQ(settings.minstablereadings, 6);
-    EXPECT_DOUBLE_EQ(settings.lowlimit, 3.0);
-    EXPECT_EQ(settings.outputApplication, QStringLiteral("False"));
-    // The kept values still make the port's settings text.
-    EXPECT_EQ(view.log.value(0), QStringLiteral("settings: 2400,n,7,1"));
-    EXPECT_EQ(view.portText, QStringLiteral("4"));
-}
+    EXPECT_EQ(QStringList({settings.outstring, settings.pw, settings.accessPassword, settings.ApplicationName,
+                           settings.databits, settings.outputApplication}),
+              QStringList({"$", "zof", "zof", "ERP", "7", "False"}));
+    EXPECT_EQ(settings.discardweightlessthan, 0.0f);
+    EXPECT_EQ(std::vector<double>({double(settings.port), double(settings.baud),
+                                   double(settings.minstablereadings), settings.lowlimit}),
+              std::vector<double>({4, 2400, 6, 3}));
+    EXPECT_EQ(view.log.value(0), QStringLiteral("settings: 2400,n,7,1"));  // made of the kept values
 
-TEST_F(LoaderTest, NumericTextAndRoundingConvert) {
-    setRaw({{"port", QStringLiteral("12")}, {"minstablereadings", 2.5}, {"StabilityCheckAccuracy", 3.5},
-            {"weightstart", QStringLiteral(" 3 ")}, {"weightend", 255}, {"throwstring", QStringLiteral("yes")},
-            {"FORWEIGHBRIDGE", 0.25}, {"reverseweight", QStringLiteral(" -1 ")}});
+    // Numeric text converts, numbers round half to even before the range check, yes/no is any non-zero.
+    setRaw({{"port", " 12 "},
+            {"minstablereadings", 2.5},
+            {"StabilityCheckAccuracy", 3.5},
+            {"databits", 8},
+            {"throwstring", "yes"},
+            {"FORWEIGHBRIDGE", 0.25},
+            {"reverseweight", " -1 "},
+            {"baud", "9600"},
+            {"outputApplication", kNo},
+            {"lowlimit", 3.0}});
     load();
     EXPECT_EQ(prompts(), QStringList());
-    EXPECT_EQ(settings.port, 12);
-    EXPECT_EQ(settings.minstablereadings, 2);
-    EXPECT_EQ(settings.StabilityCheckAccuracy, 4);
-    EXPECT_EQ(settings.weightstart, 3);
-    EXPECT_EQ(settings.weightLength, 253);
-    EXPECT_TRUE(settings.throwstring);
-    EXPECT_TRUE(settings.FORWEIGHBRIDGE);
-    EXPECT_TRUE(settings.reverseweight);
-    setRaw({{"port", 255.5}, {"weightend", 40000}});
+    EXPECT_EQ(std::vector<int>({settings.port, settings.minstablereadings, settings.StabilityCheckAccuracy}),
+              std::vector<int>({12, 2, 4}));
+    EXPECT_TRUE(settings.throwstring && settings.FORWEIGHBRIDGE && settings.reverseweight);
+    setRaw({{"port", 255.5}});
     load();
-    EXPECT_EQ(fake.prompts.messages().size(), 2);
+    EXPECT_EQ(fake.prompts.messages().size(), 1);
     EXPECT_EQ(settings.port, 12);
 }
 
@@ -367,120 +367,88 @@ TEST_F(LoaderTest, MissingDatabaseOrRowFailsEveryReadInTurn) {
     load();
     const Settings before = settings;
     m_db.reset();
-    QFile::remove(dbPath());
+    QFile::remove(app.file(QStringLiteral("scale.mdb")));
     ASSERT_EQ(load(), LoadResult::Completed);
     const QStringList shown = fake.prompts.messages();
-    // The opening failure, then one message per column read: outstring and addcr are read twice, and
-    // the discarded columns fail too.
+    // The opening failure, then one per column read: outstring and addcr are read twice, and the
+    // discarded columns fail too.
     ASSERT_EQ(shown.size(), qsizetype(configColumns().size()) + 3);
     EXPECT_TRUE(shown[0].contains(QStringLiteral("scale.mdb"))) << shown[0].toStdString();
-    EXPECT_TRUE(shown[1].contains(QStringLiteral("throwstring"))) << shown[1].toStdString();
-    EXPECT_TRUE(shown.last().contains(QStringLiteral("ApplicationName")));
-    EXPECT_EQ(settings.outputFolder, before.outputFolder);
-    EXPECT_EQ(settings.outputTypeCode, before.outputTypeCode);
-    EXPECT_EQ(settings.delimiterCode, before.delimiterCode);
-    EXPECT_EQ(settings.port, before.port);
+    EXPECT_TRUE(shown[1].contains(QStringLiteral("column throwstring "))) << shown[1].toStdString();
+    EXPECT_TRUE(shown.last().contains(QStringLiteral("column ApplicationName ")));
+    EXPECT_EQ(QStringList({settings.outputFilePath, settings.outputTypeCode, settings.databits}),
+              QStringList({before.outputFilePath, before.outputTypeCode, before.databits}));
     EXPECT_EQ(settings.weightLength, before.weightLength);
 
-    createSettingsDatabase(dbPath(), outFolder());
+    createSettingsDatabase(app.file(QStringLiteral("scale.mdb")), out);
     db().execute(QStringLiteral("delete from config"));
     load();
-    const QStringList noRow = fake.prompts.messages();
-    EXPECT_EQ(noRow.size(), shown.size() - 1);
-    EXPECT_TRUE(noRow[0].contains(QStringLiteral("throwstring")));
+    EXPECT_EQ(
+        fake.prompts.messages().mid(0, 1),
+        QStringList({"No current record: column throwstring of table config cannot be read, the settings "
+                     "database has no configuration row open"}));
+    EXPECT_EQ(fake.prompts.messages().size(), shown.size() - 1);
 }
 
-TEST_F(LoaderTest, AccessTemplateCopy) {
-    const QString mdb = outFolder() + QStringLiteral("veltrane.mdb");
-    const QString templ = app.file(QStringLiteral("veltrane.mdb"));
-    createExportTemplate(templ);
-    set({{"outputFiletype", QStringLiteral("Access file with three fields")}});
-
-    ASSERT_EQ(load(), LoadResult::Completed);
-    EXPECT_EQ(prompts(), QStringList({kBeep, kBeep,
-                                      msg(QStringLiteral("Output type is configured as access file. Copied the MDB "
-                                                         "(access) file ") + mdb + QStringLiteral(" to ") + outFolder())}));
-    EXPECT_EQ(settings.outputTypeCode, QStringLiteral("3"));
-    EXPECT_EQ(settings.outputFilePath, mdb);
-    // The copy is the template, readable as a database.
-    EXPECT_NO_THROW(Database::open(mdb, QString())->openRecordSet(QStringLiteral("select * from weightlog")));
-
-    // Present: never replaced, nothing said.
-    QFile::remove(templ);
-    ASSERT_EQ(load(), LoadResult::Completed);
-    EXPECT_EQ(prompts(), QStringList());
-    EXPECT_TRUE(QFileInfo::exists(mdb));
-}
-
-TEST_F(LoaderTest, AccessOutputThatCannotBeProvidedEndsTheProgram) {
-    set({{"outputFiletype", QStringLiteral("ACCESS")}, {"EnableDDE", kYes}});
+TEST_F(LoaderTest, AccessOutputFile) {
+    const QString templ = app.file(QStringLiteral("veltrane.mdb")),
+                  mdb = out + QStringLiteral("veltrane.mdb");
+    const QString prefix = QStringLiteral("Output type is configured as access file. ");
+    set({{"outputFiletype", "ACCESS"}, {"EnableDDE", kYes}});
     view.portOpen = true;
 
-    // Neither the output file nor the template.
+    // Neither the output file nor the template: the program ends and no later step runs.
     ASSERT_EQ(load(), LoadResult::EndProgram);
-    EXPECT_EQ(prompts(), QStringList({kBeep, kBeep,
-                                      msg(app.file(QStringLiteral("veltrane.mdb")) +
-                                          QStringLiteral(" not found! This file was copied to ") + app.path() +
-                                          QStringLiteral(" during installation time! Can't proceed without this file!!!!"))}));
-    // No later step ran: the port is still open, nothing was set on the window.
+    EXPECT_EQ(prompts(),
+              QStringList({kBeep, kBeep,
+                           msg(templ + " not found! This file was copied to " + app.path() +
+                               " during installation time! Can't proceed without this file!!!!")}));
     EXPECT_TRUE(view.portOpen);
     EXPECT_EQ(view.log, QStringList());
 
-    // The template is there but the output folder is not: the copy fails.
-    createExportTemplate(app.file(QStringLiteral("veltrane.mdb")));
-    const QString missing = app.path() + QStringLiteral("gone/");
-    set({{"outputFilelocation", missing}});
+    // Template there, output folder gone: the copy fails.
+    createExportTemplate(templ);
+    const QString gone = app.path() + QStringLiteral("gone/");
+    set({{"outputFilelocation", gone}});
     ASSERT_EQ(load(), LoadResult::EndProgram);
     EXPECT_EQ(prompts(),
-              QStringList({kBeep, msg(QStringLiteral("Output file location folder ") + missing +
-                                      QStringLiteral(" does not exist!!!")),
-                           kBeep,
-                           msg(QStringLiteral("Output type is configured as access file. Could not copy the MDB "
-                                              "(access) file ") + missing + QStringLiteral("veltrane.mdb to ") + missing +
-                               QStringLiteral("!! Quitting!!"))}));
+              QStringList({kBeep, msg("Output file location folder " + gone + " does not exist!!!"), kBeep,
+                           msg(prefix + "Could not copy the MDB (access) file " + gone + "veltrane.mdb to " +
+                               gone + "!! Quitting!!")}));
     EXPECT_TRUE(view.portOpen);
+
+    // The template is copied, and from then on the file is never replaced.
+    set({{"outputFilelocation", out}});
+    ASSERT_EQ(load(), LoadResult::Completed);
+    EXPECT_EQ(prompts(), QStringList({kBeep, kBeep,
+                                      msg(prefix + "Copied the MDB (access) file " + mdb + " to " + out)}));
+    EXPECT_EQ(settings.outputFilePath, mdb);
+    EXPECT_NO_THROW(Database::open(mdb, QString())
+                        ->openRecordSet(QStringLiteral("select * from weightlog"))
+                        ->recordCount());
+    QFile::remove(templ);
+    ASSERT_EQ(load(), LoadResult::Completed);
+    EXPECT_EQ(prompts(), QStringList());
 }
 
-TEST_F(LoaderTest, SaveModeIgnoresAnUnsetType) {
-    settings.outputFolder = outFolder();
-    settings.outputTypeCode = QStringLiteral("1");
-    OutputColumns columns;
-    columns.locationNull = false;
-    columns.location = outFolder();
-    EXPECT_EQ(applyOutputType(settings, fake.services, columns, OutputTypeMode::Save), LoadResult::Completed);
-    EXPECT_EQ(settings.outputTypeCode, QStringLiteral("1"));
-    EXPECT_EQ(fake.prompts.log, QStringList());
-    columns.typeNull = false;
-    columns.type = QStringLiteral("csv");
-    applyOutputType(settings, fake.services, columns, OutputTypeMode::Save);
-    EXPECT_EQ(settings.outputTypeCode, QStringLiteral("2"));
-    EXPECT_EQ(settings.outputFilePath, outFolder() + QStringLiteral("veltrane.csv"));
-}
-
-TEST_F(LoaderTest, VoiceFileCheck) {
+TEST_F(LoaderTest, VoiceFileAndPort) {
     const QString wav = app.file(QStringLiteral("truckout.wav"));
     set({{"activateVoiceAlert", kYes}, {"voicealertnormal", kYes}});
+    view.portOpen = true;
     load();
-    EXPECT_EQ(prompts(), QStringList({msg(QStringLiteral("Voice file is missing!!  : ") + wav)}));
-    EXPECT_EQ(settings.voicePromptFile, wav);
+    EXPECT_EQ(prompts(), QStringList({msg("Voice file is missing!!  : " + wav)}));
     EXPECT_TRUE(settings.voicealertnormal);
+    // A reload closes an open port first and never opens one.
+    EXPECT_EQ(view.log, QStringList({"close", "settings: 9600,n,8,1"}));
+    EXPECT_EQ(fake.port.openAttempts, 0);
 
-    QFile(wav).open(QIODevice::WriteOnly);
+    touch(wav);
     load();
     EXPECT_EQ(prompts(), QStringList());
-
     set({{"activateVoiceAlert", kNo}});
     load();
     EXPECT_FALSE(settings.voicealertnormal);
-}
-
-TEST_F(LoaderTest, ReloadClosesAnOpenPortAndNeverOpensOne) {
-    view.portOpen = true;
-    load();
-    EXPECT_EQ(view.log, QStringList({QStringLiteral("close"), QStringLiteral("settings: 9600,n,8,1")}));
-    load();
-    EXPECT_EQ(view.log, QStringList({QStringLiteral("settings: 9600,n,8,1")}));
-    EXPECT_EQ(fake.port.openAttempts, 0);
+    EXPECT_EQ(view.log, QStringList({"settings: 9600,n,8,1"}));
 }
 
 }  // namespace

@@ -86,12 +86,6 @@ TEST(Replay, SettingsFileOverridesAndMessages) {
     // Nothing was written: neither the output file nor the weight log of the settings file given.
     EXPECT_FALSE(QFile::exists(csv));
     EXPECT_EQ(app.weightLogRows(), 0);
-
-    const RunResult same = replay({"--settings", app.settingsPath()}, repeat("700\r", 2));
-    EXPECT_EQ(same.out.last(), QStringLiteral("served\t700"));
-    EXPECT_TRUE(same.err.isEmpty()) << same.err.join(QLatin1Char('|')).toStdString();
-    EXPECT_FALSE(QFile::exists(csv));
-    EXPECT_EQ(app.weightLogRows(), 0);
 }
 
 TEST(Replay, BadArgumentsExitWithTwo) {

@@ -14,9 +14,7 @@ namespace {
 
 struct Counting final : CoreObserver {
     void served(const QString& w) override { servings << w; }
-    void rearmed() override { ++rearms; }
     QStringList servings;
-    int rearms = 0;
 };
 
 // The core on a real application folder (default configuration row) with fake services.
@@ -45,26 +43,6 @@ struct Core {
 };
 
 }  // namespace
-
-TEST(WeighingCore, StableLoadIsServedOnceAndThePlatformReArms) {
-    Core c;
-    c.load();
-    EXPECT_EQ(c.fakes.dde.topic(), QStringLiteral("veltrane"));
-    c.send("ST,GS,+001234kg\r\n", 6);  // autosense: six equal readings, the first only sets the comparison
-    EXPECT_EQ(c.observer.servings, QStringList{"1234"});
-    EXPECT_EQ(c.csv(), QByteArray("Weight,Datetime\r\n1234,2026-03-14 09:30:00\r\n"));
-    EXPECT_EQ(c.app.weightLogRows(), 1);
-    EXPECT_EQ(c.view.status, QStringLiteral("Served weight 1234 at 2026-03-14 09:30:00"));
-    c.send("ST,GS,+001234kg\r\n", 20);
-    EXPECT_EQ(c.app.weightLogRows(), 1);
-    EXPECT_EQ(c.view.weight, QStringLiteral("1234"));
-    c.send("ST,GS,+000000kg\r\n", 6);
-    EXPECT_EQ(c.observer.rearms, 1);
-    EXPECT_EQ(c.view.status, QStringLiteral("Restarted weight serving at 2026-03-14 09:30:00"));
-    // The live feed hears each change of the weight box; a decoded weight is published served or not.
-    EXPECT_EQ(c.fakes.dde.updates, (QStringList{"", "0", "1234", "0"}));
-    EXPECT_TRUE(c.fakes.prompts.log.isEmpty());
-}
 
 TEST(WeighingCore, FailedServingShowsAtTheNextReceivedCharacter) {
     Core c;
@@ -114,8 +92,6 @@ TEST(WeighingCore, PrintButtonServingClearsTheWeightBoxLater) {
     c.load();
     c.send("900\r");
     EXPECT_TRUE(c.observer.servings.isEmpty()) << "refused within 20 s of start";
-    EXPECT_TRUE(c.view.rawShown);
-    EXPECT_EQ(c.view.raw, QStringLiteral("09:30:00: Weight data is coming too soon! Change your configuration!"));
     c.fakes.clock.advanceSeconds(20);
     c.send("900\r");
     EXPECT_EQ(c.observer.servings, QStringList{"900"});
@@ -225,9 +201,8 @@ TEST(WeighingCore, PortButtonAndReload) {
     EXPECT_EQ(c.view.portStatus, QStringLiteral("PORT OFF !"));
 }
 
-TEST(WeighingCore, RawDisplayDelayAndHandReArm) {
+TEST(WeighingCore, RawDisplayAndDelay) {
     Core c;
-    c.app.setConfig(QStringLiteral("Startonbutton"), true);
     c.load();
     c.view.rawShown = true;
     c.core.ToggleRawDisplay();
@@ -242,14 +217,4 @@ TEST(WeighingCore, RawDisplayDelayAndHandReArm) {
     EXPECT_EQ(delay.interval(), 250);
     EXPECT_EQ(spins, 3);
     EXPECT_FALSE(c.core.delayElapsed());
-    c.fakes.events.onProcess = nullptr;
-
-    // With Startonbutton only the hand re-arm lets a second load be served.
-    c.send("2000\r", 6);
-    c.send("0\r", 6);
-    c.send("3000\r", 6);
-    EXPECT_EQ(c.observer.servings, QStringList{"2000"});
-    c.core.rearmByHand();
-    c.send("3000\r");
-    EXPECT_EQ(c.observer.servings, (QStringList{"2000", "3000"}));
 }

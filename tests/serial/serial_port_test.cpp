@@ -2,10 +2,10 @@
 #include "platform/qt_serial_port.h"
 #include "tests/support/pty_pair.h"
 
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QSignalSpy>
-#include <gtest/gtest.h>
 
 #include <functional>
 
@@ -65,13 +65,15 @@ TEST(SerialSettings, ParsesAndRefusesWithDescription) {
         const auto parsed = SerialSettings::parse(QString::fromLatin1(c.text), &error);
         EXPECT_EQ(parsed, c.expected) << c.text;
         if (c.errorPart) {
-            EXPECT_TRUE(error.contains(QLatin1String(c.errorPart))) << c.text << " -> " << error.toStdString();
+            EXPECT_TRUE(error.contains(QLatin1String(c.errorPart)))
+                << c.text << " -> " << error.toStdString();
             EXPECT_TRUE(error.contains(QString::fromLatin1(c.text))) << error.toStdString();
         } else {
             EXPECT_TRUE(error.isEmpty()) << c.text;
         }
     }
-    EXPECT_EQ(SerialSettings::parse(QStringLiteral(" 19200 , E , 7 , 2 "))->text(), QStringLiteral("19200,e,7,2"));
+    EXPECT_EQ(SerialSettings::parse(QStringLiteral(" 19200 , E , 7 , 2 "))->text(),
+              QStringLiteral("19200,e,7,2"));
     EXPECT_EQ(SerialSettings::parse(QStringLiteral("300,o,5,1.5"))->text(), QStringLiteral("300,o,5,1.5"));
 }
 
@@ -83,7 +85,7 @@ TEST(QtSerialPort, DefaultDeviceIsTtySOfPortMinusOne) {
     EXPECT_EQ(port.deviceName(), QStringLiteral("/dev/ttyS11"));
 }
 
-TEST(QtSerialPort, RefusesBadSettingsAndMissingDevice) {
+TEST(QtSerialPort, RefusesBadSettingsBusyAndMissingDevice) {
     OpenPort p;
     ASSERT_TRUE(p.pty.ok());
     p.port.setSettingsText(QStringLiteral("9600,q,8,1"));
@@ -94,6 +96,15 @@ TEST(QtSerialPort, RefusesBadSettingsAndMissingDevice) {
     p.port.setSettingsText(QStringLiteral("9600,n,9,1"));
     EXPECT_FALSE(p.port.open());
     EXPECT_TRUE(p.port.lastError().contains(QLatin1String("data bits")));
+
+    p.port.setSettingsText(QStringLiteral("9600,n,8,1"));
+    ASSERT_TRUE(p.port.open());
+    QtSerialPort second([&](int) { return p.pty.slavePath(); });
+    EXPECT_FALSE(second.open()) << "a port already in use must not open twice";
+    EXPECT_FALSE(second.lastError().isEmpty());
+    EXPECT_FALSE(p.port.open()) << "already open";
+    EXPECT_TRUE(p.port.isOpen());
+    p.port.close();
 
     QtSerialPort missing([](int) { return QStringLiteral("/dev/veltrane-no-such-tty"); });
     EXPECT_FALSE(missing.open());
@@ -138,6 +149,31 @@ TEST(QtSerialPort, HandlerThatLetsEventsRunGetsNextBytesNestedInOrder) {
     EXPECT_EQ(deepest, 2) << "bytes after 'b' should arrive inside its handler";
     QCoreApplication::processEvents();
     EXPECT_EQ(order, QByteArray("abcdef"));
+}
+
+TEST(QtSerialPort, HandlerLettingEventsRunOnEveryByteSurvivesABurst) {
+    // Each nested delivery is a stack level; a burst of thousands of bytes must not become
+    // thousands of levels.
+    OpenPort p;
+    ASSERT_TRUE(p.pty.ok());
+    ASSERT_TRUE(p.port.open());
+    int depth = 0;
+    int deepest = 0;
+    QByteArray order;
+    QObject::connect(&p.port, &SerialPort::byteReceived, [&](char c) {
+        order.append(c);
+        ++depth;
+        deepest = std::max(deepest, depth);
+        QCoreApplication::processEvents();
+        --depth;
+    });
+    QByteArray sent;
+    for (int i = 0; i < 50000; ++i) sent.append(static_cast<char>(i * 7));
+    ASSERT_TRUE(p.pty.write(sent));
+    ASSERT_TRUE(waitFor([&] { return order.size() >= sent.size(); }));
+    EXPECT_EQ(order, sent);
+    EXPECT_GT(deepest, 1);
+    EXPECT_LE(deepest, 100);
 }
 
 TEST(QtSerialPort, EachWriteReachesTheDevice) {

@@ -59,7 +59,8 @@ TEST(Frames, BuiltinLayoutsProduceTheExpectedBytes) {
 TEST(Frames, TemplatesAndEscapes) {
     const auto templ = unescape(QStringLiteral("<STX>{status} G{gross:07}/{weight:5}{{x}<CR>\\x0A"));
     ASSERT_TRUE(templ);
-    EXPECT_EQ(*expandTemplate(*templ, reading(1234, 0, true, 200)), QByteArray("\x02ST G0001434/ 1234{x}\r\n"));
+    EXPECT_EQ(*expandTemplate(*templ, reading(1234, 0, true, 200)),
+              QByteArray("\x02ST G0001434/ 1234{x}\r\n"));
     EXPECT_EQ(*unescape(QStringLiteral("a<b>\\\\")), QByteArray("a<b>\\"));
 
     QString error;
@@ -71,7 +72,9 @@ TEST(Frames, TemplatesAndEscapes) {
     EXPECT_TRUE(error.contains(QLatin1String("weigth")));
     EXPECT_FALSE(expandTemplate("{weight", reading(1), &error));
     EXPECT_FALSE(expandTemplate("{weight:x}", reading(1), &error));
-    EXPECT_EQ(escape("\x02" "A\r\n"), QStringLiteral("\\x02A\\r\\n"));
+    EXPECT_EQ(escape("\x02"
+                     "A\r\n"),
+              QStringLiteral("\\x02A\\r\\n"));
 }
 
 TEST(LineGarble, OnlyTheIndicatorsOwnSettingsCarryTheWeight) {
@@ -81,8 +84,8 @@ TEST(LineGarble, OnlyTheIndicatorsOwnSettingsCarryTheWeight) {
     // Parity and data bits do not pass a pty, so they are no mismatch.
     EXPECT_EQ(receivedAs(frame, own, LineSettings{9600, 'e', 7, 1}), frame);
 
-    const LineSettings wrong[] = {{300, 'n', 8, 1},   {1200, 'n', 8, 1},  {2400, 'n', 8, 1},
-                                  {4800, 'n', 8, 1},  {19200, 'n', 8, 1}, {38400, 'n', 8, 1},
+    const LineSettings wrong[] = {{300, 'n', 8, 1},   {1200, 'n', 8, 1},   {2400, 'n', 8, 1},
+                                  {4800, 'n', 8, 1},  {19200, 'n', 8, 1},  {38400, 'n', 8, 1},
                                   {57600, 'n', 8, 1}, {115200, 'n', 8, 1}, {9600, 'n', 8, 2},
                                   {9800, 'n', 8, 1}};  // within a UART's tolerance, still refused
     for (const LineSettings& rx : wrong) {

@@ -1,6 +1,7 @@
 // The simulator program on its pty, read through the project's own serial port, as Veltrane reads it.
 #include "platform/qt_serial_port.h"
 
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -9,7 +10,6 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include <functional>
 
@@ -26,7 +26,9 @@ bool waitFor(const std::function<bool()>& done, int ms = 10000) {
     return true;
 }
 
-void settle(int ms) { waitFor([] { return false; }, ms); }
+void settle(int ms) {
+    waitFor([] { return false; }, ms);
+}
 
 // The simulator as a child process, its device behind port 3 of a QtSerialPort.
 class Sim {
@@ -85,14 +87,15 @@ public:
 }  // namespace
 
 TEST(IndicatorSim, FramesArriveInOrderAtTheRightSettings) {
-    Sim sim({"--settings", "19200,n,8,1", "--rate", "20", "--program", "100:0.6,200:0.6,300:0.6", "--once"});
+    Sim sim({"--settings", "19200,n,8,1", "--rate", "20", "--weight", "100", "--once"});
     ASSERT_TRUE(sim.started);
     EXPECT_TRUE(sim.path.startsWith(QLatin1String("/dev/pts/"))) << sim.path.toStdString();
     ASSERT_TRUE(sim.open(QStringLiteral("19200,n,8,1"))) << sim.port.lastError().toStdString();
-    ASSERT_TRUE(waitFor([&] { return sim.received.contains("+000300kg\r\n"); }));
+    ASSERT_TRUE(waitFor([&] { return sim.frames().count("ST,GS,+000100kg") >= 2; }));
+    EXPECT_EQ(sim.command(QStringLiteral("program 200:1,300:1")), QStringLiteral("ok"));
+    ASSERT_TRUE(waitFor([&] { return sim.frames().count("ST,GS,+000300kg") >= 2; }));
     QList<QByteArray> frames = sim.frames();
     frames.removeFirst();
-    ASSERT_GE(frames.size(), 3);
     int last = 0;
     for (const QByteArray& f : frames) {
         ASSERT_TRUE(f.startsWith("ST,GS,+000") && f.endsWith("kg") && f.size() == 15) << f.toStdString();
@@ -100,7 +103,7 @@ TEST(IndicatorSim, FramesArriveInOrderAtTheRightSettings) {
         EXPECT_GE(w, last) << "frames out of order";
         last = w;
     }
-    EXPECT_TRUE(frames.contains("ST,GS,+000200kg") || frames.first() == "ST,GS,+000300kg");
+    EXPECT_TRUE(frames.contains("ST,GS,+000200kg"));
 }
 
 TEST(IndicatorSim, WrongBaudOrStopBitsYieldNoWeight) {
@@ -115,6 +118,17 @@ TEST(IndicatorSim, WrongBaudOrStopBitsYieldNoWeight) {
     }
     // Reopened at the right settings, the same device gives the weight at once.
     ASSERT_TRUE(sim.open(QStringLiteral("9600,n,8,1")));
+    ASSERT_TRUE(waitFor([&] { return sim.received.contains("ST,GS,+004321kg\r\n"); }));
+}
+
+TEST(IndicatorSim, NonStandardBaudIsToldApartFromItsNeighbour) {
+    Sim sim({"--settings", "56000,n,8,1", "--rate", "20", "--weight", "4321"});
+    ASSERT_TRUE(sim.started);
+    ASSERT_TRUE(sim.open(QStringLiteral("57600,n,8,1")));
+    ASSERT_TRUE(waitFor([&] { return sim.received.size() >= 60; }));
+    EXPECT_FALSE(sim.received.contains("4321"));
+    sim.port.close();
+    ASSERT_TRUE(sim.open(QStringLiteral("56000,n,8,1")));
     ASSERT_TRUE(waitFor([&] { return sim.received.contains("ST,GS,+004321kg\r\n"); }));
 }
 
@@ -195,7 +209,8 @@ TEST(IndicatorSim, ReaderMayCloseAndReopenTheDevice) {
 TEST(IndicatorSim, ReplaysARecordedStreamWhole) {
     QTemporaryDir dir;
     QByteArray recording;
-    for (int i = 0; i < 400; ++i) recording += QByteArray("ST,GS,+") + QByteArray::number(i).rightJustified(6, '0') + "kg\r\n";
+    for (int i = 0; i < 400; ++i)
+        recording += QByteArray("ST,GS,+") + QByteArray::number(i).rightJustified(6, '0') + "kg\r\n";
     const QString file = dir.filePath(QStringLiteral("rec.bin"));
     QFile f(file);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -209,14 +224,36 @@ TEST(IndicatorSim, ReplaysARecordedStreamWhole) {
     EXPECT_EQ(sim.command(QStringLiteral("replay")), QStringLiteral("ok"));
     ASSERT_TRUE(waitFor([&] { return sim.received.size() >= recording.size(); })) << sim.received.size();
     settle(200);
-    EXPECT_EQ(sim.received, recording);
+    // Under heavy load the tail of the replay that ran at start may come first; the restarted one
+    // must arrive whole after it.
+    EXPECT_TRUE(sim.received.endsWith(recording));
+    EXPECT_LT(sim.received.size(), 2 * recording.size());
+}
+
+TEST(IndicatorSim, StopsCleanlyLeavingNothingBehind) {
+    for (const bool bySignal : {false, true}) {
+        Sim sim({"--weight", "1"});
+        ASSERT_TRUE(sim.started);
+        ASSERT_TRUE(QFileInfo(sim.link).isSymLink());
+        ASSERT_TRUE(QFileInfo::exists(sim.control));
+        if (bySignal)
+            sim.process.terminate();
+        else
+            EXPECT_EQ(sim.command(QStringLiteral("quit")), QStringLiteral("ok"));
+        ASSERT_TRUE(waitFor([&] { return sim.process.state() == QProcess::NotRunning; }));
+        EXPECT_EQ(sim.process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(sim.process.exitCode(), 0);
+        EXPECT_FALSE(QFileInfo(sim.link).isSymLink());
+        EXPECT_FALSE(QFileInfo::exists(sim.control));
+        EXPECT_FALSE(QFileInfo::exists(sim.path)) << "the device goes with the simulator";
+    }
 }
 
 TEST(IndicatorSim, BadArgumentsExitWithAMessage) {
     const QString program = qEnvironmentVariable("VELTRANE_APP_DIR") + QStringLiteral("/indicator-sim");
-    for (const QStringList& args : {QStringList{"--format", "nope"}, QStringList{"--settings", "9600,n,8"},
-                                    QStringList{"--rate"}, QStringList{"--mode", "sometimes"},
-                                    QStringList{"--frobnicate"}, QStringList{"--program", "1:0"}}) {
+    for (const QStringList& args :
+         {QStringList{"--format", "nope"}, QStringList{"--settings", "9600,n,8"}, QStringList{"--rate"},
+          QStringList{"--mode", "sometimes"}, QStringList{"--frobnicate"}, QStringList{"--program", "1:0"}}) {
         QProcess p;
         p.start(program, args);
         ASSERT_TRUE(p.waitForFinished(10000));
@@ -228,6 +265,7 @@ TEST(IndicatorSim, BadArgumentsExitWithAMessage) {
     help.start(program, {"--help"});
     ASSERT_TRUE(help.waitForFinished(10000));
     const QByteArray text = help.readAllStandardOutput();
-    for (const char* word : {"reversed", "tare-net", "implied", "template", "poll", "unplug", "replug", "parity"})
+    for (const char* word :
+         {"reversed", "tare-net", "implied", "template", "poll", "unplug", "replug", "parity"})
         EXPECT_TRUE(text.contains(word)) << word;
 }

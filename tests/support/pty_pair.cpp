@@ -3,12 +3,12 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
-#include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
+#include <cerrno>
 
 namespace veltrane::test {
 
@@ -37,7 +37,9 @@ PtyPair::PtyPair() {
     }
 }
 
-PtyPair::~PtyPair() { closeMaster(); }
+PtyPair::~PtyPair() {
+    closeMaster();
+}
 
 bool PtyPair::write(const QByteArray& data) {
     qsizetype done = 0;
@@ -66,8 +68,10 @@ QByteArray PtyPair::read(int atLeast, int timeoutMs) {
         if (::poll(&p, 1, 50) <= 0) continue;
         char buf[4096];
         const ssize_t n = ::read(m_master, buf, sizeof buf);
-        if (n > 0) out.append(buf, n);
-        else if (n < 0 && errno != EINTR && errno != EAGAIN) break;
+        if (n > 0)
+            out.append(buf, n);
+        else if (n < 0 && errno != EINTR && errno != EAGAIN)
+            break;
     }
     return out;
 }

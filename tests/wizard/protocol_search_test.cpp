@@ -195,3 +195,22 @@ TEST(ProtocolSearch, PortThatNeverOpensIsReportedPerCombinationAndTheSearchEnds)
     EXPECT_EQ(bench.view.caption(), QStringLiteral("Veltrane"));
     EXPECT_FALSE(bench.core.decoder().searchRunning);
 }
+
+// Settings that cannot be stored are never reported as updated.
+TEST(ProtocolSearch, MissingSettingsDatabaseIsShownAndNothingClaimsSuccess) {
+    Bench bench(QStringLiteral("2400,n,8,1"));
+    auto& prompts = bench.fakes.prompts;
+    prompts.yesNoAnswers = {true, true};
+    prompts.inputAnswers = {QStringLiteral("3"), QStringLiteral("60000"), QStringLiteral("1234")};
+
+    ProtocolSearch(bench.core).RunInterfaceWizard();
+
+    EXPECT_EQ(bench.asks().size(), 1);
+    EXPECT_TRUE(bench.asks()[0].startsWith(QStringLiteral("ask: Identified the protocol as 4(Autosense on)")));
+    const QString last = prompts.messages().last();
+    EXPECT_TRUE(last.contains(QStringLiteral("scale.mdb"))) << last.toStdString();
+    EXPECT_TRUE(prompts.messages().filter(QStringLiteral("Updated the settings")).isEmpty());
+    EXPECT_EQ(prompts.log.last(), QStringLiteral("pointer: custom"));
+    EXPECT_EQ(bench.view.caption(), QStringLiteral("Veltrane"));
+    EXPECT_TRUE(bench.fakes.shell.opened.isEmpty());
+}

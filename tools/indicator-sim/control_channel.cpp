@@ -6,12 +6,13 @@
 #include <QLocalSocket>
 #include <QSocketNotifier>
 
-#include <cstdio>
 #include <unistd.h>
+#include <cstdio>
 
 namespace veltrane::sim {
 
-ControlChannel::ControlChannel(Handler handler, QObject* parent) : QObject(parent), m_handler(std::move(handler)) {}
+ControlChannel::ControlChannel(Handler handler, QObject* parent)
+    : QObject(parent), m_handler(std::move(handler)) {}
 
 ControlChannel::~ControlChannel() {
     if (m_server) {
@@ -44,7 +45,9 @@ void ControlChannel::readStdin() {
     }
 }
 
-bool ControlChannel::listenOnSocket(const QString& path, QString* error) {
+bool ControlChannel::listenOnSocket(const QString& given, QString* error) {
+    // A bare name would land in the temporary folder; the user means the path as written.
+    const QString path = QFileInfo(given).absoluteFilePath();
     const QFileInfo info(path);
     if (info.exists() || info.isSymLink()) {
         // Only a socket left by an earlier run may be replaced.
@@ -68,6 +71,7 @@ bool ControlChannel::listenOnSocket(const QString& path, QString* error) {
                 while (client->canReadLine()) {
                     const QString line = QString::fromUtf8(client->readLine()).trimmed();
                     client->write(m_handler(line).toUtf8() + '\n');
+                    client->flush();
                 }
             });
         }

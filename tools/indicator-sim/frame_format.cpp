@@ -15,8 +15,8 @@ const std::vector<FrameFormat> kFormats = {
     {"stx-cr", "<STX>{sign}{weight:06}{unit}\\r", "STX, signed six-digit weight, unit, CR"},
     {"stx-etx", "<STX>{motion}{sign}{weight:07}<ETX>",
      "STX, status S (stable) or M (motion), signed seven-digit weight, ETX"},
-    {"reversed", "{reversed:06}=",
-     "six weight digits least significant first, then \"=\" (1234 is sent as 432100=)"},
+    {"reversed",
+     "{reversed:06}=", "six weight digits least significant first, then \"=\" (1234 is sent as 432100=)"},
     {"tare-net", "T:+{tare:06}{unit} N:{sign}{weight:06}{unit}\\r\\n",
      "tare, then the net weight, both six digits with unit, CR LF (set the tare with --tare)"},
     {"implied", "W{implied:06}\\r\\n",
@@ -29,7 +29,7 @@ struct Control {
     const char* name;
     char code;
 };
-const Control kControls[] = {{"STX", 2}, {"ETX", 3}, {"ENQ", 5}, {"ACK", 6}, {"NAK", 21},
+const Control kControls[] = {{"STX", 2}, {"ETX", 3}, {"ENQ", 5},  {"ACK", 6}, {"NAK", 21},
                              {"CR", 13}, {"LF", 10}, {"ETB", 23}, {"ESC", 27}};
 
 int hexValue(QChar c) {
@@ -53,7 +53,9 @@ QByteArray fixed(double value, int decimals) {
 
 }  // namespace
 
-const std::vector<FrameFormat>& builtinFormats() { return kFormats; }
+const std::vector<FrameFormat>& builtinFormats() {
+    return kFormats;
+}
 
 const FrameFormat* findFormat(const QString& name) {
     for (const FrameFormat& f : kFormats)
@@ -94,24 +96,32 @@ std::optional<QByteArray> unescape(const QString& text, QString* error) {
             return std::nullopt;
         }
         switch (text.at(i).unicode()) {
-        case 'r': out.append('\r'); break;
-        case 'n': out.append('\n'); break;
-        case 't': out.append('\t'); break;
-        case '\\': out.append('\\'); break;
-        case 'x': {
-            const int hi = i + 1 < text.size() ? hexValue(text.at(i + 1)) : -1;
-            const int lo = i + 2 < text.size() ? hexValue(text.at(i + 2)) : -1;
-            if (hi < 0 || lo < 0) {
-                if (error) *error = QStringLiteral("\\x needs two hex digits in \"%1\"").arg(text);
-                return std::nullopt;
+            case 'r':
+                out.append('\r');
+                break;
+            case 'n':
+                out.append('\n');
+                break;
+            case 't':
+                out.append('\t');
+                break;
+            case '\\':
+                out.append('\\');
+                break;
+            case 'x': {
+                const int hi = i + 1 < text.size() ? hexValue(text.at(i + 1)) : -1;
+                const int lo = i + 2 < text.size() ? hexValue(text.at(i + 2)) : -1;
+                if (hi < 0 || lo < 0) {
+                    if (error) *error = QStringLiteral("\\x needs two hex digits in \"%1\"").arg(text);
+                    return std::nullopt;
+                }
+                out.append(static_cast<char>(hi * 16 + lo));
+                i += 2;
+                break;
             }
-            out.append(static_cast<char>(hi * 16 + lo));
-            i += 2;
-            break;
-        }
-        default:
-            if (error) *error = QStringLiteral("unknown escape \\%1 in \"%2\"").arg(text.at(i)).arg(text);
-            return std::nullopt;
+            default:
+                if (error) *error = QStringLiteral("unknown escape \\%1 in \"%2\"").arg(text.at(i)).arg(text);
+                return std::nullopt;
         }
     }
     if (error) error->clear();
@@ -122,11 +132,16 @@ QString escape(const QByteArray& bytes) {
     QString out;
     for (char ch : bytes) {
         const auto b = static_cast<unsigned char>(ch);
-        if (b == '\r') out += QStringLiteral("\\r");
-        else if (b == '\n') out += QStringLiteral("\\n");
-        else if (b == '\\') out += QStringLiteral("\\\\");
-        else if (b < 32 || b >= 127) out += QStringLiteral("\\x%1").arg(b, 2, 16, QChar(u'0'));
-        else out += QChar(b);
+        if (b == '\r')
+            out += QStringLiteral("\\r");
+        else if (b == '\n')
+            out += QStringLiteral("\\n");
+        else if (b == '\\')
+            out += QStringLiteral("\\\\");
+        else if (b < 32 || b >= 127)
+            out += QStringLiteral("\\x%1").arg(b, 2, 16, QChar(u'0'));
+        else
+            out += QChar(b);
     }
     return out;
 }

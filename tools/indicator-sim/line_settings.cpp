@@ -18,7 +18,8 @@ std::optional<LineSettings> LineSettings::parse(const QString& text, QString* er
     s.baud = f[0].trimmed().toInt(&ok);
     if (!ok || s.baud <= 0) return fail(QStringLiteral("baud rate must be a positive number"));
     const QString p = f[1].trimmed().toLower();
-    if (p.size() != 1 || !QStringLiteral("neoms").contains(p)) return fail(QStringLiteral("parity must be n, e, o, m or s"));
+    if (p.size() != 1 || !QStringLiteral("neoms").contains(p))
+        return fail(QStringLiteral("parity must be n, e, o, m or s"));
     s.parity = static_cast<char>(p.at(0).unicode());
     s.dataBits = f[2].trimmed().toInt(&ok);
     if (!ok || s.dataBits < 5 || s.dataBits > 8) return fail(QStringLiteral("data bits must be 5 to 8"));
@@ -45,11 +46,20 @@ std::vector<bool> lineLevels(const QByteArray& sent, const LineSettings& tx) {
             levels.push_back(bit);
         }
         switch (tx.parity) {
-        case 'e': levels.push_back(ones % 2 == 1); break;
-        case 'o': levels.push_back(ones % 2 == 0); break;
-        case 'm': levels.push_back(true); break;
-        case 's': levels.push_back(false); break;
-        default: break;
+            case 'e':
+                levels.push_back(ones % 2 == 1);
+                break;
+            case 'o':
+                levels.push_back(ones % 2 == 0);
+                break;
+            case 'm':
+                levels.push_back(true);
+                break;
+            case 's':
+                levels.push_back(false);
+                break;
+            default:
+                break;
         }
         for (int i = 0; i < tx.stopBits; ++i) levels.push_back(true);
     }

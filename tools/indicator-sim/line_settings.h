@@ -20,7 +20,7 @@ struct LineSettings {
     bool operator==(const LineSettings&) const = default;
 
     // Only baud rate and stop bits reach the other side of a pseudo-terminal; parity and data bits are
-    // forced to none and 8 by the pty driver, so they cannot be compared.
+    // refused or dropped by the pty driver, so they cannot be compared.
     bool matchesOverPty(const LineSettings& reader) const {
         return baud == reader.baud && stopBits == reader.stopBits;
     }

@@ -4,12 +4,13 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QStringList>
 
+#include <unistd.h>
 #include <csignal>
 #include <cstdio>
-#include <unistd.h>
 
 using namespace veltrane::sim;
 
@@ -29,79 +30,101 @@ QString helpText() {
     example.tare = 200;
     for (const FrameFormat& f : builtinFormats()) {
         const QString frame = escape(makeFrame(QLatin1String(f.name), example).value_or(QByteArray()));
-        formats += QStringLiteral("  %1 %2\n      %3\n").arg(QLatin1String(f.name), -10)
-                       .arg(*f.templateText ? QStringLiteral("%1  e.g. %2").arg(QLatin1String(f.templateText), -34).arg(frame)
-                                            : QString(),
-                            QLatin1String(f.description));
+        formats +=
+            QStringLiteral("  %1 %2\n      %3\n")
+                .arg(QLatin1String(f.name), -10)
+                .arg(*f.templateText
+                         ? QStringLiteral("%1  e.g. %2").arg(QLatin1String(f.templateText), -34).arg(frame)
+                         : QString(),
+                     QLatin1String(f.description));
     }
     return QStringLiteral(
-        "Usage: indicator-sim [options]\n"
-        "\n"
-        "Plays a weighing indicator on a new pseudo-terminal. The first line on standard output is the\n"
-        "device path; open it with any serial program (cat, socat, Veltrane through the comports table).\n"
-        "\n"
-        "Options:\n"
-        "  --link PATH           also make PATH a symbolic link to the device (an old link is replaced,\n"
-        "                        any other file is not); removed again at exit\n"
-        "  --settings TEXT       line settings, baud,parity,data bits,stop bits (default 9600,n,8,1)\n"
-        "  --format NAME         frame format, see below (default st-gs)\n"
-        "  --template TEXT       free frame text with placeholders; selects the format \"template\"\n"
-        "  --mode MODE           continuous (default), print or poll\n"
-        "  --rate HZ             frames per second in continuous mode (default 5)\n"
-        "  --request TEXT        poll mode: the request that makes it answer (default ENQ = byte 5;\n"
-        "                        e.g. '$' or '?'); a CR after the request is accepted and ignored\n"
-        "  --weight W            a fixed, stable weight (default 0)\n"
-        "  --program SPEC        weight programme: weight:seconds[:settle],... e.g. 0:5,1234:10,0:5\n"
-        "  --truck [W]           the truck cycle: empty, driving on, rocking, stable at W (default 24360),\n"
-        "                        driving off, empty\n"
-        "  --noise A             settling noise amplitude (weight units) at the start of each step\n"
-        "  --settle S            seconds each step settles (unstable) unless the step says otherwise\n"
-        "  --once                hold the last step instead of repeating the programme\n"
-        "  --tare W              tare for the tare-net format (default 0)\n"
-        "  --decimals N          decimals of the weight, 0 to 6 (default 0)\n"
-        "  --unit TEXT           unit text (default kg)\n"
-        "  --replay FILE         send the bytes of FILE (a recorded stream) instead of frames\n"
-        "  --replay-rate BPS     bytes per second for --replay (default baud/10; 0 = as fast as read)\n"
-        "  --replay-loop         repeat the replay for ever\n"
-        "  --control PATH        also take commands on a local socket at PATH\n"
-        "  --no-stdin            do not read commands from standard input\n"
-        "  --help                this text\n"
-        "\n"
-        "Formats (layout, then the frame for the weight 1234 with tare 200; \\x02 is STX, \\x03 ETX):\n"
-        "%1"
-        "\n"
-        "Template placeholders: {weight} {sign} {tare} {gross} {implied} (weight without decimal point)\n"
-        "{reversed} (weight digits least significant first) {unit} {status} (ST/US) {motion} (S/M).\n"
-        "A width pads: {weight:06} with zeros, {weight:7} with blanks. Escapes: \\r \\n \\t \\\\ \\xNN and\n"
-        "<STX> <ETX> <ENQ> <ACK> <NAK> <CR> <LF> <ETB> <ESC>.\n"
-        "\n"
-        "Modes: continuous sends a frame every 1/rate seconds; print sends one frame per print command;\n"
-        "poll answers one frame each time the request arrives.\n"
-        "\n"
-        "Line settings: before each frame the simulator reads the settings the reader has set on the\n"
-        "device. When the baud rate or the stop bits differ from its own it sends what a receiver at\n"
-        "those settings would make of the frame (garbage, with NUL for framing errors), so only the right\n"
-        "settings yield the weight. A pseudo-terminal cannot carry parity or 7 data bits (the driver\n"
-        "forces 8 bits, no parity), so mismatches of those cannot be shown here.\n"
-        "\n"
-        "Commands (one per line on standard input or the control socket; answers start with \"ok\" or\n"
-        "\"error:\"):\n"
-        "  weight W | truck [W] | program SPEC | noise A | settle S | tare W\n"
-        "  print                  send one frame now (any mode)\n"
-        "  format NAME | template TEXT | settings TEXT | mode MODE | rate HZ | request TEXT\n"
-        "  send TEXT              send raw bytes (escapes as above)\n"
-        "  replay                 start the --replay recording again from its beginning\n"
-        "  pause | resume         stop and restart sending\n"
-        "  unplug                 close the device and remove the link, as pulling a USB adapter\n"
-        "  replug                 a new device (the link follows it); answers \"ok <path>\"\n"
-        "  status | help | quit\n"
-        "\n"
-        "Exit status: 0 after quit or SIGINT/SIGTERM, 1 when the device cannot be made, 2 on bad arguments.\n")
+               "Usage: indicator-sim [options]\n"
+               "\n"
+               "Plays a weighing indicator on a new pseudo-terminal. The first line on standard output is "
+               "the\n"
+               "device path; open it with any serial program (cat, socat, Veltrane through the comports "
+               "table).\n"
+               "\n"
+               "Options:\n"
+               "  --link PATH           also make PATH a symbolic link to the device (an old link is "
+               "replaced,\n"
+               "                        any other file is not); removed again at exit\n"
+               "  --settings TEXT       line settings, baud,parity,data bits,stop bits (default 9600,n,8,1)\n"
+               "  --format NAME         frame format, see below (default st-gs)\n"
+               "  --template TEXT       free frame text with placeholders; selects the format \"template\"\n"
+               "  --mode MODE           continuous (default), print or poll\n"
+               "  --rate HZ             frames per second in continuous mode (default 5)\n"
+               "  --request TEXT        poll mode: the request that makes it answer (default ENQ = byte 5;\n"
+               "                        e.g. '$' or '?'); a CR after the request is accepted and ignored\n"
+               "  --weight W            a fixed, stable weight (default 0)\n"
+               "  --program SPEC        weight programme: weight:seconds[:settle],... e.g. 0:5,1234:10,0:5\n"
+               "  --truck [W]           the truck cycle: empty, driving on, rocking, stable at W (default "
+               "24360),\n"
+               "                        driving off, empty\n"
+               "  --noise A             settling noise amplitude (weight units) at the start of each step\n"
+               "  --settle S            seconds each step settles (unstable) unless the step says otherwise\n"
+               "  --once                hold the last step instead of repeating the programme\n"
+               "  --tare W              tare for the tare-net format (default 0)\n"
+               "  --decimals N          decimals of the weight, 0 to 6 (default 0)\n"
+               "  --unit TEXT           unit text (default kg)\n"
+               "  --replay FILE         send the bytes of FILE (a recorded stream) instead of frames\n"
+               "  --replay-rate BPS     bytes per second for --replay (default baud/10; 0 = as fast as "
+               "read)\n"
+               "  --replay-loop         repeat the replay for ever\n"
+               "  --control PATH        also take commands on a local socket at PATH\n"
+               "  --no-stdin            do not read commands from standard input\n"
+               "  --help                this text\n"
+               "\n"
+               "Formats (layout, then the frame for the weight 1234 with tare 200; \\x02 is STX, \\x03 "
+               "ETX):\n"
+               "%1"
+               "\n"
+               "Template placeholders: {weight} {sign} {tare} {gross} {implied} (weight without decimal "
+               "point)\n"
+               "{reversed} (weight digits least significant first) {unit} {status} (ST/US) {motion} (S/M).\n"
+               "A width pads: {weight:06} with zeros, {weight:7} with blanks. Escapes: \\r \\n \\t \\\\ "
+               "\\xNN and\n"
+               "<STX> <ETX> <ENQ> <ACK> <NAK> <CR> <LF> <ETB> <ESC>.\n"
+               "\n"
+               "Modes: continuous sends a frame every 1/rate seconds; print sends one frame per print "
+               "command;\n"
+               "poll answers one frame each time the request arrives.\n"
+               "\n"
+               "Line settings: before each frame the simulator reads the settings the reader has set on the\n"
+               "device. When the baud rate or the stop bits differ from its own it sends what a receiver at\n"
+               "those settings would make of the frame (garbage, with NUL for framing errors), so only the "
+               "right\n"
+               "settings yield the weight. A pseudo-terminal cannot carry parity or 7 data bits (the pty\n"
+               "driver refuses or drops them), so mismatches of those cannot be shown here. A request sent "
+               "at\n"
+               "the wrong settings arrives garbled too and is not answered.\n"
+               "\n"
+               "The simulator keeps the device open itself: readers may close and reopen it at will, and\n"
+               "frames nobody reads are dropped after about two seconds, as on an unattended line.\n"
+               "\n"
+               "Commands (one per line on standard input or the control socket; answers start with \"ok\" "
+               "or\n"
+               "\"error:\"):\n"
+               "  weight W | truck [W] | program SPEC | noise A | settle S | tare W\n"
+               "  print                  send one frame now (any mode)\n"
+               "  format NAME | template TEXT | settings TEXT | mode MODE | rate HZ | request TEXT\n"
+               "  send TEXT              send raw bytes (escapes as above)\n"
+               "  replay                 start the --replay recording again from its beginning\n"
+               "  pause | resume         stop and restart sending\n"
+               "  unplug                 close the device and remove the link, as pulling a USB adapter\n"
+               "  replug                 a new device (the link follows it); answers \"ok <path>\"\n"
+               "  status | help | quit\n"
+               "\n"
+               "Exit status: 0 after quit or SIGINT/SIGTERM/SIGHUP, 1 when the device cannot be made, 2 on "
+               "bad "
+               "arguments.\n")
         .arg(formats);
 }
 
 [[noreturn]] void usageError(const QString& message) {
-    std::fprintf(stderr, "indicator-sim: %s\n(see indicator-sim --help)\n", message.toLocal8Bit().constData());
+    std::fprintf(stderr, "indicator-sim: %s\n(see indicator-sim --help)\n",
+                 message.toLocal8Bit().constData());
     std::exit(2);
 }
 
@@ -109,7 +132,11 @@ double numberArg(const QString& option, const QString& text, double min, double 
     bool ok = false;
     const double v = text.toDouble(&ok);
     if (!ok || v < min || v > max)
-        usageError(QStringLiteral("%1 needs a number from %2 to %3, not \"%4\"").arg(option).arg(min).arg(max).arg(text));
+        usageError(QStringLiteral("%1 needs a number from %2 to %3, not \"%4\"")
+                       .arg(option)
+                       .arg(min)
+                       .arg(max)
+                       .arg(text));
     return v;
 }
 
@@ -144,7 +171,8 @@ int main(int argc, char** argv) {
             config.settings = *s;
         } else if (opt == u"--format") {
             config.format = value();
-            if (!findFormat(config.format)) usageError(QStringLiteral("unknown format \"%1\"").arg(config.format));
+            if (!findFormat(config.format))
+                usageError(QStringLiteral("unknown format \"%1\"").arg(config.format));
         } else if (opt == u"--template") {
             const std::optional<QByteArray> t = unescape(value(), &why);
             if (!t) usageError(why);
@@ -167,7 +195,8 @@ int main(int argc, char** argv) {
             programmeText = value();
         } else if (opt == u"--truck") {
             truck = true;
-            if (i + 1 < args.size() && !args[i + 1].startsWith(u"--")) truckWeight = numberArg(opt, args[++i], 0, 1e9);
+            if (i + 1 < args.size() && !args[i + 1].startsWith(u"--"))
+                truckWeight = numberArg(opt, args[++i], 0, 1e9);
         } else if (opt == u"--noise") {
             noise = numberArg(opt, value(), 0, 1e9);
         } else if (opt == u"--settle") {
@@ -196,7 +225,13 @@ int main(int argc, char** argv) {
     }
     if (config.format == u"template" && config.userTemplate.isEmpty())
         usageError(QStringLiteral("the format \"template\" needs --template TEXT"));
-    if (truck && !programmeText.isEmpty()) usageError(QStringLiteral("--truck and --program exclude each other"));
+    for (const QString& path : {config.link, controlPath}) {
+        const QFileInfo info(path);
+        if (!path.isEmpty() && !info.isSymLink() && (info.isFile() || info.isDir()))
+            usageError(QStringLiteral("%1 exists and is not ours to replace").arg(path));
+    }
+    if (truck && !programmeText.isEmpty())
+        usageError(QStringLiteral("--truck and --program exclude each other"));
     if (truck) {
         config.programme = WeightProgramme::truckCycle(truckWeight);
     } else if (!programmeText.isEmpty()) {
@@ -212,7 +247,8 @@ int main(int argc, char** argv) {
     config.programme.loop = !once;
     if (!replayFile.isEmpty()) {
         QFile f(replayFile);
-        if (!f.open(QIODevice::ReadOnly)) usageError(QStringLiteral("cannot read %1: %2").arg(replayFile, f.errorString()));
+        if (!f.open(QIODevice::ReadOnly))
+            usageError(QStringLiteral("cannot read %1: %2").arg(replayFile, f.errorString()));
         config.replay = f.readAll();
         if (config.replay.isEmpty()) usageError(QStringLiteral("%1 is empty").arg(replayFile));
     }
@@ -221,12 +257,13 @@ int main(int argc, char** argv) {
     ControlChannel control([&sim](const QString& line) { return sim.command(line); });
     QObject::connect(&sim, &Simulator::quitRequested, &app, &QCoreApplication::quit, Qt::QueuedConnection);
 
-    // SIGINT and SIGTERM end the event loop, so the link and socket are removed on the way out.
+    // SIGINT, SIGTERM and SIGHUP end the event loop, so the link and socket are removed on the way out.
     if (::pipe(g_signalPipe) != 0) return 1;
     QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
+    std::signal(SIGHUP, onSignal);
     std::signal(SIGPIPE, SIG_IGN);
 
     QString error;

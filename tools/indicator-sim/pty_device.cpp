@@ -3,25 +3,29 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 namespace veltrane::sim {
 
 bool readPtyLine(int fd, int* baud, int* dataBits, char* parity, int* stopBits);
 bool writePtyLine(int fd, int baud, int stopBits);
 
-PtyDevice::~PtyDevice() { destroy(); }
+PtyDevice::~PtyDevice() {
+    destroy();
+}
 
 bool PtyDevice::create(const LineSettings& settings, QString* error) {
     destroy();
     auto fail = [&](const char* what) {
-        if (error) *error = QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(strerror(errno)));
+        if (error)
+            *error =
+                QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(strerror(errno)));
         destroy();
         return false;
     };
@@ -68,7 +72,8 @@ bool PtyDevice::setLink(const QString& path, QString* error) {
     // A link left by another run is replaced; the path then names this run's device.
     if (::symlink(m_slavePath.toLocal8Bit().constData(), path.toLocal8Bit().constData()) != 0) {
         if (error)
-            *error = QStringLiteral("cannot create the link %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
+            *error = QStringLiteral("cannot create the link %1: %2")
+                         .arg(path, QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
     m_link = path;

@@ -11,10 +11,18 @@ bool readPtyLine(int fd, int* baud, int* dataBits, char* parity, int* stopBits) 
     if (ioctl(fd, TCGETS2, &t) != 0) return false;
     *baud = static_cast<int>(t.c_ospeed);
     switch (t.c_cflag & CSIZE) {
-    case CS5: *dataBits = 5; break;
-    case CS6: *dataBits = 6; break;
-    case CS7: *dataBits = 7; break;
-    default: *dataBits = 8; break;
+        case CS5:
+            *dataBits = 5;
+            break;
+        case CS6:
+            *dataBits = 6;
+            break;
+        case CS7:
+            *dataBits = 7;
+            break;
+        default:
+            *dataBits = 8;
+            break;
     }
     *parity = !(t.c_cflag & PARENB) ? 'n' : (t.c_cflag & PARODD) ? 'o' : 'e';
     *stopBits = (t.c_cflag & CSTOPB) ? 2 : 1;

@@ -4,17 +4,18 @@
 #include <QSocketNotifier>
 #include <QStringList>
 
+#include <unistd.h>
 #include <cerrno>
 #include <cmath>
-#include <unistd.h>
 
 namespace veltrane::sim {
 
 namespace {
 
-// Nobody has read this much for a while: the indicator's bytes go nowhere, as on an unattended line,
-// and a reader that opens later does not get a burst of old frames.
-constexpr int kStaleBytes = 4096;
+// Unread bytes beyond this mean nobody is listening: the indicator's frames go nowhere, as on an
+// unattended line, and a reader that opens later does not get a burst of old frames. Two seconds of
+// frames, and never less than a kilobyte, so a live reader that is merely busy loses nothing.
+constexpr int kMinStaleBytes = 1024;
 // More than this waiting to be written and continuous frames are skipped rather than queued.
 constexpr qsizetype kOutboxLimit = 64 * 1024;
 
@@ -39,9 +40,12 @@ std::optional<Mode> parseMode(const QString& text) {
 
 QString modeName(Mode mode) {
     switch (mode) {
-    case Mode::Continuous: return QStringLiteral("continuous");
-    case Mode::Print: return QStringLiteral("print");
-    case Mode::Poll: return QStringLiteral("poll");
+        case Mode::Continuous:
+            return QStringLiteral("continuous");
+        case Mode::Print:
+            return QStringLiteral("print");
+        case Mode::Poll:
+            return QStringLiteral("poll");
     }
     return {};
 }
@@ -52,7 +56,9 @@ Simulator::Simulator(SimulatorConfig config, QObject* parent) : QObject(parent),
     m_replayTimer.setInterval(10);
 }
 
-Simulator::~Simulator() { stop(); }
+Simulator::~Simulator() {
+    stop();
+}
 
 bool Simulator::start(QString* error) {
     if (!m_pty.create(m_config.settings, error)) return false;
@@ -141,7 +147,10 @@ void Simulator::send(const QByteArray& bytes, bool mayDropStale) {
     QByteArray out = bytes;
     if (const std::optional<LineSettings> reader = m_pty.readerSettings())
         out = receivedAs(bytes, m_config.settings, *reader);
-    if (mayDropStale && m_pty.unreadBytes() > kStaleBytes) m_pty.dropUnread();
+    if (mayDropStale) {
+        const double twoSeconds = 2 * m_config.rate * static_cast<double>(bytes.size());
+        if (m_pty.unreadBytes() > std::max<double>(kMinStaleBytes, twoSeconds)) m_pty.dropUnread();
+    }
     m_outbox.append(out);
     ++m_framesSent;
     flushOutbox();
@@ -180,7 +189,8 @@ void Simulator::onReadable() {
         m_requestBuffer.remove(0, at + req.size());
         send(currentFrame(), false);
     }
-    if (m_requestBuffer.size() >= req.size()) m_requestBuffer.remove(0, m_requestBuffer.size() - req.size() + 1);
+    if (m_requestBuffer.size() >= req.size())
+        m_requestBuffer.remove(0, m_requestBuffer.size() - req.size() + 1);
 }
 
 QString Simulator::describe() const {
@@ -189,13 +199,15 @@ QString Simulator::describe() const {
         if (!programme.isEmpty()) programme += u',';
         programme += QStringLiteral("%1:%2").arg(s.weight).arg(s.seconds);
     }
-    QString text = QStringLiteral("device %1%2, settings %3, format %4, mode %5")
-                       .arg(m_pty.isOpen() ? m_pty.slavePath() : QStringLiteral("(unplugged)"),
-                            m_config.link.isEmpty() ? QString() : QStringLiteral(" (link %1)").arg(m_config.link),
-                            m_config.settings.text(), m_config.format, modeName(m_config.mode));
+    QString text =
+        QStringLiteral("device %1%2, settings %3, format %4, mode %5")
+            .arg(m_pty.isOpen() ? m_pty.slavePath() : QStringLiteral("(unplugged)"),
+                 m_config.link.isEmpty() ? QString() : QStringLiteral(" (link %1)").arg(m_config.link),
+                 m_config.settings.text(), m_config.format, modeName(m_config.mode));
     if (m_config.mode == Mode::Continuous) text += QStringLiteral(" at %1/s").arg(m_config.rate);
     if (m_config.mode == Mode::Poll) text += QStringLiteral(" on \"%1\"").arg(escape(m_config.request));
-    text += QStringLiteral(", programme %1%2").arg(programme, m_paused ? QStringLiteral(", paused") : QString());
+    text +=
+        QStringLiteral(", programme %1%2").arg(programme, m_paused ? QStringLiteral(", paused") : QString());
     return text;
 }
 
@@ -204,7 +216,9 @@ QString Simulator::command(const QString& line) {
     const qsizetype space = trimmed.indexOf(u' ');
     const QString verb = trimmed.left(space < 0 ? trimmed.size() : space).toLower();
     const QString arg = space < 0 ? QString() : trimmed.mid(space + 1).trimmed();
-    auto ok = [](const QString& what = {}) { return what.isEmpty() ? QStringLiteral("ok") : QStringLiteral("ok ") + what; };
+    auto ok = [](const QString& what = {}) {
+        return what.isEmpty() ? QStringLiteral("ok") : QStringLiteral("ok ") + what;
+    };
     auto bad = [](const QString& why) { return QStringLiteral("error: ") + why; };
     auto number = [&](double* out) {
         bool good = false;
@@ -233,6 +247,7 @@ QString Simulator::command(const QString& line) {
         if (!p) return bad(why);
         p->noise = m_config.programme.noise;
         p->settle = m_config.programme.settle;
+        p->loop = m_config.programme.loop;
         m_config.programme = *p;
         restartProgramme();
         return ok();
@@ -253,7 +268,8 @@ QString Simulator::command(const QString& line) {
     }
     if (verb == u"format") {
         if (!findFormat(arg)) return bad(QStringLiteral("unknown format \"%1\"").arg(arg));
-        if (arg == u"template" && m_config.userTemplate.isEmpty()) return bad(QStringLiteral("set a template first"));
+        if (arg == u"template" && m_config.userTemplate.isEmpty())
+            return bad(QStringLiteral("set a template first"));
         m_config.format = arg;
         return ok();
     }
@@ -280,7 +296,8 @@ QString Simulator::command(const QString& line) {
         return ok();
     }
     if (verb == u"rate") {
-        if (!number(&value) || value <= 0 || value > 1000) return bad(QStringLiteral("rate is frames per second, above 0 and up to 1000"));
+        if (!number(&value) || value <= 0 || value > 1000)
+            return bad(QStringLiteral("rate is frames per second, above 0 and up to 1000"));
         m_config.rate = value;
         restartFrameTimer();
         return ok();

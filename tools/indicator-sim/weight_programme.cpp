@@ -36,14 +36,14 @@ WeightProgramme WeightProgramme::truckCycle(double loaded) {
     WeightProgramme p;
     p.noise = std::max(1.0, std::fabs(loaded) * 0.01);
     p.steps = {
-        {0, 4, 0},                       // empty platform
-        {loaded * 0.3, 1.0, 1.0},        // front axle drives on
-        {loaded * 0.7, 1.0, 1.0},        // rear axles follow
-        {loaded, 3, 3},                  // on the platform, still rocking
-        {loaded, 8, 0},                  // stable: the reading to serve
-        {loaded * 0.6, 1.0, 1.0},        // driving off
+        {0, 4, 0},                 // empty platform
+        {loaded * 0.3, 1.0, 1.0},  // front axle drives on
+        {loaded * 0.7, 1.0, 1.0},  // rear axles follow
+        {loaded, 3, 3},            // on the platform, still rocking
+        {loaded, 8, 0},            // stable: the reading to serve
+        {loaded * 0.6, 1.0, 1.0},  // driving off
         {loaded * 0.2, 1.0, 1.0},
-        {0, 4, 0},                       // empty again
+        {0, 4, 0},  // empty again
     };
     return p;
 }

@@ -31,8 +31,8 @@ public:
     static WeightProgramme fixed(double weight);
 
     std::vector<ProgrammeStep> steps;
-    double noise = 0;     // amplitude while settling, in weight units
-    double settle = 0;    // default settling time of a step
+    double noise = 0;   // amplitude while settling, in weight units
+    double settle = 0;  // default settling time of a step
     bool loop = true;
 
     double length() const;
