@@ -16,8 +16,9 @@ class PortWatch {
 public:
     static constexpr int kRetryIntervalMs = 1000;
 
-    // reopened runs after a retry opened the port again; lost runs once per loss.
-    PortWatch(Services& services, MainView& view, std::function<void()> lost, std::function<void()> reopened);
+    // lost runs once per loss. While searching() is true someone else (the wizard's protocol search)
+    // drives the port: a loss is theirs to handle and nothing is retried.
+    PortWatch(Services& services, MainView& view, std::function<void()> lost, std::function<bool()> searching);
 
     // The program opened the port for weighing: a loss from now on is retried.
     void portOpened();
@@ -34,7 +35,7 @@ private:
     Services& m_services;
     MainView& m_view;
     std::function<void()> m_lost;
-    std::function<void()> m_reopened;
+    std::function<bool()> m_searching;
     std::unique_ptr<Timer> m_retry;
     bool m_armed = false;
 };

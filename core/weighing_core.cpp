@@ -27,7 +27,8 @@ struct WeighingCore::Impl final : DecoderHost, CycleHost, LoaderView {
           timerThrow(core.m_services.timers.createTimer(false)),
           timerWeightClear(core.m_services.timers.createTimer(true)),
           timerDelay(core.m_services.timers.createTimer(true)),
-          watch(core.m_services, core.m_view, [&core] { core.setWeightData(QString()); }, nullptr) {}
+          watch(core.m_services, core.m_view, [&core] { core.setWeightData(QString()); },
+                [this] { return decoder.searchRunning; }) {}
 
     // DecoderHost
     void showRawData(const QByteArray& buffer) override { core.m_view.setRawText(QString::fromLatin1(buffer)); }

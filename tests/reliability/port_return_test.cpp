@@ -3,6 +3,7 @@
 // the operator closed it.
 
 #include "config/comports.h"
+#include "core/decoder.h"
 #include "core/port_watch.h"
 #include "core/weighing_core.h"
 #include "core/weighment_cycle.h"
@@ -133,6 +134,20 @@ TEST(PortWatch, TheOperatorsCloseAndOpenEndTheRetries) {
     c.core.OpenSerialPort();
     EXPECT_TRUE(c.core.isPortOpen());
     EXPECT_FALSE(retry.isEnabled());
+
+    // The wizard's protocol search drives the port itself: a loss during it, or a search started while
+    // retrying, leaves the port to the search.
+    c.core.decoder().searchRunning = true;
+    c.lose();
+    EXPECT_FALSE(retry.isEnabled());
+    c.core.decoder().searchRunning = false;
+    c.core.OpenSerialPort();
+    c.lose();
+    ASSERT_TRUE(retry.isEnabled());
+    c.core.decoder().searchRunning = true;
+    retry.fire();
+    EXPECT_FALSE(retry.isEnabled());
+    EXPECT_FALSE(c.core.isPortOpen());
 }
 
 // Real parts: simulator on a pty, Qt SerialPort, the core, the configured port 1 being the link.
