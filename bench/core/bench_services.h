@@ -20,7 +20,10 @@ private:
 class SilentPrompts final : public Prompts {
 public:
     void message(const QString&, MessageIcon, const QString&) override { ++messages; }
-    bool askYesNo(const QString&, const QString&) override { ++messages; return false; }
+    bool askYesNo(const QString&, const QString&) override {
+        ++messages;
+        return false;
+    }
     QString input(const QString&, const QString&, const QString&) override { return {}; }
     void beep() override {}
     void setPointer(Pointer) override {}

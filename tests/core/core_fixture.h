@@ -12,16 +12,18 @@
 #include <QFile>
 #include <QStringList>
 
-#include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <ostream>
 
 // Readable failure output for texts and lists of texts.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace veltrane::test {
 
@@ -41,8 +43,9 @@ public:
     void setCaption(const QString& text) override { windowCaption = text; }
     QString caption() const override { return windowCaption; }
 
-    QString weight, raw, status, stableCount, portStatus = QStringLiteral("PORT OFF"), portToolTip, portNumber,
-        portButton = QStringLiteral("Open port"), windowCaption;
+    QString weight, raw, status, stableCount, portStatus = QStringLiteral("PORT OFF"), portToolTip,
+                                              portNumber, portButton = QStringLiteral("Open port"),
+                                              windowCaption;
     bool rawShown = false;
 };
 

@@ -31,7 +31,9 @@ RunResult replay(const QStringList& args, const QByteArray& input) {
     return r;
 }
 
-QByteArray repeat(const QByteArray& record, int times) { return record.repeated(times); }
+QByteArray repeat(const QByteArray& record, int times) {
+    return record.repeated(times);
+}
 
 }  // namespace
 
@@ -46,21 +48,28 @@ TEST(Replay, EventLines) {
     const QString load = QStringLiteral("record\t001234\t1234");
     const QString empty = QStringLiteral("record\t000000\t0");
     const Case cases[] = {
-        {"stable load served once, then re-armed", {}, repeat("ST,GS,+001234kg\r\n", 7) + repeat("+000000\r\n", 6),
+        {"stable load served once, then re-armed",
+         {},
+         repeat("ST,GS,+001234kg\r\n", 7) + repeat("+000000\r\n", 6),
          QStringList{"record\t\t0", load, load, load, load, load, load, "served\t1234", load} +
              QStringList{empty, empty, empty, empty, empty, empty, "rearmed"}},
-        {"words and the truck-out sound", wordsOn + QStringList{"--set", "minstablereadings=1"},
+        {"words and the truck-out sound",
+         wordsOn + QStringList{"--set", "minstablereadings=1"},
          repeat("1234\r", 2) + repeat("0\r", 2),
-         {"record\t1234\t1234", "record\t1234\t1234", "served\t1234", "say\t1.wav", "say\tthousand.wav", "say\t2.wav",
-          "say\thundred.wav", "say\t34.wav", "record\t0\t0", "record\t0\t0", "rearmed", "say\ttruckout.wav"}},
+         {"record\t1234\t1234", "record\t1234\t1234", "served\t1234", "say\t1.wav", "say\tthousand.wav",
+          "say\t2.wav", "say\thundred.wav", "say\t34.wav", "record\t0\t0", "record\t0\t0", "rearmed",
+          "say\ttruckout.wav"}},
         // 19.999 s is 19 whole seconds; 19.999 to 39.998 is 20
-        {"print button, 20 whole seconds", {"--set", "AutosaveonStableWeight=false", "--set", "saveonbutton=true",
-                                            "--interval", "19999"},
+        {"print button, 20 whole seconds",
+         {"--set", "AutosaveonStableWeight=false", "--set", "saveonbutton=true", "--interval", "19999"},
          repeat("900\r", 3),
-         {"record\t900\t900", "refused", "record\t900\t900", "served\t900", "record\t900\t900", "served\t900"}},
-        {"position decoding and escapes", {"--set", "simpinterface=0", "--set", "delimiter=CR", "--set", "weightstart=6",
-                                           "--set", "weightend=11"},
-         QByteArray("\tA\\\x01\xe9+00125 kg\r"), {"record\t\\tA\\\\\\x01\\xE9+00125 kg\t125"}},
+         {"record\t900\t900", "refused", "record\t900\t900", "served\t900", "record\t900\t900",
+          "served\t900"}},
+        {"position decoding and escapes",
+         {"--set", "simpinterface=0", "--set", "delimiter=CR", "--set", "weightstart=6", "--set",
+          "weightend=11"},
+         QByteArray("\tA\\\x01\xe9+00125 kg\r"),
+         {"record\t\\tA\\\\\\x01\\xE9+00125 kg\t125"}},
     };
     for (const Case& c : cases) {
         const RunResult r = replay(c.args, c.input);
@@ -77,9 +86,9 @@ TEST(Replay, SettingsFileOverridesAndMessages) {
     keep.open(QIODevice::WriteOnly);
     keep.close();
 
-    const RunResult r = replay({"--settings", app.settingsPath(), "--null", "OUTPUTFILELOCATION", "--set", "OutputClipboard=-1",
-                          "-"},
-                         repeat("700\r", 2));
+    const RunResult r = replay({"--settings", app.settingsPath(), "--null", "OUTPUTFILELOCATION", "--set",
+                                "OutputClipboard=-1", "-"},
+                               repeat("700\r", 2));
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, (QStringList{"record\t700\t700", "record\t700\t700", "served\t700"}));
     EXPECT_EQ(r.err, QStringList{"message\tOutput file location folder needs to be configured!!!"});

@@ -27,7 +27,8 @@ namespace {
 constexpr int kExitUsage = 2;
 
 const char* const kHelp =
-    "Usage: veltrane-replay [--settings DB] [--set COLUMN=VALUE]... [--null COLUMN]... [--interval MS] [FILE]\n"
+    "Usage: veltrane-replay [--settings DB] [--set COLUMN=VALUE]... [--null COLUMN]... [--interval MS] "
+    "[FILE]\n"
     "Runs the raw bytes of FILE (or standard input) through the configuration loader, the decoder and\n"
     "the weighment cycle with a virtual clock; writes nothing anywhere.\n"
     "  --settings DB        settings database (scale.mdb) to start from; default: a new default one\n"
@@ -47,23 +48,33 @@ QByteArray escaped(const QByteArray& text) {
     for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
-        case '\n': out += "\\n"; break;
-        default:
-            if (c < 0x20 || c >= 0x7F) {
-                out += "\\x";
-                out += hex[c >> 4];
-                out += hex[c & 0x0F];
-            } else {
-                out += ch;
-            }
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            default:
+                if (c < 0x20 || c >= 0x7F) {
+                    out += "\\x";
+                    out += hex[c >> 4];
+                    out += hex[c & 0x0F];
+                } else {
+                    out += ch;
+                }
         }
     }
     return out;
 }
-QByteArray escaped(const QString& text) { return escaped(text.toUtf8()); }
+QByteArray escaped(const QString& text) {
+    return escaped(text.toUtf8());
+}
 
 void line(std::FILE* to, std::initializer_list<QByteArray> fields) {
     QByteArray out;
@@ -250,7 +261,8 @@ Arguments parse(const QStringList& args) {
             const QString v = value();
             bool ok = false;
             out.intervalMs = v.toLongLong(&ok);
-            if (!ok || out.intervalMs < 0) usage(QStringLiteral("--interval %1: expected milliseconds (0 or more)").arg(v));
+            if (!ok || out.intervalMs < 0)
+                usage(QStringLiteral("--interval %1: expected milliseconds (0 or more)").arg(v));
         } else if (arg.startsWith(QLatin1Char('-')) && arg != QLatin1String("-")) {
             usage(QStringLiteral("unknown option ") + arg);
         } else {
@@ -271,9 +283,11 @@ QByteArray readInput(const QString& name) {
         file.setFileName(name);
         ok = !QFileInfo(name).isDir() && file.open(QIODevice::ReadOnly);
     }
-    if (!ok) usage(QStringLiteral("cannot read %1").arg(name.isEmpty() ? QStringLiteral("standard input") : name));
+    if (!ok)
+        usage(QStringLiteral("cannot read %1").arg(name.isEmpty() ? QStringLiteral("standard input") : name));
     const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError) usage(QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
+    if (file.error() != QFileDevice::NoError)
+        usage(QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
     return data;
 }
 
@@ -298,7 +312,8 @@ void prepareSettings(const Arguments& args, const QString& folder) {
         if (args.settings.isEmpty()) {
             createSettingsDatabase(path, folder);
         } else {
-            if (!QFileInfo(args.settings).isFile()) usage(QStringLiteral("cannot read %1").arg(args.settings));
+            if (!QFileInfo(args.settings).isFile())
+                usage(QStringLiteral("cannot read %1").arg(args.settings));
             Database::open(args.settings, connect)->openRecordSet(QStringLiteral("select * from config"));
             if (!QFile::copy(args.settings, path)) usage(QStringLiteral("cannot read %1").arg(args.settings));
         }
@@ -307,15 +322,21 @@ void prepareSettings(const Arguments& args, const QString& folder) {
         auto row = db->openRecordSet(QStringLiteral("select * from config"));
         if (row->isEof()) usage(QStringLiteral("table config of %1 has no row").arg(args.settings));
         for (const Override& o : args.overrides) {
-            if (!row->hasField(o.column)) usage(QStringLiteral("table config has no column named '%1'").arg(o.column));
+            if (!row->hasField(o.column))
+                usage(QStringLiteral("table config has no column named '%1'").arg(o.column));
             row->edit();
-            if (!o.value) row->setField(o.column, QVariant());
-            else if (isYesNoColumn(o.column)) row->setField(o.column, yesNo(o.column, *o.value));
-            else row->setField(o.column, o.value->isNull() ? QStringLiteral("") : *o.value);  // "--set X=" is empty text
+            if (!o.value)
+                row->setField(o.column, QVariant());
+            else if (isYesNoColumn(o.column))
+                row->setField(o.column, yesNo(o.column, *o.value));
+            else
+                row->setField(o.column,
+                              o.value->isNull() ? QStringLiteral("") : *o.value);  // "--set X=" is empty text
             row->update();
         }
     } catch (const DbError& e) {
-        usage(args.settings.isEmpty() ? e.description() : args.settings + QStringLiteral(": ") + e.description());
+        usage(args.settings.isEmpty() ? e.description()
+                                      : args.settings + QStringLiteral(": ") + e.description());
     }
 }
 
