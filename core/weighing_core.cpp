@@ -194,7 +194,7 @@ void WeighingCore::clearDelayElapsed() {
 
 void WeighingCore::wait(int ms) {
     Delay(ms);
-    while (!m_impl->delayElapsed) m_services.events.processEvents();
+    while (!m_impl->delayElapsed) m_services.events.waitForEvents();
     m_impl->delayElapsed = false;
 }
 
