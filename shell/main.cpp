@@ -1,0 +1,53 @@
+// Veltrane: wires the real services into the main window and runs it.
+
+#include "config/comports.h"
+#include "config/settings.h"
+#include "platform/clock.h"
+#include "platform/dde.h"
+#include "platform/event_pump.h"
+#include "platform/gui/desktop_shell_open.h"
+#include "platform/gui/message_box_prompts.h"
+#include "platform/gui/qt_clipboard.h"
+#include "platform/gui/qt_tray_icon.h"
+#include "platform/qt_serial_port.h"
+#include "platform/services.h"
+#include "platform/sound.h"
+#include "platform/timers.h"
+#include "shell/main_window.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("veltrane"));
+    // Closing the main window ends the program even when the log viewer is still open.
+    app.setQuitOnLastWindowClosed(false);
+
+    const QString appFolder = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+
+    veltrane::SystemClock clock;
+    veltrane::MessageBoxPrompts prompts(appFolder + QStringLiteral("h_point.cur"));
+    veltrane::QtEventPump events;
+    veltrane::QtTimerService timers;
+    veltrane::AlsaSound sound;
+    veltrane::DesktopShellOpen shell;
+    veltrane::QtClipboard clipboard;
+    veltrane::QtSerialPort port(veltrane::settingsDeviceResolver(appFolder + QLatin1String(veltrane::kSettingsDatabaseName)));
+    std::unique_ptr<veltrane::DdeServer> dde = veltrane::createLocalDdeServer(QStringLiteral("veltrane"));
+    veltrane::Services services{clock, prompts, events, timers, sound, shell, clipboard, port, *dde, appFolder};
+
+    veltrane::Settings settings;
+    veltrane::QtTrayIcon trayIcon;
+    veltrane::MainWindow window(services, settings, trayIcon);
+    prompts.setParentWindow(&window);
+    // The loader may ask for the end during start-up, before the event loop runs to hear an exit().
+    bool ended = false;
+    QObject::connect(&window, &veltrane::MainWindow::endProgram, &app, [&ended] {
+        ended = true;
+        QCoreApplication::exit(1);
+    });
+    QObject::connect(&window, &veltrane::MainWindow::closed, &app, &QCoreApplication::quit);
+
+    if (window.load() == veltrane::StartupResult::EndProgram || ended) return 1;
+    return app.exec();
+}

@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# veltrane_e2e.sh APP_DIR ARTEFACT_DIR
+# Starts the real veltrane in a temporary program folder against indicator-sim, under its own Xvfb and
+# trayer. Checks: it goes to the tray at start, serves weighments into the CSV file and the weight log,
+# publishes the weight on the live feed, comes back on a double-click of the tray icon and goes back
+# to the tray with its Minimize button. Keeps a screenshot of the restored main window.
+set -uo pipefail
+APP=$1
+ARTEFACTS=$2
+mkdir -p "$ARTEFACTS"
+
+for tool in Xvfb; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+for tool in trayer xdotool xwininfo import socat sqlcipher; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh installs it)"; exit 1; }
+done
+for program in veltrane veltrane-mkdb indicator-sim; do
+  [ -x "$APP/$program" ] || { echo "FAIL: $APP/$program is not built"; exit 1; }
+done
+
+WORK=$(mktemp -d /tmp/veltrane-e2e.XXXXXX)
+PIDS=()
+cleanup() {
+  for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do kill "${PIDS[i]}" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  echo "--- veltrane output"; cat "$WORK/veltrane.log" 2>/dev/null
+  echo "--- indicator-sim output"; tail -5 "$WORK/sim.log" 2>/dev/null
+  exit 1
+}
+# wait_for SECONDS COMMAND...: polls until the command succeeds.
+wait_for() {
+  local limit=$1; shift
+  for ((t = 0; t < limit * 5; t++)); do "$@" && return 0; sleep 0.2; done
+  return 1
+}
+
+PROGRAM=$WORK/program
+mkdir -p "$PROGRAM"
+cp "$APP/veltrane" "$APP/PN.ICO" "$APP/SCALE.ICO" "$APP/h_point.cur" "$PROGRAM/"
+LINK=$WORK/indicator.tty
+"$APP/veltrane-mkdb" --set pw=e2e-secret --set Startauto=on --set AutosaveonStableWeight=on \
+  --comport 1="$LINK" "$PROGRAM" >/dev/null || fail "veltrane-mkdb"
+
+export XDG_RUNTIME_DIR=$WORK/run
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+unset WAYLAND_DISPLAY
+export QT_QPA_PLATFORM=xcb
+
+display=90
+while [ -e /tmp/.X11-unix/X$display ] || [ -e /tmp/.X$display-lock ]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
+PIDS+=($!)
+export DISPLAY=:$display
+wait_for 10 test -e /tmp/.X11-unix/X$display || fail "Xvfb did not start"
+trayer --edge top --align right --widthtype pixel --width 100 --heighttype pixel --height 24 >"$WORK/trayer.log" 2>&1 &
+PIDS+=($!)
+wait_for 10 sh -c 'xwininfo -root -tree | grep -q "\"panel\""' || fail "trayer did not start"
+
+# Empty, a truck settling at 24360, empty again: one weighment per cycle.
+"$APP/indicator-sim" --link "$LINK" --program 0:3,24360:8,0:4 --no-stdin >"$WORK/sim.log" 2>&1 &
+PIDS+=($!)
+wait_for 10 test -e "$LINK" || fail "indicator-sim did not make $LINK"
+
+(cd "$PROGRAM" && exec ./veltrane >"$WORK/veltrane.log" 2>&1) &
+VELTRANE=$!
+PIDS+=($VELTRANE)
+
+tray_icon() { xwininfo -root -tree | grep '"veltrane": ("veltrane" "veltrane")' | grep -v 'Ver 3.0'; }
+main_shown() { [ -n "$(xdotool search --onlyvisible --name 'Marlume Veltrane Ver 3.0' 2>/dev/null)" ]; }
+
+wait_for 30 sh -c "$(declare -f tray_icon); tray_icon >/dev/null" || fail "no tray icon after start"
+main_shown && fail "the main window is shown after start; it belongs in the tray"
+kill -0 $VELTRANE 2>/dev/null || fail "veltrane ended at start"
+echo "ok: in the tray after start"
+
+CSV=$PROGRAM/veltrane.csv
+wait_for 90 grep -q '^24360,' "$CSV" 2>/dev/null || fail "no weighment in $CSV"
+echo "ok: served into the CSV file: $(tail -1 "$CSV")"
+head -1 "$CSV" | tr -d '\r' | grep -qx 'Weight,Datetime' || fail "CSV heading: $(head -1 "$CSV")"
+
+weight_log() { sqlcipher -cmd ".timeout 5000" "$PROGRAM/scale.mdb" "PRAGMA key='qd584'; select weight from weightlog;" 2>&1; }
+# Two trucks: the cycle re-arms once the platform is empty again.
+wait_for 60 sh -c "$(declare -f weight_log); PROGRAM='$PROGRAM' weight_log | grep -cx 24360 | grep -qv '^[01]$'" ||
+  fail "weight log does not hold two weighments of 24360: $(weight_log)"
+logged=$(weight_log | grep -cx 24360)
+echo "ok: weight log holds $logged weighment(s) of 24360"
+
+# A client that keeps its side open until the answer is in, as quorlink does.
+live_weight() { (echo 'REQUEST veltrane weightdata'; sleep 1) | socat -t 2 - UNIX-CONNECT:"$XDG_RUNTIME_DIR/veltrane.dde"; }
+live=$(live_weight)
+[[ $live =~ ^DATA\ [0-9.]*$ ]] || fail "live feed answered '$live'"
+echo "ok: live feed answered '$live'"
+
+# Double-click the tray icon: the main window comes back and the icon goes.
+read -r x y < <(tray_icon | sed -E 's/.*\+([0-9-]+)\+([0-9-]+)$/\1 \2/')
+xdotool mousemove $((x + 8)) $((y + 8)) click --repeat 2 --delay 80 1
+wait_for 10 main_shown || fail "double-click on the tray icon did not bring the window back"
+wait_for 10 sh -c "$(declare -f tray_icon); ! tray_icon >/dev/null" || fail "the tray icon stayed after restoring"
+WINDOW=$(xdotool search --onlyvisible --name 'Marlume Veltrane Ver 3.0' | head -1)
+sleep 1
+import -window "$WINDOW" "$ARTEFACTS/veltrane_main_window.png" || fail "screenshot"
+echo "ok: restored; screenshot in $ARTEFACTS/veltrane_main_window.png"
+
+# The Minimize button sends it back to the tray (no window manager here, so no title-bar button).
+eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
+MIN_X=$(( WIDTH * 9 / 12 ))
+MIN_Y=$(( HEIGHT - 35 ))
+xdotool mousemove --window "$WINDOW" "$MIN_X" "$MIN_Y" click 1
+wait_for 10 sh -c "$(declare -f tray_icon); tray_icon >/dev/null" || fail "Minimize did not put the icon back in the tray"
+main_shown && fail "the window is still shown after Minimize"
+echo "ok: Minimize went back to the tray"
+
+kill -0 $VELTRANE 2>/dev/null || fail "veltrane ended"
+echo "PASS"
+exit 0

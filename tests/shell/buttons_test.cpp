@@ -1,0 +1,117 @@
+#include "core/main_view.h"
+#include "shell/main_buttons.h"
+#include "shell/password.h"
+#include "tests/support/fakes.h"
+
+#include <gtest/gtest.h>
+
+using namespace veltrane;
+
+namespace {
+
+struct ScriptedGate final : PasswordGate {
+    bool askAccess() override {
+        ++asked;
+        return answer;
+    }
+    bool answer = true;
+    int asked = 0;
+};
+
+struct RecordingHost final : ButtonHost {
+    void showConfiguration() override { calls << "configure"; }
+    void runWizard() override { calls << "wizard"; }
+    void showLog() override { calls << "log"; }
+    void closeMainWindow() override { calls << "close"; }
+    void minimise() override { calls << "minimise"; }
+    bool isPortOpen() override { return portOpen; }
+    void closePort() override {
+        calls << "closePort";
+        portOpen = false;
+    }
+    void openSerialPort() override {
+        calls << "openSerialPort";
+        portOpen = openSucceeds;
+    }
+    QStringList calls;
+    bool portOpen = false;
+    bool openSucceeds = true;
+};
+
+struct RecordingView final : MainView {
+    void setWeightText(const QString&) override {}
+    void setRawText(const QString&) override {}
+    void setRawVisible(bool) override {}
+    bool rawVisible() const override { return true; }
+    void setStatusText(const QString&) override {}
+    void appendStatusText(const QString&) override {}
+    void setStableCountText(const QString&) override {}
+    void setPortStatusText(const QString& t) override { portText = t; }
+    void setPortToolTip(const QString&) override {}
+    void setPortNumberText(const QString&) override {}
+    void setPortButtonCaption(const QString& t) override { portCaption = t; }
+    void setCaption(const QString&) override {}
+    QString caption() const override { return {}; }
+    QString portText, portCaption;
+};
+
+struct Buttons : ::testing::Test {
+    veltrane::test::FakePrompts prompts;
+    ScriptedGate gate;
+    RecordingView view;
+    RecordingHost host;
+    MainButtons buttons{prompts, gate, view, host};
+};
+
+TEST_F(Buttons, PasswordGatesConfigureWizardCloseAndPortEveryTime) {
+    struct Case {
+        int index;
+        bool gated;
+        const char* action;
+    };
+    const Case cases[] = {{0, true, "configure"}, {1, true, "wizard"},   {2, false, "log"},
+                          {3, true, "close"},     {4, false, "minimise"}, {5, true, "openSerialPort"}};
+    for (const Case& c : cases) {
+        for (bool granted : {false, true}) {
+            gate = {};
+            gate.answer = granted;
+            host.calls.clear();
+            prompts.yesNoAnswers = {true};
+            buttons.click(c.index);
+            EXPECT_EQ(gate.asked, c.gated ? 1 : 0) << "button " << c.index;
+            const bool runs = granted || !c.gated;
+            EXPECT_EQ(host.calls.contains(QString::fromLatin1(c.action)), runs) << "button " << c.index;
+            if (!runs) {
+                EXPECT_TRUE(host.calls.isEmpty());
+            }
+            host.portOpen = false;
+        }
+    }
+}
+
+TEST_F(Buttons, CloseAsksFirstAndNoChangesNothing) {
+    prompts.yesNoAnswers = {false};
+    buttons.click(MainButtons::Close);
+    EXPECT_EQ(prompts.log, QStringList{"ask: Are you sure that you want to close Veltrane?"});
+    EXPECT_TRUE(host.calls.isEmpty());
+}
+
+TEST_F(Buttons, PortButtonTogglesAndShowsTheState) {
+    host.portOpen = true;
+    buttons.click(MainButtons::Port);
+    EXPECT_EQ(host.calls, QStringList{"closePort"});
+    EXPECT_EQ(view.portCaption, QStringLiteral("Open port"));
+    EXPECT_EQ(view.portText, QStringLiteral("PORT OFF !"));
+
+    buttons.click(MainButtons::Port);
+    EXPECT_EQ(view.portCaption, QStringLiteral("Close port"));
+    EXPECT_EQ(view.portText, QStringLiteral("PORT ON"));
+
+    host.portOpen = false;
+    host.openSucceeds = false;
+    buttons.click(MainButtons::Port);
+    EXPECT_EQ(view.portCaption, QStringLiteral("Open port"));
+    EXPECT_EQ(view.portText, QStringLiteral("PORT OFF !"));
+}
+
+}  // namespace

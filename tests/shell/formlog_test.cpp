@@ -1,0 +1,203 @@
+#include "config/schema.h"
+#include "config/settings.h"
+#include "platform/database.h"
+#include "shell/formlog.h"
+#include "shell/password.h"
+#include "shell/weight_log_model.h"
+#include "tests/support/fakes.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <gtest/gtest.h>
+
+using namespace veltrane;
+using veltrane::test::FakeServices;
+using veltrane::test::TempFolder;
+
+namespace {
+
+struct ScriptedGate final : PasswordGate {
+    bool askAccess() override {
+        log << "password";
+        return answer;
+    }
+    QStringList& log;
+    bool answer = true;
+    explicit ScriptedGate(QStringList& l) : log(l) {}
+};
+
+struct LogViewer : ::testing::Test {
+    TempFolder folder;
+    FakeServices fakes{folder.path()};
+    ScriptedGate gate{fakes.prompts.log};
+    QString path = folder.file(QStringLiteral("scale.mdb"));
+    std::unique_ptr<Database> db;
+
+    void SetUp() override {
+        createSettingsDatabase(path, folder.path());
+        db = Database::open(path, QString::fromLatin1(kSettingsDatabaseConnect));
+    }
+    void add(const char* datetime, const char* weight) {
+        db->execute(QStringLiteral("insert into weightlog (Datetime, weight) values (?, ?)"),
+                    {QString::fromLatin1(datetime), QString::fromLatin1(weight)});
+    }
+    int stored() {
+        auto set = db->openRecordSet(QStringLiteral("select * from weightlog"));
+        return set->recordCount();
+    }
+    std::unique_ptr<Formlog> open() {
+        return std::make_unique<Formlog>(
+            Formlog::Deps{fakes.prompts, fakes.clock, fakes.events, gate, path});
+    }
+    QStringList shownDates(Formlog& w) {
+        QStringList out;
+        for (int r = 0; r < w.model().rowCount(); ++r) out << w.model().index(r, 0).data().toString();
+        return out;
+    }
+};
+
+TEST_F(LogViewer, OpensOnTodayAndEmptyShowsZeroOfZero) {
+    add("2026-03-13 23:59:59", "100");
+    auto w = open();
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("Veltrane log data"));
+    EXPECT_EQ(w->eventdate(0)->text(), QStringLiteral("2026-03-14"));
+    EXPECT_EQ(w->eventdate(1)->text(), QStringLiteral("2026-03-14"));
+    EXPECT_EQ(w->gridCaption(), QStringLiteral("0 of 0"));
+    EXPECT_EQ(w->model().headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Date and time"));
+    EXPECT_EQ(w->model().headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("Tracking no"));
+}
+
+TEST_F(LogViewer, RangeRunsFromMidnightOfTheFirstDayToMidnightAfterTheLastInclusive) {
+    for (const char* t : {"2026-03-09 23:59:59", "2026-03-10 00:00:00", "2026-03-11 12:00:00", "2026-03-12 00:00:00",
+                          "2026-03-12 00:00:01"}) {
+        add(t, "500");
+    }
+    add("2026-03-10 08:00:00", "700");  // added later, listed by time
+    auto w = open();
+    w->eventdate(0)->setText(QStringLiteral("2026-03-10"));
+    w->eventdate(1)->setText(QStringLiteral("2026-03-11"));
+    w->showall();
+    EXPECT_EQ(shownDates(*w), (QStringList{"2026-03-10 00:00:00", "2026-03-10 08:00:00", "2026-03-11 12:00:00",
+                                           "2026-03-12 00:00:00"}));
+    EXPECT_EQ(w->gridCaption(), QStringLiteral("1 of 4"));
+    w->DBGrid1()->setCurrentIndex(w->model().index(2, 0));
+    EXPECT_EQ(w->gridCaption(), QStringLiteral("3 of 4"));
+
+    // First day after the last: nothing.
+    w->eventdate(0)->setText(QStringLiteral("2026-03-13"));
+    w->showall();
+    EXPECT_EQ(w->gridCaption(), QStringLiteral("0 of 0"));
+}
+
+TEST_F(LogViewer, DateChecks) {
+    add("2026-03-14 10:00:00", "500");
+    auto w = open();
+    w->eventdate(1)->clear();
+    w->checkDate(1);  // an empty box stays empty
+    EXPECT_TRUE(fakes.prompts.log.isEmpty());
+    w->showall();
+    EXPECT_EQ(fakes.prompts.log, (QStringList{"beep", "message: Enter the date range!!"}));
+    EXPECT_EQ(w->gridCaption(), QStringLiteral("1 of 1"));  // the result stays
+
+    fakes.prompts.log.clear();
+    w->eventdate(0)->setText(QStringLiteral("2026-02-30"));
+    w->checkDate(0);
+    EXPECT_EQ(fakes.prompts.log, (QStringList{"beep", "message: Not a valid date!"}));
+    EXPECT_EQ(w->eventdate(0)->text(), QStringLiteral("2026-03-14"));
+}
+
+TEST_F(LogViewer, TextMadeToReachTheQueryIsNotADateAndDeletesNothing) {
+    add("2026-03-14 10:00:00", "500");
+    add("2025-01-01 10:00:00", "600");
+    auto w = open();
+    w->eventdate(0)->setText(QStringLiteral("2000-01-01') or 1=1 or datevalue('"));
+    w->checkDate(0);
+    EXPECT_EQ(fakes.prompts.log, (QStringList{"beep", "message: Not a valid date!"}));
+    fakes.prompts.log.clear();
+    w->eventdate(1)->setText(QStringLiteral("2099-01-01'); delete from weightlog; --"));
+    w->showall();
+    EXPECT_EQ(fakes.prompts.log, (QStringList{"beep", "message: Enter the date range!!"}));
+    EXPECT_EQ(w->gridCaption(), QStringLiteral("1 of 1"));
+    EXPECT_EQ(stored(), 2);
+}
+
+TEST_F(LogViewer, DeletingThreeRecordsAsksTwiceWithThePasswordBetween) {
+    for (const char* t : {"2026-03-14 08:00:00", "2026-03-14 09:00:00", "2026-03-14 10:00:00"}) add(t, "500");
+    add("2026-03-15 10:00:00", "900");  // outside the range: stays
+    auto w = open();
+    w->show();
+    int eventsDuringDeletion = 0;
+    fakes.events.onProcess = [&] {
+        ++eventsDuringDeletion;
+        EXPECT_FALSE(w->wipeButton()->isEnabled());
+    };
+    fakes.prompts.yesNoAnswers = {true, true};
+    w->wipe();
+    EXPECT_EQ(fakes.prompts.log,
+              (QStringList{"ask: Confirm that you really want to delete 3 alarm records ?", "password",
+                           "ask: Re-confirm that you really want to delete all these weight records ?"}));
+    EXPECT_EQ(eventsDuringDeletion, 3);
+    EXPECT_TRUE(w->wipeButton()->isEnabled());
+    EXPECT_EQ(w->model().rowCount(), 0);
+    EXPECT_EQ(w->gridCaption(), QStringLiteral("0 of 0"));
+    EXPECT_EQ(stored(), 1);
+}
+
+TEST_F(LogViewer, RefusalsDeleteNothing) {
+    add("2026-03-14 08:00:00", "500");
+    struct Case {
+        std::deque<bool> answers;
+        bool password;
+        QStringList log;
+    };
+    const QString first = QStringLiteral("ask: Confirm that you really want to delete 1 alarm records ?");
+    const QString second = QStringLiteral("ask: Re-confirm that you really want to delete all these weight records ?");
+    const Case cases[] = {
+        {{false}, true, {first}},
+        {{true}, false, {first, "password"}},  // password window closed without entry: no message
+        {{true, false}, true, {first, "password", second}},
+    };
+    for (const Case& c : cases) {
+        auto w = open();
+        fakes.prompts.log.clear();
+        fakes.prompts.yesNoAnswers = c.answers;
+        gate.answer = c.password;
+        w->wipe();
+        EXPECT_EQ(fakes.prompts.log, c.log);
+        EXPECT_EQ(stored(), 1);
+    }
+}
+
+TEST_F(LogViewer, NothingToDelete) {
+    auto w = open();
+    w->wipe();
+    EXPECT_EQ(fakes.prompts.log, QStringList{"message: Nothing to delete!"});
+}
+
+TEST_F(LogViewer, RecordsServedDuringADeletionStay) {
+    for (int i = 0; i < 3; ++i) add("2026-03-14 08:00:00", "500");
+    auto w = open();
+    bool served = false;
+    fakes.events.onProcess = [&] {
+        if (!served) add("2026-03-14 09:00:00", "777");
+        served = true;
+    };
+    fakes.prompts.yesNoAnswers = {true, true};
+    w->wipe();
+    EXPECT_EQ(stored(), 1);
+}
+
+TEST(LogDates, AcceptedForms) {
+    EXPECT_EQ(parseLogDate(QStringLiteral("2026-03-14")), QDate(2026, 3, 14));
+    EXPECT_EQ(parseLogDate(QStringLiteral(" 2026-03-14 ")), QDate(2026, 3, 14));
+    EXPECT_FALSE(parseLogDate(QStringLiteral("")));
+    EXPECT_FALSE(parseLogDate(QStringLiteral("14/03/2026x")));
+    const QString local = QLocale::system().toString(QDate(2026, 3, 14), QLocale::ShortFormat);
+    EXPECT_EQ(parseLogDate(local), QDate(2026, 3, 14)) << local.toStdString();
+    const LogRange r = logRangeFor(QDate(2026, 2, 28), QDate(2026, 2, 28));
+    EXPECT_EQ(r.from, QStringLiteral("2026-02-28 00:00:00"));
+    EXPECT_EQ(r.to, QStringLiteral("2026-03-01 00:00:00"));
+}
+
+}  // namespace

@@ -1,0 +1,113 @@
+#include "config/schema.h"
+#include "config/settings.h"
+#include "core/weighing_core.h"
+#include "shell/c_sys_tray.h"
+#include "shell/formlog.h"
+#include "shell/main_window.h"
+#include "shell/weight_log_model.h"
+#include "tests/shell/fake_tray_icon.h"
+#include "tests/support/fakes.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+using namespace veltrane;
+using veltrane::test::FakeServices;
+using veltrane::test::FakeTimer;
+using veltrane::test::FakeTrayIcon;
+using veltrane::test::TempFolder;
+
+namespace {
+
+struct MainWindowTest : ::testing::Test {
+    TempFolder folder;
+    FakeServices fakes{folder.path()};
+    Settings settings;
+    FakeTrayIcon trayIcon;
+    std::unique_ptr<MainWindow> window;
+
+    void SetUp() override {
+        createVersionDatabase(folder.file(QStringLiteral("config.mdb")));
+        createSettingsDatabase(folder.file(QStringLiteral("scale.mdb")), folder.path());
+        window = std::make_unique<MainWindow>(fakes.services, settings, trayIcon);
+    }
+    template <typename T>
+    T* child(const char* name) {
+        T* w = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+};
+
+TEST_F(MainWindowTest, ControlsCarryTheirNames) {
+    EXPECT_EQ(window->objectName(), QStringLiteral("veltrane"));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Marlume Veltrane Ver 3.0"));
+    for (const char* name : {"weightdata", "Textindi", "Textstatus", "stablecounttxt", "PORTTEXT", "Textport", "dat1", "tim"}) {
+        child<QLineEdit>(name);
+    }
+    EXPECT_EQ(child<QLineEdit>("stablecounttxt")->toolTip(), QStringLiteral("Count of Stable readings"));
+    EXPECT_EQ(child<QLineEdit>("PORTTEXT")->text(), QStringLiteral("PORT OFF"));
+    EXPECT_EQ(child<QLineEdit>("weightdata")->focusPolicy(), Qt::NoFocus);
+    EXPECT_EQ(child<QLabel>("autosavetxt")->text(), QStringLiteral("AUTO SAVE ON"));
+    const QStringList captions{"Configure", "Wizard", "Log", "Close", "Minimize", "Open Port"};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(child<QPushButton>(qPrintable(QStringLiteral("btn%1").arg(i)))->text(), captions[i]);
+    child<QPushButton>("Command1");
+}
+
+TEST_F(MainWindowTest, LoadEndsInTheTrayWithThePortOpen) {
+    window->show();
+    ASSERT_EQ(window->load(), StartupResult::Running);
+    EXPECT_TRUE(trayIcon.shown);
+    EXPECT_EQ(trayIcon.shownTip, QStringLiteral("Marlume Veltrane"));
+    EXPECT_EQ(trayIcon.iconFile, folder.path() + QStringLiteral("PN.ICO"));  // weighbridge by default
+    EXPECT_TRUE(window->isHidden());
+    EXPECT_TRUE(fakes.port.isOpen());
+    // The default configuration still has the default password.
+    EXPECT_TRUE(fakes.prompts.messages().contains(QStringLiteral("Please change the password from 'pavix' !")));
+    EXPECT_EQ(child<QLineEdit>("dat1")->text(), QStringLiteral("2026-03-14"));
+
+    fakes.clock.advanceSeconds(3600);
+    for (FakeTimer* t : fakes.timers.timers) {
+        if (t->interval() == 10000 && t->isEnabled()) t->fire();
+    }
+    EXPECT_EQ(child<QLineEdit>("tim")->text(), QStringLiteral("10:30"));
+
+    trayIcon.send(TrayMessage::LButtonDblClk);
+    EXPECT_FALSE(window->isHidden());
+    EXPECT_FALSE(trayIcon.shown);
+}
+
+TEST_F(MainWindowTest, NewWeighmentButtonFollowsStartOnButton) {
+    auto db = Database::open(folder.file(QStringLiteral("scale.mdb")), QString::fromLatin1(kSettingsDatabaseConnect));
+    db->execute(QStringLiteral("update config set Startonbutton = -1"));
+    window->show();
+    ASSERT_EQ(window->load(), StartupResult::Running);
+    trayIcon.send(TrayMessage::LButtonDblClk);
+    EXPECT_TRUE(child<QPushButton>("newWeighment")->isVisible());
+}
+
+TEST_F(MainWindowTest, LogButtonBringsTheOpenViewerBackWithoutANewSearch) {
+    window->show();
+    window->btn(2)->click();
+    Formlog* first = window->logViewer();
+    ASSERT_NE(first, nullptr);
+    const int generation = first->model().generation();
+    window->btn(2)->click();
+    EXPECT_EQ(window->logViewer(), first);
+    EXPECT_EQ(first->model().generation(), generation);
+    EXPECT_TRUE(fakes.prompts.log.isEmpty());
+}
+
+TEST_F(MainWindowTest, TestAnnouncementSpeaks6600) {
+    for (const char* word : {"6", "thousand", "hundred"}) {
+        QFile file(folder.file(QString::fromLatin1(word) + QStringLiteral(".wav")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    window->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+    EXPECT_EQ(fakes.sound.playedNames(), (QStringList{"6.wav", "thousand.wav", "6.wav", "hundred.wav"}));
+}
+
+}  // namespace

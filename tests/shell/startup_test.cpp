@@ -1,0 +1,139 @@
+#include "config/schema.h"
+#include "config/settings.h"
+#include "platform/database.h"
+#include "shell/startup_sequence.h"
+#include "tests/support/fakes.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace veltrane;
+using veltrane::test::FakeServices;
+using veltrane::test::TempFolder;
+
+namespace {
+
+// Records the window's start-up steps and the prompts in one list, so that their order shows.
+struct RecordingHost final : StartupHost {
+    explicit RecordingHost(QStringList& log) : log(log) {}
+    void setLastRecordTime(const QDateTime& t) override { log << "lastRecordTime " + generalDate(t); }
+    void setDateTimeText(const QString& d, const QString& t) override { log << "dat1 " + d + " tim " + t; }
+    void createTray() override { log << "tray"; }
+    void emptyWeightBox() override { log << "weightdata ''"; }
+    LoadResult loadConfiguration() override {
+        log << "load";
+        return loadResult;
+    }
+    void changeTrayIcon(const QString& path) override { log << "icon " + path; }
+    void setTrayToolTip(const QString& tip) override { log << "tip " + tip; }
+    void openSerialPort() override { log << "OpenSerialPort"; }
+    void minToSysTray() override { log << "MinToSysTray"; }
+    QStringList& log;
+    LoadResult loadResult = LoadResult::Completed;
+};
+
+struct Startup : ::testing::Test {
+    TempFolder folder;
+    FakeServices fakes{folder.path()};
+    Settings settings;
+    RecordingHost host{fakes.prompts.log};
+    StartupSequence startup{fakes.prompts, fakes.clock, settings, host};
+
+    void SetUp() override {
+        createVersionDatabase(folder.file(QStringLiteral("config.mdb")));
+        settings.accessPassword = QStringLiteral("secret");
+        settings.Startauto = true;
+    }
+    void setMarker(const QVariant& marker) {
+        auto db = Database::open(folder.file(QStringLiteral("config.mdb")), QString::fromLatin1(kVersionDatabaseConnect));
+        db->execute(QStringLiteral("update config set dummy = ?"), {marker});
+    }
+    // The program folder as Qt gives it: without the trailing "/".
+    QString programFolder() const { return folder.path().chopped(1); }
+};
+
+TEST_F(Startup, StepsRunInOrderAndEndInTheTray) {
+    settings.FORWEIGHBRIDGE = true;
+    EXPECT_EQ(startup.run(programFolder()), StartupResult::Running);
+    EXPECT_EQ(fakes.prompts.log, (QStringList{
+                                     "lastRecordTime 2026-03-14 09:30:00",
+                                     "dat1 2026-03-14 tim 09:30",
+                                     "pointer: custom",
+                                     "tray",
+                                     "weightdata ''",
+                                     "load",
+                                     "icon " + folder.path() + "PN.ICO",
+                                     "tip Marlume Veltrane",
+                                     "OpenSerialPort",
+                                     "MinToSysTray",
+                                 }));
+}
+
+TEST_F(Startup, DefaultPasswordAndManualPortAreToldAndStartUpGoesOn) {
+    settings.accessPassword = QStringLiteral("pavix");
+    settings.Startauto = false;
+    EXPECT_EQ(startup.run(folder.path()), StartupResult::Running);
+    const QStringList tail = fakes.prompts.log.mid(fakes.prompts.log.indexOf("icon " + folder.path() + "SCALE.ICO"));
+    EXPECT_EQ(tail, (QStringList{
+                        "icon " + folder.path() + "SCALE.ICO",
+                        "tip Marlume Veltrane",
+                        "message: Please change the password from 'pavix' !",
+                        "beep",
+                        "message: Currently, Veltrane is not configured to open the com port automatically when it "
+                        "starts. You need to press 'Open port' button to receive data from indicator.",
+                        "MinToSysTray",
+                    }));
+}
+
+TEST_F(Startup, VersionMarkers) {
+    struct Case {
+        QVariant marker;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {QStringLiteral("8.x"), true},    {QStringLiteral("9.x"), true},  {QStringLiteral("  9.x  "), true},
+        {QStringLiteral("11.x"), true},   {QStringLiteral("12.x"), true}, {QStringLiteral("10.x"), false},
+        {QStringLiteral("8.X"), false},   {QStringLiteral(""), false},    {QStringLiteral("0"), false},
+        {QVariant(), false},  // Null
+    };
+    for (const Case& c : cases) {
+        setMarker(c.marker);
+        fakes.prompts.log.clear();
+        const StartupResult result = startup.run(programFolder());
+        EXPECT_EQ(result == StartupResult::Running, c.accepted) << c.marker.toString().toStdString();
+        if (!c.accepted) {
+            // Nothing after the check ran: no settings, no tray.
+            EXPECT_EQ(fakes.prompts.log, (QStringList{"beep", "message: Error! Older version of database!"}))
+                << c.marker.toString().toStdString();
+        }
+    }
+}
+
+TEST_F(Startup, MissingVersionDatabaseEndsBeforeAnythingElse) {
+    QFile::remove(folder.file(QStringLiteral("config.mdb")));
+    EXPECT_EQ(startup.run(programFolder()), StartupResult::EndProgram);
+    EXPECT_EQ(fakes.prompts.log, QStringList{"message: Error! configuration database not found!"});
+}
+
+TEST_F(Startup, DamagedVersionDatabaseEndsWithItsOwnDescription) {
+    QFile file(folder.file(QStringLiteral("config.mdb")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(QByteArray(4096, 'x'));
+    file.close();
+    EXPECT_EQ(startup.run(programFolder()), StartupResult::EndProgram);
+    ASSERT_EQ(fakes.prompts.log.size(), 1);
+    EXPECT_TRUE(fakes.prompts.log[0].startsWith("message-critical: ")) << fakes.prompts.log[0].toStdString();
+}
+
+TEST_F(Startup, LoaderEndingTheProgramStopsStartUpThere) {
+    host.loadResult = LoadResult::EndProgram;
+    EXPECT_EQ(startup.run(programFolder()), StartupResult::EndProgram);
+    EXPECT_EQ(fakes.prompts.log.last(), QStringLiteral("load"));
+}
+
+TEST(ApplicationFolder, OneTrailingSeparatorAndCaseKept) {
+    EXPECT_EQ(applicationFolderOf(QStringLiteral("/opt/Veltrane")), QStringLiteral("/opt/Veltrane/"));
+    EXPECT_EQ(applicationFolderOf(QStringLiteral("/")), QStringLiteral("/"));
+}
+
+}  // namespace

@@ -1,0 +1,96 @@
+#include "shell/c_sys_tray.h"
+#include "tests/shell/fake_tray_icon.h"
+
+#include <QSignalSpy>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+using namespace veltrane;
+using veltrane::test::FakeTrayIcon;
+
+namespace {
+
+struct TrayFixture : ::testing::Test {
+    FakeTrayIcon icon;
+    QWidget window;
+    CSysTray tray{icon};
+    void SetUp() override {
+        window.show();
+        tray.setSourceWindow(&window);
+    }
+};
+
+TEST_F(TrayFixture, TipKeepsTheWholeTextAndShowsAtMost63Characters) {
+    const QString exact(63, QLatin1Char('a'));
+    tray.ChangeToolTip(exact);
+    EXPECT_EQ(tray.ToolTip(), exact);
+    EXPECT_EQ(icon.tip, exact);
+
+    const QString longer = exact + QStringLiteral("bcd");
+    tray.setToolTip(longer);
+    EXPECT_EQ(tray.ToolTip(), longer);
+    EXPECT_EQ(icon.tip, exact);
+}
+
+TEST_F(TrayFixture, TipSetBeforeTheIconIsAddedIsShownWhenItIs) {
+    tray.setToolTip(QStringLiteral("Marlume Veltrane"));
+    tray.ChangeIcon(QStringLiteral("/opt/v/PN.ICO"));
+    EXPECT_FALSE(icon.shown);
+    tray.MinToSysTray();
+    EXPECT_TRUE(icon.shown);
+    EXPECT_EQ(icon.shownTip, QStringLiteral("Marlume Veltrane"));
+    EXPECT_EQ(icon.iconFile, QStringLiteral("/opt/v/PN.ICO"));
+    EXPECT_TRUE(window.isHidden());
+}
+
+TEST_F(TrayFixture, DefaultDoubleClickRestoresTheWindowAndRemovesTheIcon) {
+    QSignalSpy dbl(&tray, &CSysTray::LButtonDblClk);
+    window.setWindowState(Qt::WindowMinimized);
+    tray.MinToSysTray();
+    icon.send(TrayMessage::LButtonDblClk);
+    EXPECT_FALSE(window.isHidden());
+    EXPECT_FALSE(window.windowState() & Qt::WindowMinimized);
+    EXPECT_FALSE(icon.shown);
+    EXPECT_EQ(dbl.count(), 1);
+}
+
+TEST_F(TrayFixture, DoubleClickWithoutTheDefaultOnlyRaisesTheEvent) {
+    QSignalSpy dbl(&tray, &CSysTray::LButtonDblClk);
+    tray.setDefaultDblClk(false);
+    tray.MinToSysTray();
+    icon.send(TrayMessage::LButtonDblClk);
+    EXPECT_TRUE(window.isHidden());
+    EXPECT_TRUE(icon.shown);
+    EXPECT_EQ(dbl.count(), 1);
+}
+
+TEST_F(TrayFixture, EachMessageRaisesItsEventOnceEvenWhenTheWindowIsSetTwice) {
+    tray.setSourceWindow(&window);
+    QSignalSpy down(&tray, &CSysTray::LButtonDown), up(&tray, &CSysTray::LButtonUp),
+        rdown(&tray, &CSysTray::RButtonDown), rup(&tray, &CSysTray::RButtonUp), rdbl(&tray, &CSysTray::RButtonDblClk);
+    for (TrayMessage m : {TrayMessage::LButtonDown, TrayMessage::LButtonUp, TrayMessage::RButtonDown,
+                          TrayMessage::RButtonUp, TrayMessage::RButtonDblClk}) {
+        icon.send(m);
+    }
+    EXPECT_EQ(down.count() + up.count() + rdown.count() + rup.count() + rdbl.count(), 5);
+    EXPECT_EQ(rup.count(), 1);
+}
+
+TEST_F(TrayFixture, MessageArrivingWhileOneIsHandledIsDropped) {
+    QSignalSpy up(&tray, &CSysTray::LButtonUp);
+    QObject::connect(&tray, &CSysTray::LButtonDown, [&] { icon.send(TrayMessage::LButtonUp); });
+    icon.send(TrayMessage::LButtonDown);
+    EXPECT_EQ(up.count(), 0);
+    icon.send(TrayMessage::LButtonUp);
+    EXPECT_EQ(up.count(), 1);
+}
+
+TEST_F(TrayFixture, WithoutANotificationAreaTheWindowGoesToTheTaskBarNotOutOfReach) {
+    icon.hasTray = false;
+    tray.MinToSysTray();
+    EXPECT_FALSE(icon.shown);
+    EXPECT_FALSE(window.isHidden());
+    EXPECT_TRUE(window.windowState() & Qt::WindowMinimized);
+}
+
+}  // namespace
