@@ -67,15 +67,13 @@ TEST_F(WindowTest, ShowsTheStoredRowNotTheProgramWideValues) {
                              QStringLiteral("Veltrane"), QStringLiteral("Password")};
     for (int i = 0; i < 4; ++i) EXPECT_EQ(tabs->tabText(i), titles[i]);
 
-    EXPECT_EQ(w<QComboBox>("Combo2")->currentText(), QStringLiteral("7"));
-    EXPECT_EQ(w<QComboBox>("Combo1")->currentText(),
-              QStringLiteral("38400"));  // outside the entries, still shown
-    EXPECT_EQ(w<QComboBox>("Combo5")->currentText(), QStringLiteral("e"));
-    EXPECT_EQ(w<QComboBox>("Combo6")->currentText(), QStringLiteral("SPACE"));
+    // The baud rate lies outside the list's entries and is still shown.
+    // clang-format off
+    const std::pair<const char*, const char*> combos[] = {{"Combo2", "7"}, {"Combo1", "38400"}, {"Combo5", "e"},
+        {"Combo6", "SPACE"}, {"Combo8", "Access file with three fields"}, {"text1", "ENQ"}, {"portDevice", "/dev/ttyS6"}};
+    // clang-format on
+    for (const auto& [name, text] : combos) EXPECT_EQ(w<QComboBox>(name)->currentText(), QString::fromLatin1(text));
     EXPECT_EQ(w<QComboBox>("Combo6")->itemText(0), QStringLiteral("CR"));
-    EXPECT_EQ(w<QComboBox>("Combo8")->currentText(), QStringLiteral("Access file with three fields"));
-    EXPECT_EQ(w<QComboBox>("text1")->currentText(), QStringLiteral("ENQ"));
-    EXPECT_EQ(w<QComboBox>("portDevice")->currentText(), QStringLiteral("/dev/ttyS6"));
     EXPECT_EQ(w<QLineEdit>("Text7")->text(), QStringLiteral("250.5"));
     EXPECT_EQ(w<QLineEdit>("Text10")->text(), QStringLiteral("250.5"));
     EXPECT_EQ(w<QLineEdit>("txtFields_3")->text(), outFolder());
