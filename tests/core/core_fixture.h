@@ -4,8 +4,8 @@
 
 #include "config/schema.h"
 #include "config/settings.h"
-#include "core/main_view.h"
 #include "platform/database.h"
+#include "tests/support/fake_view.h"
 #include "tests/support/fakes.h"
 
 #include <QDir>
@@ -26,28 +26,6 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 }
 
 namespace veltrane::test {
-
-class FakeView final : public MainView {
-public:
-    void setWeightText(const QString& text) override { weight = text; }
-    void setRawText(const QString& text) override { raw = text; }
-    void setRawVisible(bool v) override { rawShown = v; }
-    bool rawVisible() const override { return rawShown; }
-    void setStatusText(const QString& text) override { status = text; }
-    void appendStatusText(const QString& text) override { status += text; }
-    void setStableCountText(const QString& text) override { stableCount = text; }
-    void setPortStatusText(const QString& text) override { portStatus = text; }
-    void setPortToolTip(const QString& text) override { portToolTip = text; }
-    void setPortNumberText(const QString& text) override { portNumber = text; }
-    void setPortButtonCaption(const QString& text) override { portButton = text; }
-    void setCaption(const QString& text) override { windowCaption = text; }
-    QString caption() const override { return windowCaption; }
-
-    QString weight, raw, status, stableCount, portStatus = QStringLiteral("PORT OFF"), portToolTip,
-                                              portNumber, portButton = QStringLiteral("Open port"),
-                                              windowCaption;
-    bool rawShown = false;
-};
 
 // An application folder with scale.mdb (default row, output folder = an "out/" subfolder) and the
 // export template, as the creation tool makes them.
@@ -72,12 +50,6 @@ struct AppFolder {
     }
     TempFolder folder;
 };
-
-inline QByteArray readFile(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return "<missing>";
-    return f.readAll();
-}
 
 // Another program holding an advisory lock on a file until release() (or destruction).
 class LockHolder {

@@ -70,25 +70,15 @@ TEST(Decoder, RecordsBecomeWeights) {
         QStringList records;
         QStringList weights;
     };
+    // clang-format off
     const Case cases[] = {
         {"fields by position", positional(13, 4, 6), "ST,+001250 kg\r", {"ST,+001250 kg"}, {"125"}},
         {"spaces trimmed before positions", positional(13, 1, 100), "   12.50   \r", {"12.50"}, {"12.5"}},
-        {"LF after CR belongs to the next record",
-         positional(13, 3, 3),
-         "AB123\r\nAB456\r",
-         {"AB123", "\nAB456"},
-         {"123", "0"}},
-        {"repeated delimiters make no empty record",
-         positional(13, 1, 100),
-         "12\r\r\r34\r",
-         {"12", "34"},
-         {"12", "34"}},
+        {"LF after CR belongs to the next record", positional(13, 3, 3), "AB123\r\nAB456\r",
+         {"AB123", "\nAB456"}, {"123", "0"}},
+        {"repeated delimiters make no empty record", positional(13, 1, 100), "12\r\r\r34\r", {"12", "34"}, {"12", "34"}},
         {"start beyond the record", positional(13, 20, 5), "12345\r", {"12345"}, {"0"}},
-        {"autosense takes the numeric run",
-         autosense(),
-         "WT:  -0012.30kg\r\n",
-         {"", "-0012.30"},
-         {"0", "12.3"}},
+        {"autosense takes the numeric run", autosense(), "WT:  -0012.30kg\r\n", {"", "-0012.30"}, {"0", "12.3"}},
         {"slash ends an autosense record", autosense(), "12/5x", {"12", "5"}, {"12", "5"}},
         {"reversed digits", reversed, "05.21\r", {"05.21"}, {"12.5"}},
         {"decimals inserted", threePlaces, "012345\r", {"012345"}, {"12.345"}},
@@ -98,6 +88,7 @@ TEST(Decoder, RecordsBecomeWeights) {
         {"delimiter first gives an empty record", positional(13, 1, 100), "\r12\r", {"", "12"}, {"0", "12"}},
         {"exponent kept", positional(13, 1, 100), "1.5E3\r", {"1.5E3"}, {"1500"}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         RecordingHost host;
         Decoder d(c.settings, host);

@@ -118,32 +118,17 @@ TEST(WeighingCore, OpeningThePort) {
         bool throwTimer;
     };
     const Case cases[] = {
+        // clang-format off
         {"port 0 opens port 1", {{"port", 0}}, 0, 1, {}, "PORT ON", "Close port", false},
-        {"request timer in throw-string mode",
-         {{"throwstring", true}, {"outstring", "ENQ"}},
-         0,
-         1,
-         {},
-         "PORT ON",
-         "Close port",
-         true},
-        {"no request string, no timer",
-         {{"throwstring", true}, {"outstring", ""}},
-         0,
-         1,
-         {},
-         "PORT ON",
-         "Close port",
-         false},
+        {"request timer in throw-string mode", {{"throwstring", true}, {"outstring", "ENQ"}}, 0, 1, {}, "PORT ON",
+         "Close port", true},
+        {"no request string, no timer", {{"throwstring", true}, {"outstring", ""}}, 0, 1, {}, "PORT ON",
+         "Close port", false},
         {"opens at the last of 21 tries", {}, 20, 21, {}, "PORT ON", "Close port", false},
-        {"gives up after 21 tries",
-         {},
-         -1,
-         21,
-         {"beep", "message: Could not open serial port! 1 !", "message!: No such device: /dev/fake1"},
-         "PORT OFF !",
-         "Open port",
-         false},
+        {"gives up after 21 tries", {}, -1, 21,
+         {"beep", "message: Could not open serial port! 1 !", "message!: No such device: /dev/fake1"}, "PORT OFF !",
+         "Open port", false},
+        // clang-format on
     };
     for (const Case& c : cases) {
         Core core;

@@ -57,35 +57,26 @@ TEST(WeighmentCycle, AutomaticPath) {
         std::vector<float> readings;
         QStringList log;
     };
+    const Settings usual = automatic(1, 0, 100, 10), five = automatic(5, 0, 100, 10);
     const Case cases[] = {
-        {"rounded values equal: served once at the sixth reading",
-         automatic(5, 0, 100, 10),
-         {1000, 1000.4f, 999.6f, 1000, 1000, 1000, 1000},
-         {"serve 1000"}},
-        {"one reading short", automatic(5, 0, 100, 10), {1000, 1000, 1000, 1000, 1000}, {}},
+        // clang-format off
+        {"rounded values equal: served once at the sixth reading", five,
+         {1000, 1000.4f, 999.6f, 1000, 1000, 1000, 1000}, {"serve 1000"}},
+        {"one reading short", five, {1000, 1000, 1000, 1000, 1000}, {}},
         {"accuracy 1 tells 1000.04 from 1000.06", automatic(1, 1, 100, 10), {1000.04f, 1000.06f}, {}},
         {"half to even: 2.5 equals 2", automatic(1, 0, 1, 0), {2.5f, 2.0f}, {"serve 2"}},
         {"half to even: 3.5 is not 3", automatic(1, 0, 1, 0), {3.5f, 3.0f}, {}},
-        {"the served text keeps the decimals",
-         automatic(1, 0, 100, 10),
-         {1234.4f, 1234.4f},
-         {"serve 1234.4"}},
-        {"a served load is not served again",
-         automatic(1, 0, 100, 10),
-         {1000, 1000, 1000, 1000, 1000},
-         {"serve 1000"}},
-        {"second truck before the platform emptied",
-         automatic(1, 0, 100, 10),
-         {1000, 1000, 2000, 2000, 2000, 50, 50, 3000, 3000},
-         {"serve 1000"}},
-        {"emptied at exactly the discard weight re-arms",
-         automatic(1, 0, 100, 10),
-         {1000, 1000, 10, 10, 2000, 2000},
-         {"serve 1000", "rearm", "serve 2000"}},
-        {"exactly the minimum does not serve", automatic(1, 0, 100, 10), {100, 100, 100}, {}},
-        {"a stable empty platform before any load does nothing", automatic(1, 0, 100, 10), {0, 0, 0}, {}},
+        {"the served text keeps the decimals", usual, {1234.4f, 1234.4f}, {"serve 1234.4"}},
+        {"a served load is not served again", usual, {1000, 1000, 1000, 1000, 1000}, {"serve 1000"}},
+        {"second truck before the platform emptied", usual,
+         {1000, 1000, 2000, 2000, 2000, 50, 50, 3000, 3000}, {"serve 1000"}},
+        {"emptied at exactly the discard weight re-arms", usual,
+         {1000, 1000, 10, 10, 2000, 2000}, {"serve 1000", "rearm", "serve 2000"}},
+        {"exactly the minimum does not serve", usual, {100, 100, 100}, {}},
+        {"a stable empty platform before any load does nothing", usual, {0, 0, 0}, {}},
         {"truck-out sound with voice on", voice, {1000, 1000, 0, 0}, {"serve 1000", "rearm", "truck out"}},
         {"Startonbutton holds the re-arm", startOnButton, {1000, 1000, 0, 0, 0, 2000, 2000}, {"serve 1000"}},
+        // clang-format on
     };
     for (const Case& c : cases) {
         Host host;
