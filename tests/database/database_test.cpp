@@ -264,23 +264,16 @@ TEST_F(DatabaseTest, ValuesMustFitTheirColumn) {
         QVariant value;
         QVariant stored;
     };
+    // clang-format off
     const Case fits[] = {
-        {"flag", true, qlonglong(-1)},
-        {"flag", QStringLiteral("Yes"), qlonglong(-1)},
-        {"flag", QStringLiteral("off"), qlonglong(0)},
-        {"flag", 5, qlonglong(-1)},
-        {"flag", QStringLiteral("0"), qlonglong(0)},
-        {"port", QStringLiteral(" 9600 "), qlonglong(9600)},
-        {"port", 2.5, qlonglong(2)},
-        {"port", 3.5, qlonglong(4)},
-        {"port", QStringLiteral(""), QVariant()},
-        {"port", false, qlonglong(0)},
-        {"low", QStringLiteral("400.5"), 400.5},
-        {"high", 1e300, 1e300},
-        {"name", 12.5, QStringLiteral("12.5")},
-        {"name", true, QStringLiteral("True")},
-        {"name", QVariant(), QVariant()},
+        {"flag", true, qlonglong(-1)}, {"flag", QStringLiteral("Yes"), qlonglong(-1)},
+        {"flag", QStringLiteral("off"), qlonglong(0)}, {"flag", 5, qlonglong(-1)}, {"flag", QStringLiteral("0"), qlonglong(0)},
+        {"port", QStringLiteral(" 9600 "), qlonglong(9600)}, {"port", 2.5, qlonglong(2)}, {"port", 3.5, qlonglong(4)},
+        {"port", QStringLiteral(""), QVariant()}, {"port", false, qlonglong(0)},
+        {"low", QStringLiteral("400.5"), 400.5}, {"high", 1e300, 1e300},
+        {"name", 12.5, QStringLiteral("12.5")}, {"name", true, QStringLiteral("True")}, {"name", QVariant(), QVariant()},
     };
+    // clang-format on
     for (const auto& c : fits) {
         rs->edit();
         rs->setField(QString::fromLatin1(c.column), c.value);
@@ -289,15 +282,13 @@ TEST_F(DatabaseTest, ValuesMustFitTheirColumn) {
             << c.column << " " << c.value.toString().toStdString();
     }
 
+    // clang-format off
     const Case misfits[] = {
-        {"port", QStringLiteral("abc"), {}},
-        {"port", QStringLiteral("12kg"), {}},
-        {"port", 1e30, {}},
-        {"flag", QStringLiteral("maybe"), {}},
-        {"low", 1e300, {}},
-        {"high", QStringLiteral("inf"), {}},
+        {"port", QStringLiteral("abc"), {}}, {"port", QStringLiteral("12kg"), {}}, {"port", 1e30, {}},
+        {"flag", QStringLiteral("maybe"), {}}, {"low", 1e300, {}}, {"high", QStringLiteral("inf"), {}},
         {"name", QByteArray("\x01\x02"), {}},
     };
+    // clang-format on
     for (const auto& c : misfits) {
         rs->edit();
         rs->setField(QString::fromLatin1(c.column), c.value);
