@@ -1,27 +1,17 @@
 // The serial port against a real pseudo-terminal: the test owns the master side and plays the device.
 #include "platform/qt_serial_port.h"
+#include "tests/support/wait.h"
 #include "tests/support/pty_pair.h"
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QSignalSpy>
 
-#include <functional>
-
 using namespace veltrane;
+using veltrane::test::pumpUntil;
 using veltrane::test::PtyPair;
 
 namespace {
-
-bool waitFor(const std::function<bool()>& done, int ms = 10000) {
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 struct OpenPort {
     PtyPair pty;
@@ -119,7 +109,7 @@ TEST(QtSerialPort, ReceivesEachByteInOrderAndDropsWhatCameBeforeOpen) {
     QByteArray sent;
     for (int i = 0; i < 20000; ++i) sent.append(static_cast<char>(i % 256));
     ASSERT_TRUE(p.pty.write(sent));
-    ASSERT_TRUE(waitFor([&] { return p.received.size() >= sent.size(); }));
+    ASSERT_TRUE(pumpUntil([&] { return p.received.size() >= sent.size(); }));
     EXPECT_EQ(p.received, sent);
     EXPECT_EQ(signals, sent.size());
 }
@@ -143,7 +133,7 @@ TEST(QtSerialPort, HandlerLettingEventsRunOnEveryByteSurvivesABurst) {
     QByteArray sent;
     for (int i = 0; i < 50000; ++i) sent.append(static_cast<char>(i * 7));
     ASSERT_TRUE(p.pty.write(sent));
-    ASSERT_TRUE(waitFor([&] { return order.size() >= sent.size(); }));
+    ASSERT_TRUE(pumpUntil([&] { return order.size() >= sent.size(); }));
     EXPECT_EQ(order, sent);
     EXPECT_GT(deepest, 1);
     EXPECT_LE(deepest, 100);
@@ -170,13 +160,13 @@ TEST(QtSerialPort, VanishingDeviceClosesThePortAndIsToldOnce) {
         ASSERT_TRUE(p.port.open());
         QSignalSpy lost(&p.port, &SerialPort::deviceLost);
         ASSERT_TRUE(p.pty.write("12"));
-        ASSERT_TRUE(waitFor([&] { return p.received.size() == 2; }));
+        ASSERT_TRUE(pumpUntil([&] { return p.received.size() == 2; }));
         p.pty.closeMaster();
         if (writeFirst) p.port.write("$");
-        ASSERT_TRUE(waitFor([&] { return lost.count() > 0; })) << writeFirst;
+        ASSERT_TRUE(pumpUntil([&] { return lost.count() > 0; })) << writeFirst;
         EXPECT_FALSE(p.port.isOpen());
         // Let any further error notifications arrive: none may become a second loss.
-        waitFor([] { return false; }, 300);
+        pumpUntil([] { return false; }, 300);
         EXPECT_EQ(lost.count(), 1) << writeFirst;
         EXPECT_FALSE(lost.at(0).at(0).toString().isEmpty());
         EXPECT_FALSE(p.port.write("x"));
