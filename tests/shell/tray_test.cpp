@@ -57,18 +57,6 @@ TEST_F(TrayFixture, DoubleClickRestoresTheWindowOnlyWithTheDefaultOn) {
     EXPECT_EQ(dbl.count(), 2);
 }
 
-TEST_F(TrayFixture, EachMessageRaisesItsEventOnceEvenWhenTheWindowIsSetTwice) {
-    tray.setSourceWindow(&window);
-    QSignalSpy down(&tray, &CSysTray::LButtonDown), up(&tray, &CSysTray::LButtonUp),
-        rdown(&tray, &CSysTray::RButtonDown), rup(&tray, &CSysTray::RButtonUp), rdbl(&tray, &CSysTray::RButtonDblClk);
-    for (TrayMessage m : {TrayMessage::LButtonDown, TrayMessage::LButtonUp, TrayMessage::RButtonDown,
-                          TrayMessage::RButtonUp, TrayMessage::RButtonDblClk}) {
-        icon.send(m);
-    }
-    EXPECT_EQ(down.count() + up.count() + rdown.count() + rup.count() + rdbl.count(), 5);
-    EXPECT_EQ(rup.count(), 1);
-}
-
 TEST_F(TrayFixture, MessageArrivingWhileOneIsHandledIsDropped) {
     QSignalSpy up(&tray, &CSysTray::LButtonUp);
     QObject::connect(&tray, &CSysTray::LButtonDown, [&] { icon.send(TrayMessage::LButtonUp); });
