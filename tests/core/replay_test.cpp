@@ -31,10 +31,6 @@ RunResult replay(const QStringList& args, const QByteArray& input) {
     return r;
 }
 
-QByteArray repeat(const QByteArray& record, int times) {
-    return record.repeated(times);
-}
-
 }  // namespace
 
 TEST(Replay, EventLines) {
@@ -50,19 +46,19 @@ TEST(Replay, EventLines) {
     const Case cases[] = {
         {"stable load served once, then re-armed",
          {},
-         repeat("ST,GS,+001234kg\r\n", 7) + repeat("+000000\r\n", 6),
+         QByteArray("ST,GS,+001234kg\r\n").repeated(7) + QByteArray("+000000\r\n").repeated(6),
          QStringList{"record\t\t0", load, load, load, load, load, load, "served\t1234", load} +
              QStringList{empty, empty, empty, empty, empty, empty, "rearmed"}},
         {"words and the truck-out sound",
          wordsOn + QStringList{"--set", "minstablereadings=1"},
-         repeat("1234\r", 2) + repeat("0\r", 2),
+         QByteArray("1234\r").repeated(2) + QByteArray("0\r").repeated(2),
          {"record\t1234\t1234", "record\t1234\t1234", "served\t1234", "say\t1.wav", "say\tthousand.wav",
           "say\t2.wav", "say\thundred.wav", "say\t34.wav", "record\t0\t0", "record\t0\t0", "rearmed",
           "say\ttruckout.wav"}},
         // 19.999 s is 19 whole seconds; 19.999 to 39.998 is 20
         {"print button, 20 whole seconds",
          {"--set", "AutosaveonStableWeight=false", "--set", "saveonbutton=true", "--interval", "19999"},
-         repeat("900\r", 3),
+         QByteArray("900\r").repeated(3),
          {"record\t900\t900", "refused", "record\t900\t900", "served\t900", "record\t900\t900",
           "served\t900"}},
         {"position decoding and escapes",
@@ -88,7 +84,7 @@ TEST(Replay, SettingsFileOverridesAndMessages) {
 
     const RunResult r = replay({"--settings", app.settingsPath(), "--null", "OUTPUTFILELOCATION", "--set",
                                 "OutputClipboard=-1", "-"},
-                               repeat("700\r", 2));
+                               QByteArray("700\r").repeated(2));
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, (QStringList{"record\t700\t700", "record\t700\t700", "served\t700"}));
     EXPECT_EQ(r.err, QStringList{"message\tOutput file location folder needs to be configured!!!"});
@@ -100,16 +96,11 @@ TEST(Replay, SettingsFileOverridesAndMessages) {
 TEST(Replay, BadArgumentsExitWithTwo) {
     TempFolder folder;
     const QList<QStringList> cases{
-        {"--bogus"},
-        {"--interval", "soon"},
-        {"--interval"},
-        {"--set", "nosuchcolumn=1"},
-        {"--set", "simpinterface=maybe"},
-        {"--set", "noequals"},
-        {"--settings", folder.file("missing.mdb")},
-        {folder.file("missing.bin")},
-        {folder.path()},
-        {"a", "b"},
+        // clang-format off
+        {"--bogus"}, {"--interval", "soon"}, {"--interval"}, {"--set", "nosuchcolumn=1"},
+        {"--set", "simpinterface=maybe"}, {"--set", "noequals"}, {"--settings", folder.file("missing.mdb")},
+        {folder.file("missing.bin")}, {folder.path()}, {"a", "b"},
+        // clang-format on
     };
     for (const QStringList& args : cases) {
         const RunResult r = replay(args, {});

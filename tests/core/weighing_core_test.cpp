@@ -205,15 +205,9 @@ TEST(WeighingCore, PortButtonAndReload) {
     EXPECT_EQ(c.view.portStatus, QStringLiteral("PORT OFF !"));
 }
 
-TEST(WeighingCore, RawDisplayAndDelay) {
+TEST(WeighingCore, DelayLetsEventsRunUntilItsTimerTicks) {
     Core c;
     c.load();
-    c.view.rawShown = true;
-    c.core.ToggleRawDisplay();
-    EXPECT_FALSE(c.view.rawShown);
-    c.core.ToggleRawDisplay();
-    EXPECT_TRUE(c.view.rawShown);
-
     FakeTimer& delay = c.timer(c.core.timerDelay());
     int spins = 0;
     c.fakes.events.onProcess = [&] {
