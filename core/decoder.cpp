@@ -10,7 +10,9 @@ namespace veltrane {
 namespace {
 
 // "-", ".", "0" to "9"; the "/" between them is not part of a number.
-bool isNumericCode(int c) { return c >= 45 && c <= 57 && c != 47; }
+bool isNumericCode(int c) {
+    return c >= 45 && c <= 57 && c != 47;
+}
 
 QByteArray trimSpaces(const QByteArray& s) {
     qsizetype begin = 0;
@@ -78,7 +80,8 @@ void Decoder::DecodeCharacter(const QByteArray& ch) {
     if (m_settings.iNSERTDECIMALS && m_settings.decimalDivisor != 0) {
         receiveBuffer = numberText(leadingNumberValue(receiveBuffer) / m_settings.decimalDivisor).toLatin1();
     }
-    const QByteArray stripped = StripLeadingNonNumeric(numberText(leadingNumberValue(receiveBuffer)).toLatin1());
+    const QByteArray stripped =
+        StripLeadingNonNumeric(numberText(leadingNumberValue(receiveBuffer)).toLatin1());
     receiveBuffer = numberText(leadingNumberValue(stripped)).toLatin1();
 
     m_host.setWeightText(QString::fromLatin1(receiveBuffer));

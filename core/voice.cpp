@@ -17,7 +17,11 @@ struct Group {
     const char* word;
 };
 constexpr Group kGroups[] = {
-    {1000000000000LL, "trillion"}, {1000000000LL, "billion"}, {1000000LL, "million"}, {1000LL, "thousand"}, {1LL, nullptr},
+    {1000000000000LL, "trillion"},
+    {1000000000LL, "billion"},
+    {1000000LL, "million"},
+    {1000LL, "thousand"},
+    {1LL, nullptr},
 };
 
 }  // namespace

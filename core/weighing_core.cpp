@@ -31,7 +31,9 @@ struct WeighingCore::Impl final : DecoderHost, CycleHost, LoaderView {
                 [this] { return decoder.searchRunning; }) {}
 
     // DecoderHost
-    void showRawData(const QByteArray& buffer) override { core.m_view.setRawText(QString::fromLatin1(buffer)); }
+    void showRawData(const QByteArray& buffer) override {
+        core.m_view.setRawText(QString::fromLatin1(buffer));
+    }
     void setWeightText(const QString& text) override { core.setWeightData(text); }
     QString weightText() const override { return weight; }
     bool weighmentStep(float w) override { return cycle.WeighmentStep(w, core.m_settings, *this); }
@@ -54,8 +56,12 @@ struct WeighingCore::Impl final : DecoderHost, CycleHost, LoaderView {
     }
     void startWeightClearTimer() override { timerWeightClear->setEnabled(true); }
     void playTruckOut() override { voice.PlayWave(core.m_settings.voicePromptFile); }
-    void rearmed() override { if (observer) observer->rearmed(); }
-    void refused() override { if (observer) observer->refused(); }
+    void rearmed() override {
+        if (observer) observer->rearmed();
+    }
+    void refused() override {
+        if (observer) observer->refused();
+    }
 
     // LoaderView
     bool portIsOpen() override { return core.m_services.port.isOpen(); }
@@ -92,7 +98,11 @@ struct WeighingCore::Impl final : DecoderHost, CycleHost, LoaderView {
 };
 
 WeighingCore::WeighingCore(Services& services, Settings& settings, MainView& view, QObject* parent)
-    : QObject(parent), m_services(services), m_settings(settings), m_view(view), m_impl(std::make_unique<Impl>(*this)) {
+    : QObject(parent),
+      m_services(services),
+      m_settings(settings),
+      m_view(view),
+      m_impl(std::make_unique<Impl>(*this)) {
     Impl& d = *m_impl;
     d.cycle.lastRecordTime = services.clock.now();
     d.outputs.onStatusNote([this](const QString& note) { m_view.appendStatusText(note); });
@@ -120,7 +130,8 @@ WeighingCore::WeighingCore(Services& services, Settings& settings, MainView& vie
     services.dde.setItem(QStringLiteral("weightdata"), QString());
 
     connect(&services.port, &SerialPort::byteReceived, this, [this](char byte) { receiveByte(byte); });
-    connect(&services.port, &SerialPort::deviceLost, this, [this](const QString&) { m_impl->watch.deviceLost(); });
+    connect(&services.port, &SerialPort::deviceLost, this,
+            [this](const QString&) { m_impl->watch.deviceLost(); });
 }
 
 WeighingCore::~WeighingCore() = default;
@@ -138,18 +149,28 @@ void WeighingCore::setWeightData(const QString& text) {
     if (changed) m_services.dde.setItem(QStringLiteral("weightdata"), text);
 }
 
-QString WeighingCore::weightData() const { return m_impl->weight; }
+QString WeighingCore::weightData() const {
+    return m_impl->weight;
+}
 
-Decoder& WeighingCore::decoder() { return m_impl->decoder; }
-WeighmentCycle& WeighingCore::cycle() { return m_impl->cycle; }
+Decoder& WeighingCore::decoder() {
+    return m_impl->decoder;
+}
+WeighmentCycle& WeighingCore::cycle() {
+    return m_impl->cycle;
+}
 
 void WeighingCore::receiveByte(char byte) {
     showPendingError();
     m_impl->decoder.DecodeCharacter(QByteArray(1, byte));
 }
 
-void WeighingCore::setPendingError(const QString& text) { m_impl->pendingError = text; }
-bool WeighingCore::hasPendingError() const { return !m_impl->pendingError.isEmpty(); }
+void WeighingCore::setPendingError(const QString& text) {
+    m_impl->pendingError = text;
+}
+bool WeighingCore::hasPendingError() const {
+    return !m_impl->pendingError.isEmpty();
+}
 
 void WeighingCore::showPendingError() {
     if (m_impl->pendingError.isEmpty()) return;
@@ -158,19 +179,27 @@ void WeighingCore::showPendingError() {
     m_services.prompts.message(text, MessageIcon::Exclamation);
 }
 
-void WeighingCore::rearmByHand() { m_impl->cycle.rearmByHand(); }
-void WeighingCore::setLastRecordTime(const QDateTime& time) { m_impl->cycle.lastRecordTime = time; }
+void WeighingCore::rearmByHand() {
+    m_impl->cycle.rearmByHand();
+}
+void WeighingCore::setLastRecordTime(const QDateTime& time) {
+    m_impl->cycle.lastRecordTime = time;
+}
 
 void WeighingCore::Delay(int ms) {
     m_impl->timerDelay->setInterval(std::clamp(ms, 0, 32767));
     m_impl->timerDelay->setEnabled(true);
 }
-bool WeighingCore::delayElapsed() const { return m_impl->delayElapsed; }
-void WeighingCore::clearDelayElapsed() { m_impl->delayElapsed = false; }
+bool WeighingCore::delayElapsed() const {
+    return m_impl->delayElapsed;
+}
+void WeighingCore::clearDelayElapsed() {
+    m_impl->delayElapsed = false;
+}
 
 void WeighingCore::wait(int ms) {
     Delay(ms);
-    while (!m_impl->delayElapsed) m_services.events.processEvents();
+    while (!m_impl->delayElapsed) m_services.events.waitForEvents();
     m_impl->delayElapsed = false;
 }
 
@@ -182,16 +211,24 @@ void WeighingCore::AnnounceWeight(const QString& weightText) {
     }
 }
 
-void WeighingCore::setObserver(CoreObserver* observer) { m_impl->observer = observer; }
+void WeighingCore::setObserver(CoreObserver* observer) {
+    m_impl->observer = observer;
+}
 
 void WeighingCore::setDryRun(bool dryRun) {
     m_impl->outputs.setDryRun(dryRun);
     m_impl->voice.setSilent(dryRun);
 }
 
-Timer& WeighingCore::timerThrow() { return *m_impl->timerThrow; }
-Timer& WeighingCore::timerWeightClear() { return *m_impl->timerWeightClear; }
-Timer& WeighingCore::timerDelay() { return *m_impl->timerDelay; }
+Timer& WeighingCore::timerThrow() {
+    return *m_impl->timerThrow;
+}
+Timer& WeighingCore::timerWeightClear() {
+    return *m_impl->timerWeightClear;
+}
+Timer& WeighingCore::timerDelay() {
+    return *m_impl->timerDelay;
+}
 
 void WeighingCore::OpenSerialPort() {
     Impl& d = *m_impl;
@@ -230,7 +267,8 @@ void WeighingCore::OpenSerialPort() {
             setPendingError(port.lastError());
             m_view.setPortStatusText(QStringLiteral("PORT OFF !"));
             m_services.prompts.beep();
-            m_services.prompts.message(QStringLiteral("Could not open serial port! %1 !").arg(m_settings.port));
+            m_services.prompts.message(
+                QStringLiteral("Could not open serial port! %1 !").arg(m_settings.port));
             showPendingError();
             return;
         }
@@ -249,9 +287,13 @@ void WeighingCore::closePortByButton() {
     m_view.setPortStatusText(QStringLiteral("PORT OFF !"));
 }
 
-bool WeighingCore::isPortOpen() const { return m_services.port.isOpen(); }
+bool WeighingCore::isPortOpen() const {
+    return m_services.port.isOpen();
+}
 
-void WeighingCore::ToggleRawDisplay() { m_view.setRawVisible(!m_view.rawVisible()); }
+void WeighingCore::ToggleRawDisplay() {
+    m_view.setRawVisible(!m_view.rawVisible());
+}
 
 void WeighingCore::ThrowTick() {
     m_services.events.processEvents();
@@ -259,7 +301,7 @@ void WeighingCore::ThrowTick() {
     if (!m_settings.throwstring || !port.isOpen()) return;
     // Write failures are ignored: the next tick tries again.
     const QByteArray request = m_settings.outstring == QLatin1String("ENQ") ? QByteArray(1, '\x05')
-                                                                              : m_settings.outstring.toLatin1();
+                                                                            : m_settings.outstring.toLatin1();
     port.write(request);
     if (m_settings.addcr) port.write(QByteArray(1, '\r'));
 }

@@ -61,10 +61,11 @@ bool WeighmentCycle::printButtonPath(float weight, const Settings& settings, Cyc
 
     // Whole seconds: both times truncated to the second, as the indicator's own clock would count.
     const QDateTime now = host.clock().now();
-    const bool tooSoon = lastRecordTime.isValid()
-                         && now.toSecsSinceEpoch() - lastRecordTime.toSecsSinceEpoch() < kTooSoonSeconds;
+    const bool tooSoon = lastRecordTime.isValid() &&
+                         now.toSecsSinceEpoch() - lastRecordTime.toSecsSinceEpoch() < kTooSoonSeconds;
     if (tooSoon) {
-        host.showTooSoon(longTime(now.time()) + QStringLiteral(": Weight data is coming too soon! Change your configuration!"));
+        host.showTooSoon(longTime(now.time()) +
+                         QStringLiteral(": Weight data is coming too soon! Change your configuration!"));
         lastRecordTime = now;
         host.refused();
         return false;

@@ -3,12 +3,12 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
-#include <exception>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <exception>
 
 namespace veltrane {
 namespace {
@@ -63,7 +63,8 @@ WeightOutputs::WeightOutputs(const Settings& settings, Services& services, Voice
 
 WeightOutputs::~WeightOutputs() = default;
 
-QByteArray WeightOutputs::csvContent(const QString& typeCode, const QString& weightText, const QString& dateTimeText) {
+QByteArray WeightOutputs::csvContent(const QString& typeCode, const QString& weightText,
+                                     const QString& dateTimeText) {
     QByteArray line;
     if (typeCode == QLatin1String("2")) line = "Weight,Datetime\r\n";
     line += weightText.toLatin1() + ',' + dateTimeText.toLatin1() + "\r\n";
@@ -94,7 +95,8 @@ bool WeightOutputs::replaceFile(const QString& path, const QByteArray& content) 
     QByteArray temp = folder + "/." + QFile::encodeName(info.fileName()) + ".XXXXXX";
     Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (!fd.valid()) return false;
-    bool ok = ::fchmod(fd.get(), newFileMode(target)) == 0 && writeAll(fd.get(), content) && ::fsync(fd.get()) == 0;
+    bool ok =
+        ::fchmod(fd.get(), newFileMode(target)) == 0 && writeAll(fd.get(), content) && ::fsync(fd.get()) == 0;
     ok = fd.reset() == 0 && ok;
     if (ok) ok = ::rename(temp.constData(), target.constData()) == 0;
     if (!ok) {
@@ -162,8 +164,9 @@ QString WeightOutputs::ServeWeight(const QString& weightText) {
                 for (;;) {
                     if (m_settings.outputFolder.isEmpty() || m_settings.outputTypeCode.isEmpty()) break;
                     if (WriteCsvFile(weightText, dateTimeText)) break;
-                    if (!m_services.prompts.askYesNo(QStringLiteral("Export file ") + m_settings.outputFilePath
-                                                     + QStringLiteral(" is locked by another user. Try again?"))) {
+                    if (!m_services.prompts.askYesNo(
+                            QStringLiteral("Export file ") + m_settings.outputFilePath +
+                            QStringLiteral(" is locked by another user. Try again?"))) {
                         break;
                     }
                 }
@@ -174,7 +177,8 @@ QString WeightOutputs::ServeWeight(const QString& weightText) {
             if (m_settings.OutputClipboard) {
                 m_services.clipboard.clear();
                 QString text = weightText;
-                if (m_settings.appendTimeStamp) text += QLatin1Char(',') + generalDate(m_services.clock.now());
+                if (m_settings.appendTimeStamp)
+                    text += QLatin1Char(',') + generalDate(m_services.clock.now());
                 m_services.clipboard.setText(text);
             }
         }

@@ -32,7 +32,8 @@ public:
     bool WriteCsvFile(const QString& weightText, const QString& dateTimeText);
 
     // The bytes the CSV file holds after a serving.
-    static QByteArray csvContent(const QString& typeCode, const QString& weightText, const QString& dateTimeText);
+    static QByteArray csvContent(const QString& typeCode, const QString& weightText,
+                                 const QString& dateTimeText);
     // True when another program holds an advisory lock (flock or fcntl) on the file.
     static bool lockedByAnotherProgram(const QString& path);
     // Writes a temporary file in the same folder and renames it over path, so that a reader sees the

@@ -110,6 +110,9 @@ private:
                               else send(socket, client, "NACK line too long\n");
                               return !client.closing;
                           });
+        // Hand the answers to the system now: a client that sends its request and shuts its side
+        // (echo ... | socat) is seen as gone at the next read, and Qt drops what it had not yet written.
+        if (!client.closing) socket->flush();
     }
 
     void answer(QLocalSocket* socket, Client& client, std::string_view line) {

@@ -8,11 +8,11 @@
 #include "core/weighing_core.h"
 #include "platform/database.h"
 
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
-#include <benchmark/benchmark.h>
-#include <sqlite3.h>
 
 using namespace veltrane;
 using namespace veltrane::bench;
@@ -22,7 +22,8 @@ namespace {
 // Continuous indicator output with a changing weight, so no record is ever stable.
 QByteArray stream(int records) {
     QByteArray s;
-    for (int i = 0; i < records; ++i) s += "ST,GS,+" + QByteArray::number(100000 + i % 900000).right(6) + "kg\r\n";
+    for (int i = 0; i < records; ++i)
+        s += "ST,GS,+" + QByteArray::number(100000 + i % 900000).right(6) + "kg\r\n";
     return s;
 }
 
@@ -63,10 +64,15 @@ void decode(benchmark::State& state, bool autosense) {
         for (char c : bytes) d.DecodeCharacter(QByteArray(1, c));
     }
     state.SetBytesProcessed(state.iterations() * bytes.size());
-    state.counters["records/s"] = benchmark::Counter(10000.0 * state.iterations(), benchmark::Counter::kIsRate);
+    state.counters["records/s"] =
+        benchmark::Counter(10000.0 * state.iterations(), benchmark::Counter::kIsRate);
 }
-void BM_DecoderAutosense(benchmark::State& state) { decode(state, true); }
-void BM_DecoderPosition(benchmark::State& state) { decode(state, false); }
+void BM_DecoderAutosense(benchmark::State& state) {
+    decode(state, true);
+}
+void BM_DecoderPosition(benchmark::State& state) {
+    decode(state, false);
+}
 BENCHMARK(BM_DecoderAutosense);
 BENCHMARK(BM_DecoderPosition);
 
@@ -75,7 +81,8 @@ struct Serving {
     Serving() {
         folder = dir.path() + QLatin1Char('/');
         createSettingsDatabase(folder + QStringLiteral("scale.mdb"), folder);
-        auto db = Database::open(folder + QStringLiteral("scale.mdb"), QString::fromLatin1(kSettingsDatabaseConnect));
+        auto db = Database::open(folder + QStringLiteral("scale.mdb"),
+                                 QString::fromLatin1(kSettingsDatabaseConnect));
         db->execute(QStringLiteral("update config set AutosaveonStableWeight = 0, saveonbutton = -1"));
     }
     QTemporaryDir dir{QDir::currentPath() + QStringLiteral("/core-bench-XXXXXX")};
@@ -109,7 +116,8 @@ void BM_ServeWeight(benchmark::State& state) {
         ++served;
     }
     state.counters["messages"] = prompts.messages;
-    auto log = Database::open(app.folder + QStringLiteral("scale.mdb"), QString::fromLatin1(kSettingsDatabaseConnect));
+    auto log = Database::open(app.folder + QStringLiteral("scale.mdb"),
+                              QString::fromLatin1(kSettingsDatabaseConnect));
     if (log->openRecordSet(QStringLiteral("select * from weightlog"))->recordCount() != served)
         state.SkipWithError("a serving was not logged");
 }
@@ -119,7 +127,8 @@ BENCHMARK(BM_ServeWeight)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_OpenKeyedSettingsDatabase(benchmark::State& state) {
     Serving app;
     for (auto _ : state) {
-        auto db = Database::open(app.folder + QStringLiteral("scale.mdb"), QString::fromLatin1(kSettingsDatabaseConnect));
+        auto db = Database::open(app.folder + QStringLiteral("scale.mdb"),
+                                 QString::fromLatin1(kSettingsDatabaseConnect));
         db->execute(QStringLiteral("select count(*) from weightlog"));
     }
 }
@@ -131,12 +140,14 @@ void BM_BareDurableInsert(benchmark::State& state) {
     const QByteArray path = QFile::encodeName(app.folder + QStringLiteral("bare.db"));
     sqlite3* db = nullptr;
     sqlite3_open(path.constData(), &db);
-    sqlite3_exec(db, "pragma journal_mode=DELETE; pragma synchronous=FULL;"
-                     "create table weightlog (slno INTEGER PRIMARY KEY AUTOINCREMENT, Datetime TEXT, weight TEXT)",
-                 nullptr, nullptr, nullptr);
+    sqlite3_exec(
+        db,
+        "pragma journal_mode=DELETE; pragma synchronous=FULL;"
+        "create table weightlog (slno INTEGER PRIMARY KEY AUTOINCREMENT, Datetime TEXT, weight TEXT)",
+        nullptr, nullptr, nullptr);
     sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db, "insert into weightlog (Datetime, weight) values ('2026-03-14 09:30:00', '12345')", -1,
-                       &insert, nullptr);
+    sqlite3_prepare_v2(db, "insert into weightlog (Datetime, weight) values ('2026-03-14 09:30:00', '12345')",
+                       -1, &insert, nullptr);
     for (auto _ : state) {
         if (sqlite3_step(insert) != SQLITE_DONE) state.SkipWithError("insert failed");
         sqlite3_reset(insert);

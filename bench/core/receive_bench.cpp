@@ -7,16 +7,16 @@
 #include "core/weighing_core.h"
 #include "platform/qt_serial_port.h"
 
+#include <benchmark/benchmark.h>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <benchmark/benchmark.h>
+#include <QThread>
 
 using namespace veltrane;
 using namespace veltrane::bench;
@@ -30,7 +30,8 @@ struct Recording {
     Recording() {
         QByteArray s;
         s.reserve(qsizetype(kRecords) * kFrameBytes);
-        for (int i = 0; i < kRecords; ++i) s += "ST,GS,+" + QByteArray::number(1000000 + i).right(6) + "kg\r\n";
+        for (int i = 0; i < kRecords; ++i)
+            s += "ST,GS,+" + QByteArray::number(1000000 + i).right(6) + "kg\r\n";
         path = dir.filePath(QStringLiteral("stream.bin"));
         QFile f(path);
         f.open(QIODevice::WriteOnly);
@@ -77,7 +78,8 @@ void BM_CatReadsThePty(benchmark::State& state) {
         const qint64 ns = t.nsecsElapsed();
         cat.kill();
         cat.waitForFinished(5000);
-        if (QFileInfo(out).size() != rec.size) return state.SkipWithError("cat did not read the whole recording");
+        if (QFileInfo(out).size() != rec.size)
+            return state.SkipWithError("cat did not read the whole recording");
         state.SetIterationTime(ns / 1e9);
     }
     state.SetBytesProcessed(state.iterations() * rec.size);

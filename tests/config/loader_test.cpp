@@ -87,77 +87,41 @@ protected:
 };
 
 TEST_F(LoaderTest, EveryColumnReachesItsSetting) {
-    set({{"throwstring", kYes},
-         {"FORWEIGHBRIDGE", kYes},
-         {"outstring", QStringLiteral("ENQ")},
-         {"addcr", kYes},
-         {"pw", QStringLiteral("secret")},
-         {"appendTimeStamp", kYes},
-         {"appendTimeStampComma", kYes},
-         {"reverseweight", kYes},
-         {"delimiter", QStringLiteral(";")},
-         {"weightstart", 4},
-         {"weightend", 9},
-         {"port", 7},
-         {"databits", QStringLiteral(" 7 ")},
-         {"stopbits", QStringLiteral("2 ")},
-         {"parity", QStringLiteral(" e")},
-         {"baud", 4800},
-         {"discardweightlessthan", 20.5},
-         {"usevalue", kYes},
-         {"Startonbutton", kYes},
-         {"Startauto", kYes},
-         {"saveonbutton", kYes},
-         {"iNSERTDECIMALS", kYes},
-         {"iNSERTBEFORE", 2},
-         {"AutosaveonStableWeight", kYes},
-         {"minstablereadings", 6},
-         {"lowlimit", 1.5},
-         {"Highlimit", 99.25},
-         {"LowHighAlarm", kYes},
-         {"StabilityCheckAccuracy", 2},
-         {"MinimumAutosaveWeight", 250.5},
-         {"outputApplication", kYes},
-         {"OutputClipboard", kYes},
-         {"EnableDDE", kYes},
-         {"activateVoiceAlert", kYes},
-         {"voicealertnormal", kYes},
+    // clang-format off
+    set({{"throwstring", kYes}, {"FORWEIGHBRIDGE", kYes}, {"outstring", QStringLiteral("ENQ")}, {"addcr", kYes},
+         {"pw", QStringLiteral("secret")}, {"appendTimeStamp", kYes}, {"appendTimeStampComma", kYes},
+         {"reverseweight", kYes}, {"delimiter", QStringLiteral(";")}, {"weightstart", 4}, {"weightend", 9},
+         {"port", 7}, {"databits", QStringLiteral(" 7 ")}, {"stopbits", QStringLiteral("2 ")},
+         {"parity", QStringLiteral(" e")}, {"baud", 4800}, {"discardweightlessthan", 20.5}, {"usevalue", kYes},
+         {"Startonbutton", kYes}, {"Startauto", kYes}, {"saveonbutton", kYes}, {"iNSERTDECIMALS", kYes},
+         {"iNSERTBEFORE", 2}, {"AutosaveonStableWeight", kYes}, {"minstablereadings", 6}, {"lowlimit", 1.5},
+         {"Highlimit", 99.25}, {"LowHighAlarm", kYes}, {"StabilityCheckAccuracy", 2},
+         {"MinimumAutosaveWeight", 250.5}, {"outputApplication", kYes}, {"OutputClipboard", kYes},
+         {"EnableDDE", kYes}, {"activateVoiceAlert", kYes}, {"voicealertnormal", kYes},
          {"ApplicationName", QStringLiteral("ERP")}});
+    // clang-format on
     touch(app.file(QStringLiteral("truckout.wav")));
 
     ASSERT_EQ(load(), LoadResult::Completed);
     EXPECT_EQ(prompts(), QStringList());
     const Settings& s = settings;
-    const bool flags[] = {s.throwstring,        s.FORWEIGHBRIDGE,       s.addcr,
-                          s.appendTimeStamp,    s.appendTimeStampComma, s.reverseweight,
-                          s.usevalue,           s.Startonbutton,        s.Startauto,
-                          s.saveonbutton,       s.iNSERTDECIMALS,       s.AutosaveonStableWeight,
-                          s.LowHighAlarm,       s.OutputClipboard,      s.EnableDDE,
-                          s.activateVoiceAlert, s.voicealertnormal,     !s.simpinterface};
+    // clang-format off
+    const bool flags[] = {s.throwstring, s.FORWEIGHBRIDGE, s.addcr, s.appendTimeStamp, s.appendTimeStampComma,
+        s.reverseweight, s.usevalue, s.Startonbutton, s.Startauto, s.saveonbutton, s.iNSERTDECIMALS,
+        s.AutosaveonStableWeight, s.LowHighAlarm, s.OutputClipboard, s.EnableDDE, s.activateVoiceAlert,
+        s.voicealertnormal, !s.simpinterface};
     for (bool flag : flags) EXPECT_TRUE(flag);
-    const QStringList loaded{s.outstring,       s.pw,
-                             s.accessPassword,  s.delimiter,
-                             s.databits,        s.stopbits,
-                             s.parity,          s.outputApplication,
-                             s.ApplicationName, s.outputTypeCode,
-                             s.outputFilePath,  s.voicePromptFile};
-    EXPECT_EQ(loaded, QStringList({"ENQ", "secret", "secret", ";", "7", "2", "e", "True", "ERP", "2",
-                                   out + "veltrane.csv", app.file("truckout.wav")}));
-    const double numbers[] = {double(s.delimiterCode),
-                              double(s.weightstart),
-                              double(s.weightLength),
-                              double(s.port),
-                              double(s.baud),
-                              double(s.discardweightlessthan),
-                              double(s.iNSERTBEFORE),
-                              double(s.decimalDivisor),
-                              double(s.minstablereadings),
-                              s.lowlimit,
-                              s.Highlimit,
-                              double(s.StabilityCheckAccuracy),
-                              s.MinimumAutosaveWeight};
-    EXPECT_EQ(std::vector<double>(std::begin(numbers), std::end(numbers)),
+    EXPECT_EQ(QStringList({s.outstring, s.pw, s.accessPassword, s.delimiter, s.databits, s.stopbits, s.parity,
+                           s.outputApplication, s.ApplicationName, s.outputTypeCode, s.outputFilePath,
+                           s.voicePromptFile}),
+              QStringList({"ENQ", "secret", "secret", ";", "7", "2", "e", "True", "ERP", "2",
+                           out + "veltrane.csv", app.file("truckout.wav")}));
+    EXPECT_EQ(std::vector<double>({double(s.delimiterCode), double(s.weightstart), double(s.weightLength),
+                  double(s.port), double(s.baud), double(s.discardweightlessthan), double(s.iNSERTBEFORE),
+                  double(s.decimalDivisor), double(s.minstablereadings), s.lowlimit, s.Highlimit,
+                  double(s.StabilityCheckAccuracy), s.MinimumAutosaveWeight}),
               std::vector<double>({59, 4, 6, 7, 4800, 20.5, 2, 100, 6, 1.5, 99.25, 2, 250.5}));
+    // clang-format on
     // Parity waits for the port opening; the DDE topic follows EnableDDE.
     EXPECT_EQ(view.log, QStringList({"settings: 4800,n,7,2", "topic: veltrane"}));
     EXPECT_EQ(view.toolTip, QStringLiteral("4800,n,7,2  start: 4 to 9 : 59"));

@@ -1,10 +1,10 @@
 #include "config/numbers.h"
-#include "config/settings.h"
 
 #include <gtest/gtest.h>
 
 using namespace veltrane;
 
+// clang-format off
 TEST(LeadingNumberValue, ReadsTheNumberAtTheStart) {
     struct Case { const char* text; double value; };
     const Case cases[] = {
@@ -18,41 +18,23 @@ TEST(LeadingNumberValue, ReadsTheNumberAtTheStart) {
 }
 
 TEST(NumberText, DoubleAndSingleDigits) {
-    EXPECT_EQ(numberText(0), QStringLiteral("0"));
-    EXPECT_EQ(numberText(-12.5), QStringLiteral("-12.5"));
-    EXPECT_EQ(numberText(125.0), QStringLiteral("125"));
-    EXPECT_EQ(numberText(0.1 + 0.2), QStringLiteral("0.3"));
-    EXPECT_EQ(numberText(123456789012345.0), QStringLiteral("123456789012345"));
-    EXPECT_EQ(numberText(1e16), QStringLiteral("1E+16"));
-    EXPECT_EQ(numberTextSingle(12345.67f), QStringLiteral("12345.67"));
-    EXPECT_EQ(numberTextSingle(123456.78f), QStringLiteral("123456.8"));
-    EXPECT_EQ(numberTextSingle(12345.6f), QStringLiteral("12345.6"));
-    EXPECT_EQ(numberTextSingle(9999999.6f), QStringLiteral("1E+07"));
+    const std::pair<double, const char*> doubles[] = {{0, "0"}, {-12.5, "-12.5"}, {125.0, "125"}, {0.1 + 0.2, "0.3"},
+        {123456789012345.0, "123456789012345"}, {1e16, "1E+16"}};
+    for (const auto& [v, text] : doubles) EXPECT_EQ(numberText(v), QString::fromLatin1(text)) << text;
+    const std::pair<float, const char*> singles[] = {
+        {12345.67f, "12345.67"}, {123456.78f, "123456.8"}, {12345.6f, "12345.6"}, {9999999.6f, "1E+07"}};
+    for (const auto& [v, text] : singles) EXPECT_EQ(numberTextSingle(v), QString::fromLatin1(text)) << text;
 }
 
 TEST(NumericText, WholeTextMustBeANumber) {
-    EXPECT_TRUE(isNumeric(QStringLiteral("60000")));
-    EXPECT_TRUE(isNumeric(QStringLiteral(" 60.000 ")));
-    EXPECT_TRUE(isNumeric(QStringLiteral("-1.5E+3")));
-    EXPECT_FALSE(isNumeric(QStringLiteral("")));
-    EXPECT_FALSE(isNumeric(QStringLiteral("12kg")));
-    EXPECT_FALSE(isNumeric(QStringLiteral("1e")));
-    EXPECT_FALSE(isNumeric(QStringLiteral("abc")));
+    for (const char* yes : {"60000", " 60.000 ", "-1.5E+3"}) EXPECT_TRUE(isNumeric(QString::fromLatin1(yes))) << yes;
+    for (const char* no : {"", "12kg", "1e", "abc"}) EXPECT_FALSE(isNumeric(QString::fromLatin1(no))) << no;
 }
+// clang-format on
 
 TEST(RoundHalfEven, TiesGoToEven) {
     EXPECT_EQ(roundHalfEven(2.5, 0), 2.0);
     EXPECT_EQ(roundHalfEven(3.5, 0), 4.0);
     EXPECT_EQ(roundHalfEven(static_cast<double>(1000.04f), 1), 1000.0);
     EXPECT_EQ(roundHalfEven(static_cast<double>(1000.06f), 1), 1000.1);
-}
-
-TEST(DerivedValues, DelimiterNamesAndDivisors) {
-    EXPECT_EQ(delimiterCodeOf(QStringLiteral("SPACE")), 32);
-    EXPECT_EQ(delimiterCodeOf(QStringLiteral("ETX")), 3);
-    EXPECT_EQ(delimiterCodeOf(QStringLiteral("cr")), -1);
-    EXPECT_EQ(decimalDivisorFor(3), 1000);
-    EXPECT_EQ(decimalDivisorFor(0), 1);
-    EXPECT_EQ(decimalDivisorFor(9), 1);
-    EXPECT_EQ(decimalDivisorFor(8), 100000000);
 }

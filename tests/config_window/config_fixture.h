@@ -25,28 +25,15 @@ protected:
         QDir().mkpath(outFolder());
         QFile keep(outFolder() + QStringLiteral("keep.txt"));
         ASSERT_TRUE(keep.open(QIODevice::WriteOnly));
-        set({{"outputFilelocation", outFolder()},
-             {"outputFiletype", QStringLiteral("CSV file with headings")},
-             {"simpinterface", 0},
-             {"usevalue", -1},
-             {"delimiter", QStringLiteral("CR")},
-             {"weightstart", 1},
-             {"weightend", 10},
-             {"port", 1},
-             {"baud", 9600},
-             {"databits", QStringLiteral("8")},
-             {"stopbits", QStringLiteral("1")},
-             {"parity", QStringLiteral("n")},
-             {"throwstring", 0},
-             {"outstring", QStringLiteral("$")},
-             {"minstablereadings", 3},
-             {"StabilityCheckAccuracy", 0},
-             {"MinimumAutosaveWeight", 250.5},
-             {"discardweightlessthan", 100},
-             {"iNSERTBEFORE", 2},
-             {"FORWEIGHBRIDGE", -1},
-             {"pw", QStringLiteral("pavix")},
-             {"ApplicationName", QStringLiteral("x")}});
+        // clang-format off
+        set({{"outputFilelocation", outFolder()}, {"outputFiletype", QStringLiteral("CSV file with headings")},
+             {"simpinterface", 0}, {"usevalue", -1}, {"delimiter", QStringLiteral("CR")}, {"weightstart", 1},
+             {"weightend", 10}, {"port", 1}, {"baud", 9600}, {"databits", QStringLiteral("8")},
+             {"stopbits", QStringLiteral("1")}, {"parity", QStringLiteral("n")}, {"throwstring", 0},
+             {"outstring", QStringLiteral("$")}, {"minstablereadings", 3}, {"StabilityCheckAccuracy", 0},
+             {"MinimumAutosaveWeight", 250.5}, {"discardweightlessthan", 100}, {"iNSERTBEFORE", 2},
+             {"FORWEIGHBRIDGE", -1}, {"pw", QStringLiteral("pavix")}, {"ApplicationName", QStringLiteral("x")}});
+        // clang-format on
     }
 
     QString dbPath() const { return app.file(QStringLiteral("scale.mdb")); }

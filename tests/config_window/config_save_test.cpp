@@ -39,26 +39,12 @@ QString msg(const char* text) {
     return QStringLiteral("message: ") + QString::fromUtf8(text);
 }
 
-TEST_F(SaveTest, ShowsTheStoredRowAsText) {
-    EXPECT_EQ(v.Combo2, QStringLiteral("1"));
-    EXPECT_EQ(v.Combo1, QStringLiteral("9600"));
-    EXPECT_EQ(v.Text2, QStringLiteral("1"));
-    EXPECT_EQ(v.Text10, QStringLiteral("250.5"));
-    EXPECT_EQ(v.Text7, v.Text10);
-    EXPECT_EQ(v.txtFields[3], outFolder());
-    EXPECT_EQ(v.txtFields[7], QStringLiteral("pavix"));
-    EXPECT_TRUE(v.chkFields[9]);
-    EXPECT_FALSE(v.chkFields[12]);
-    EXPECT_EQ(v.portDevices.at(1), QStringLiteral("/dev/ttyS0"));
-}
-
 TEST_F(SaveTest, BothDecodingMethodsUntickedDefaultsToAutosense) {
     v.chkFields[9] = false;
     ASSERT_EQ(save(), SaveOutcome::Saved);
     EXPECT_EQ(fake.prompts.log.mid(0, 2),
-              QStringList(
-                  {kBeep, msg("You need to select one interface method (Manual/auto-sense)! Will default to "
-                              "auto-sense..")}));
+              QStringList({kBeep, msg("You need to select one interface method (Manual/auto-sense)! Will "
+                                      "default to auto-sense..")}));
     EXPECT_TRUE(v.chkFields[12]);
     EXPECT_EQ(stored("simpinterface").toInt(), -1);
     EXPECT_EQ(stored("usevalue").toInt(), 0);
@@ -113,18 +99,14 @@ TEST_F(SaveTest, ChecksThatStopSaveWriteNothing) {
         QStringList prompts;
     };
     const Case cases[] = {
-        {"negative end",
-         [](ConfigFormValues& f) { f.Text3 = QStringLiteral("-1"); },
+        // clang-format off
+        {"negative end", [](ConfigFormValues& f) { f.Text3 = QStringLiteral("-1"); },
          {kBeep, msg("Error! start/end can't be less than 0!")}},
-        {"negative start",
-         [](ConfigFormValues& f) { f.Text2 = QStringLiteral("-3"); },
+        {"negative start", [](ConfigFormValues& f) { f.Text2 = QStringLiteral("-3"); },
          {kBeep, msg("Error! start/end can't be less than 0!")}},
-        {"throw string without request string",
-         [](ConfigFormValues& f) {
-             f.chkFields[0] = true;
-             f.text1.clear();
-         },
+        {"throw string without request string", [](ConfigFormValues& f) { f.chkFields[0] = true; f.text1.clear(); },
          {msg("You have ticked throw-string mode. Outstring ?")}},
+        // clang-format on
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(source->read(v));
@@ -251,10 +233,8 @@ TEST_F(SaveTest, OutputTypeChangedToAccessCopiesTheTemplate) {
     const QString mdb = outFolder() + QStringLiteral("veltrane.mdb");
     EXPECT_EQ(fake.prompts.log,
               QStringList({kBeep, kBeep,
-                           QStringLiteral(
-                               "message: Output type is configured as access file. Copied the MDB (access) "
-                               "file ") +
-                               mdb + QStringLiteral(" to ") + outFolder()}));
+                           msg("Output type is configured as access file. Copied the MDB (access) file ") +
+                               mdb + " to " + outFolder()}));
     EXPECT_TRUE(QFileInfo::exists(mdb));
     EXPECT_EQ(settings.outputTypeCode, QStringLiteral("3"));
     EXPECT_EQ(stored("outputFiletype").toString(), QStringLiteral("Access file with three fields"));

@@ -4,47 +4,28 @@
 
 #include "config/schema.h"
 #include "config/settings.h"
-#include "core/main_view.h"
 #include "platform/database.h"
+#include "tests/support/fake_view.h"
 #include "tests/support/fakes.h"
 
 #include <QDir>
 #include <QFile>
 #include <QStringList>
 
-#include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <ostream>
 
 // Readable failure output for texts and lists of texts.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace veltrane::test {
-
-class FakeView final : public MainView {
-public:
-    void setWeightText(const QString& text) override { weight = text; }
-    void setRawText(const QString& text) override { raw = text; }
-    void setRawVisible(bool v) override { rawShown = v; }
-    bool rawVisible() const override { return rawShown; }
-    void setStatusText(const QString& text) override { status = text; }
-    void appendStatusText(const QString& text) override { status += text; }
-    void setStableCountText(const QString& text) override { stableCount = text; }
-    void setPortStatusText(const QString& text) override { portStatus = text; }
-    void setPortToolTip(const QString& text) override { portToolTip = text; }
-    void setPortNumberText(const QString& text) override { portNumber = text; }
-    void setPortButtonCaption(const QString& text) override { portButton = text; }
-    void setCaption(const QString& text) override { windowCaption = text; }
-    QString caption() const override { return windowCaption; }
-
-    QString weight, raw, status, stableCount, portStatus = QStringLiteral("PORT OFF"), portToolTip, portNumber,
-        portButton = QStringLiteral("Open port"), windowCaption;
-    bool rawShown = false;
-};
 
 // An application folder with scale.mdb (default row, output folder = an "out/" subfolder) and the
 // export template, as the creation tool makes them.
@@ -69,12 +50,6 @@ struct AppFolder {
     }
     TempFolder folder;
 };
-
-inline QByteArray readFile(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return "<missing>";
-    return f.readAll();
-}
 
 // Another program holding an advisory lock on a file until release() (or destruction).
 class LockHolder {

@@ -70,6 +70,7 @@ TEST(Decoder, RecordsBecomeWeights) {
         QStringList records;
         QStringList weights;
     };
+    // clang-format off
     const Case cases[] = {
         {"fields by position", positional(13, 4, 6), "ST,+001250 kg\r", {"ST,+001250 kg"}, {"125"}},
         {"spaces trimmed before positions", positional(13, 1, 100), "   12.50   \r", {"12.50"}, {"12.5"}},
@@ -87,6 +88,7 @@ TEST(Decoder, RecordsBecomeWeights) {
         {"delimiter first gives an empty record", positional(13, 1, 100), "\r12\r", {"", "12"}, {"0", "12"}},
         {"exponent kept", positional(13, 1, 100), "1.5E3\r", {"1.5E3"}, {"1500"}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         RecordingHost host;
         Decoder d(c.settings, host);
@@ -169,11 +171,17 @@ TEST(Decoder, StripLeadingNonNumeric) {
     };
     const QByteArray longTail = QByteArray(250, 'x') + "12";
     const Case cases[] = {
-        {"", ""}, {"abc", ""}, {"-12.5", "12.5"}, {".5kg", ".5kg"}, {"kg 12", "12"}, {"-", ""},
+        {"", ""},
+        {"abc", ""},
+        {"-12.5", "12.5"},
+        {".5kg", ".5kg"},
+        {"kg 12", "12"},
+        {"-", ""},
         // each removal keeps at most the next 200 characters, so a number further out is cut off
         {longTail, ""},
         {QByteArray(150, 'x') + "12", "12"},
         {"1" + QByteArray(300, 'x'), "1" + QByteArray(300, 'x')},
     };
-    for (const Case& c : cases) EXPECT_EQ(Decoder::StripLeadingNonNumeric(c.in), c.out) << c.in.left(20).constData();
+    for (const Case& c : cases)
+        EXPECT_EQ(Decoder::StripLeadingNonNumeric(c.in), c.out) << c.in.left(20).constData();
 }

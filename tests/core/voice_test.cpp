@@ -52,14 +52,13 @@ TEST(Voice, PlayedSequences) {
         {"100000", {"1", "0", "0", "0", "0", "0"}, {"1", "hundred", "thousand"}},
         {"2000.5", {"2", "0", "0", "0", "point", "5"}, {"2", "thousand"}},
         {"0.5", {"0", "point", "5"}, {}},
-        {"1000", {"1", "0", "0", "0"}, {"1", "thousand"}},
         {"999.99", {"9", "9", "9", "point", "9", "9"}, {"9", "hundred", "99"}},
         {"1100", {"1", "1", "0", "0"}, {"1", "thousand", "1", "hundred"}},
-        {"12345678901", {}, {"12", "billion", "3", "hundred", "45", "million", "6", "hundred", "78", "thousand",
-                              "9", "hundred", "1"}},
         {"1E+12", {"1", "E", "+", "1", "2"}, {"1", "trillion"}},
-        {"922337203685477", {}, {"9", "hundred", "22", "trillion", "3", "hundred", "37", "billion", "2", "hundred", "3",
-                                 "million", "6", "hundred", "85", "thousand", "4", "hundred", "77"}},
+        {"922337203685477",
+         {},
+         {"9", "hundred", "22", "trillion", "3", "hundred", "37", "billion", "2", "hundred", "3", "million",
+          "6", "hundred", "85", "thousand", "4", "hundred", "77"}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(spoken(c.text, true, words.folder.path()), c.digitMode) << c.text.toStdString();

@@ -60,7 +60,8 @@ TEST(WeighingCore, FailedServingShowsAtTheNextReceivedCharacter) {
     EXPECT_TRUE(c.core.hasPendingError());
     c.send("8");
     ASSERT_EQ(c.fakes.prompts.log.size(), 1);
-    EXPECT_TRUE(c.fakes.prompts.log[0].startsWith(QStringLiteral("message!: "))) << c.fakes.prompts.log[0].toStdString();
+    EXPECT_TRUE(c.fakes.prompts.log[0].startsWith(QStringLiteral("message!: ")))
+        << c.fakes.prompts.log[0].toStdString();
     c.send("00\r");
     EXPECT_EQ(c.fakes.prompts.log.size(), 1);
 }
@@ -79,7 +80,8 @@ TEST(WeighingCore, RecordsArrivingWhileTheServingSpeaksDoNotServeAgain) {
         c.send("1000\r", printButton ? 1 : 6);
         EXPECT_EQ(c.observer.servings, QStringList{"1000"}) << printButton;
         EXPECT_EQ(c.app.weightLogRows(), 1) << printButton;
-        EXPECT_EQ(c.fakes.sound.playedNames(), (QStringList{"1.wav", "0.wav", "0.wav", "0.wav"})) << printButton;
+        EXPECT_EQ(c.fakes.sound.playedNames(), (QStringList{"1.wav", "0.wav", "0.wav", "0.wav"}))
+            << printButton;
         EXPECT_FALSE(c.core.cycle().serving);
         EXPECT_EQ(c.view.weight, QStringLiteral("1000"));
     }
@@ -116,15 +118,17 @@ TEST(WeighingCore, OpeningThePort) {
         bool throwTimer;
     };
     const Case cases[] = {
+        // clang-format off
         {"port 0 opens port 1", {{"port", 0}}, 0, 1, {}, "PORT ON", "Close port", false},
         {"request timer in throw-string mode", {{"throwstring", true}, {"outstring", "ENQ"}}, 0, 1, {}, "PORT ON",
          "Close port", true},
-        {"no request string, no timer", {{"throwstring", true}, {"outstring", ""}}, 0, 1, {}, "PORT ON", "Close port",
-         false},
+        {"no request string, no timer", {{"throwstring", true}, {"outstring", ""}}, 0, 1, {}, "PORT ON",
+         "Close port", false},
         {"opens at the last of 21 tries", {}, 20, 21, {}, "PORT ON", "Close port", false},
         {"gives up after 21 tries", {}, -1, 21,
          {"beep", "message: Could not open serial port! 1 !", "message!: No such device: /dev/fake1"}, "PORT OFF !",
          "Open port", false},
+        // clang-format on
     };
     for (const Case& c : cases) {
         Core core;
@@ -201,18 +205,14 @@ TEST(WeighingCore, PortButtonAndReload) {
     EXPECT_EQ(c.view.portStatus, QStringLiteral("PORT OFF !"));
 }
 
-TEST(WeighingCore, RawDisplayAndDelay) {
+TEST(WeighingCore, DelayLetsEventsRunUntilItsTimerTicks) {
     Core c;
     c.load();
-    c.view.rawShown = true;
-    c.core.ToggleRawDisplay();
-    EXPECT_FALSE(c.view.rawShown);
-    c.core.ToggleRawDisplay();
-    EXPECT_TRUE(c.view.rawShown);
-
     FakeTimer& delay = c.timer(c.core.timerDelay());
     int spins = 0;
-    c.fakes.events.onProcess = [&] { if (++spins == 3) delay.fire(); };
+    c.fakes.events.onProcess = [&] {
+        if (++spins == 3) delay.fire();
+    };
     c.core.wait(250);
     EXPECT_EQ(delay.interval(), 250);
     EXPECT_EQ(spins, 3);

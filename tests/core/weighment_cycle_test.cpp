@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-
 using namespace veltrane;
 using veltrane::test::FakeClock;
 
@@ -15,7 +14,10 @@ struct Host final : CycleHost {
     const Clock& clock() const override { return fakeClock; }
     void setStatusText(const QString& text) override { status << text; }
     void setStableCountText(const QString& text) override { count = text; }
-    void showTooSoon(const QString& text) override { log << QStringLiteral("too soon"); raw = text; }
+    void showTooSoon(const QString& text) override {
+        log << QStringLiteral("too soon");
+        raw = text;
+    }
     void serveWeight(const QString& w) override { log << QStringLiteral("serve ") + w; }
     void startWeightClearTimer() override { log << QStringLiteral("clear timer"); }
     void playTruckOut() override { log << QStringLiteral("truck out"); }
@@ -55,23 +57,26 @@ TEST(WeighmentCycle, AutomaticPath) {
         std::vector<float> readings;
         QStringList log;
     };
+    const Settings usual = automatic(1, 0, 100, 10), five = automatic(5, 0, 100, 10);
     const Case cases[] = {
-        {"rounded values equal: served once at the sixth reading", automatic(5, 0, 100, 10),
+        // clang-format off
+        {"rounded values equal: served once at the sixth reading", five,
          {1000, 1000.4f, 999.6f, 1000, 1000, 1000, 1000}, {"serve 1000"}},
-        {"one reading short", automatic(5, 0, 100, 10), {1000, 1000, 1000, 1000, 1000}, {}},
+        {"one reading short", five, {1000, 1000, 1000, 1000, 1000}, {}},
         {"accuracy 1 tells 1000.04 from 1000.06", automatic(1, 1, 100, 10), {1000.04f, 1000.06f}, {}},
         {"half to even: 2.5 equals 2", automatic(1, 0, 1, 0), {2.5f, 2.0f}, {"serve 2"}},
         {"half to even: 3.5 is not 3", automatic(1, 0, 1, 0), {3.5f, 3.0f}, {}},
-        {"the served text keeps the decimals", automatic(1, 0, 100, 10), {1234.4f, 1234.4f}, {"serve 1234.4"}},
-        {"a served load is not served again", automatic(1, 0, 100, 10), {1000, 1000, 1000, 1000, 1000}, {"serve 1000"}},
-        {"second truck before the platform emptied", automatic(1, 0, 100, 10),
+        {"the served text keeps the decimals", usual, {1234.4f, 1234.4f}, {"serve 1234.4"}},
+        {"a served load is not served again", usual, {1000, 1000, 1000, 1000, 1000}, {"serve 1000"}},
+        {"second truck before the platform emptied", usual,
          {1000, 1000, 2000, 2000, 2000, 50, 50, 3000, 3000}, {"serve 1000"}},
-        {"emptied at exactly the discard weight re-arms", automatic(1, 0, 100, 10),
+        {"emptied at exactly the discard weight re-arms", usual,
          {1000, 1000, 10, 10, 2000, 2000}, {"serve 1000", "rearm", "serve 2000"}},
-        {"exactly the minimum does not serve", automatic(1, 0, 100, 10), {100, 100, 100}, {}},
-        {"a stable empty platform before any load does nothing", automatic(1, 0, 100, 10), {0, 0, 0}, {}},
+        {"exactly the minimum does not serve", usual, {100, 100, 100}, {}},
+        {"a stable empty platform before any load does nothing", usual, {0, 0, 0}, {}},
         {"truck-out sound with voice on", voice, {1000, 1000, 0, 0}, {"serve 1000", "rearm", "truck out"}},
         {"Startonbutton holds the re-arm", startOnButton, {1000, 1000, 0, 0, 0, 2000, 2000}, {"serve 1000"}},
+        // clang-format on
     };
     for (const Case& c : cases) {
         Host host;
@@ -118,7 +123,8 @@ TEST(WeighmentCycle, PrintButtonTwentySecondRule) {
     };
     const Case cases[] = {
         {"first reading within 20 s of start is refused", {19000}, {"too soon"}},
-        {"a refusal restarts the window", {19000, 38000, 58000},
+        {"a refusal restarts the window",
+         {19000, 38000, 58000},
          {"too soon", "too soon", "serve 500", "clear timer"}},
         {"20 s after start is served", {20000}, {"serve 500", "clear timer"}},
         // whole seconds: 09:30:00.900 to 09:30:20.100 is 20 seconds
@@ -143,7 +149,8 @@ TEST(WeighmentCycle, PrintButtonTwentySecondRule) {
     cycle.lastRecordTime = host.fakeClock.now();
     host.fakeClock.advanceSeconds(5);
     cycle.WeighmentStep(500, s, host);
-    EXPECT_EQ(host.raw, QStringLiteral("09:30:05: Weight data is coming too soon! Change your configuration!"));
+    EXPECT_EQ(host.raw,
+              QStringLiteral("09:30:05: Weight data is coming too soon! Change your configuration!"));
     // Readings at or under the minimum are neither served nor refused.
     cycle.WeighmentStep(100, s, host);
     EXPECT_EQ(host.log, QStringList{"too soon"});

@@ -21,7 +21,8 @@ struct Serving {
         s.csvFilePath = s.outputFolder + QStringLiteral("veltrane.csv");
         s.mdbFilePath = s.outputFolder + QStringLiteral("veltrane.mdb");
         s.outputFilePath = typeCode == QLatin1String("3") ? s.mdbFilePath : s.csvFilePath;
-        if (typeCode == QLatin1String("3")) QFile::copy(app.path() + QStringLiteral("veltrane.mdb"), s.mdbFilePath);
+        if (typeCode == QLatin1String("3"))
+            QFile::copy(app.path() + QStringLiteral("veltrane.mdb"), s.mdbFilePath);
         outputs.onStatusNote([this](const QString& note) { notes << note; });
     }
     QString serve(const QString& w) { return outputs.ServeWeight(w); }
@@ -35,7 +36,10 @@ struct Serving {
     QStringList notes;
 };
 
-int openDescriptors() { return static_cast<int>(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size()); }
+int openDescriptors() {
+    return static_cast<int>(
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size());
+}
 
 }  // namespace
 
@@ -47,7 +51,8 @@ TEST(WeightOutputs, CsvBytesAcrossTwoServings) {
     };
     const Case cases[] = {
         {"1", "12345.6,2026-03-14 09:30:00\r\n", "980,2026-03-14 09:31:05\r\n"},
-        {"2", "Weight,Datetime\r\n12345.6,2026-03-14 09:30:00\r\n", "Weight,Datetime\r\n980,2026-03-14 09:31:05\r\n"},
+        {"2", "Weight,Datetime\r\n12345.6,2026-03-14 09:30:00\r\n",
+         "Weight,Datetime\r\n980,2026-03-14 09:31:05\r\n"},
     };
     for (const Case& c : cases) {
         Serving sv(QString::fromLatin1(c.type));
@@ -70,7 +75,8 @@ TEST(WeightOutputs, ExportDatabaseHoldsTheLatestServingOnly) {
         EXPECT_EQ(sv.serve(QString::fromLatin1(w)), QString());
         sv.fakes.clock.advanceSeconds(1);
     }
-    auto rs = Database::open(sv.s.mdbFilePath, QString())->openRecordSet(QStringLiteral("select * from weightlog"));
+    auto rs =
+        Database::open(sv.s.mdbFilePath, QString())->openRecordSet(QStringLiteral("select * from weightlog"));
     ASSERT_EQ(rs->recordCount(), 1);
     rs->moveFirst();
     EXPECT_EQ(rs->field(QStringLiteral("weight")).toString(), QStringLiteral("3500"));
@@ -115,7 +121,8 @@ TEST(WeightOutputs, FailingWeightLogEndsTheServing) {
     EXPECT_FALSE(error.isEmpty());
     EXPECT_EQ(sv.fakes.clipboard.text, QStringLiteral("<untouched>"));
     EXPECT_TRUE(sv.fakes.sound.played.isEmpty());
-    EXPECT_TRUE(sv.csv().startsWith("Weight,Datetime\r\n700,")) << "the file was written before the log failed";
+    EXPECT_TRUE(sv.csv().startsWith("Weight,Datetime\r\n700,"))
+        << "the file was written before the log failed";
 
     // The log is opened afresh after a failure: once the table is back, servings are logged again.
     sv.app.settingsDb()->execute(QStringLiteral("alter table gone rename to weightlog"));
@@ -134,7 +141,9 @@ TEST(WeightOutputs, LockedCsvAsksUntilNo) {
             ASSERT_TRUE(holder.locked());
             yes.fakes.prompts.yesNoAnswers = {true, true};
             int asked = 0;
-            yes.fakes.prompts.whileModal = [&] { if (++asked == 2) holder.release(); };
+            yes.fakes.prompts.whileModal = [&] {
+                if (++asked == 2) holder.release();
+            };
             EXPECT_EQ(yes.serve(QStringLiteral("200")), QString());
         }
         const QString question = QStringLiteral("ask: Export file ") + yes.s.csvFilePath +
@@ -162,7 +171,8 @@ TEST(WeightOutputs, FailedWriteLeavesNothingOpenOrBehind) {
     const int before = openDescriptors();
     // A folder where the file should be: every write fails.
     QDir().mkpath(sv.s.csvFilePath);
-    for (int i = 0; i < 50; ++i) EXPECT_FALSE(sv.outputs.WriteCsvFile(QStringLiteral("1"), QStringLiteral("t")));
+    for (int i = 0; i < 50; ++i)
+        EXPECT_FALSE(sv.outputs.WriteCsvFile(QStringLiteral("1"), QStringLiteral("t")));
     sv.s.csvFilePath = sv.app.path() + QStringLiteral("missing/veltrane.csv");
     EXPECT_FALSE(sv.outputs.WriteCsvFile(QStringLiteral("1"), QStringLiteral("t")));
     EXPECT_EQ(openDescriptors(), before);
@@ -190,7 +200,11 @@ TEST(WeightOutputs, ReaderNeverSeesAPartialFile) {
             pollfd p{stop[0], POLLIN, 0};
             if (::poll(&p, 1, 0) > 0) break;
             const int fd = ::open(path.constData(), O_RDONLY);
-            if (fd < 0) { ++bad; ++reads; continue; }
+            if (fd < 0) {
+                ++bad;
+                ++reads;
+                continue;
+            }
             const ssize_t n = ::read(fd, buf, sizeof buf);
             ::close(fd);
             ++reads;

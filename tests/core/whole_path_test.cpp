@@ -81,8 +81,8 @@ struct Installation {
     QtEventPump events;
     QtTimerService timers;
     QtSerialPort port{settingsDeviceResolver(app.settingsPath())};
-    Services services{fakes.clock, fakes.prompts, events, timers, fakes.sound, fakes.shell, fakes.clipboard, port, *feed,
-                      app.path()};
+    Services services{fakes.clock, fakes.prompts,   events, timers, fakes.sound,
+                      fakes.shell, fakes.clipboard, port,   *feed,  app.path()};
     Settings settings;
     FakeView view;
     WeighingCore core{services, settings, view};
@@ -109,7 +109,8 @@ TEST(WholePath, AutomaticModeServesEachTruck) {
     EXPECT_EQ(in.observer.weights, QStringList{"1234"});
     EXPECT_TRUE(in.csv().startsWith("Weight,Datetime\r\n1234,2026-03-14 09:30:00\r\n"));
     EXPECT_EQ(in.app.weightLogRows(), 1);
-    ASSERT_TRUE(waitFor([&] { return in.feedLines().contains(QStringLiteral("DATA 1234")); }, 3000)) << in.lines.join(QLatin1Char('|')).toStdString();
+    ASSERT_TRUE(waitFor([&] { return in.feedLines().contains(QStringLiteral("DATA 1234")); }, 3000))
+        << in.lines.join(QLatin1Char('|')).toStdString();
 
     // The truck drives off and the next one on: re-armed on the empty platform, then served.
     ASSERT_EQ(in.simCommand(QStringLiteral("weight 0")).left(2), QStringLiteral("ok"));

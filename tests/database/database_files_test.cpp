@@ -129,16 +129,15 @@ TEST(DatabaseTool, BadArgumentsAndFoldersExitWithTwo) {
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     const QString fresh = dir.filePath(QStringLiteral("fresh"));
+    // clang-format off
     const std::vector<QStringList> cases{
-        {},
-        {fresh, fresh + QStringLiteral("2")},
-        {QStringLiteral("--bogus"), fresh},
+        {}, {fresh, fresh + QStringLiteral("2")}, {QStringLiteral("--bogus"), fresh},
         {QStringLiteral("--set"), QStringLiteral("nosuchcolumn=1"), fresh},
         {QStringLiteral("--set"), QStringLiteral("port=first"), fresh},  // does not fit the column
-        {QStringLiteral("--comport"), QStringLiteral("0=/dev/ttyUSB0"), fresh},
-        {QStringLiteral("--set")},
+        {QStringLiteral("--comport"), QStringLiteral("0=/dev/ttyUSB0"), fresh}, {QStringLiteral("--set")},
         {dir.filePath(QStringLiteral("plainfile/sub"))},
     };
+    // clang-format on
     for (const auto& args : cases) {
         const ToolRun result = run(mkdbPath(), args);
         EXPECT_EQ(result.exitCode, 2) << args.join(QLatin1Char(' ')).toStdString();

@@ -18,17 +18,11 @@ TEST(DdeProtocol, ParsesVerbTopicAndItem) {
         {"REQUEST veltrane weightdata", true, DdeVerb::Request, "veltrane", "weightdata"},
         {"Advise t i\r", true, DdeVerb::Advise, "t", "i"},
         {"UNADVISE t \xc3\xa9", true, DdeVerb::Unadvise, "t", "\xc3\xa9"},
-        {"REQUEST t i\r\r", false},
-        {"REQUEST t", false},
-        {"REQUEST t ", false},
-        {" REQUEST t i", false},
-        {"REQUEST t i ", false},
-        {"REQUEST\tt i", false},
-        {"REQUESTS t i", false},
-        {"REQ t i", false},
-        {"", false},
-        {"\r", false},
-        {"REQUEST t i" + std::string(kDdeMaxLine, 'x'), false},
+        // clang-format off
+        {"REQUEST t i\r\r", false}, {"REQUEST t", false}, {"REQUEST t ", false}, {" REQUEST t i", false},
+        {"REQUEST t i ", false}, {"REQUEST\tt i", false}, {"REQUESTS t i", false}, {"REQ t i", false}, {"", false},
+        {"\r", false}, {"REQUEST t i" + std::string(kDdeMaxLine, 'x'), false},
+        // clang-format on
     };
     for (const auto& c : cases) {
         const auto got = parseDdeLine(c.line);

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
 #include <sys/stat.h>
 #include <sys/un.h>
 
@@ -61,6 +63,18 @@ TEST_F(DdeServerTest, AnswersEachLineInOrderEvenWhenSentTogether) {
     ASSERT_TRUE(client.connected());
     ASSERT_TRUE(client.send(all));
     for (const auto& c : cases) EXPECT_EQ(client.line(), c.reply) << "for line of " << c.line.size() << " bytes";
+}
+
+// What `echo REQUEST ... | socat - UNIX-CONNECT:...` does: the request, then the client's side shut.
+TEST_F(DdeServerTest, AnswersAClientThatShutsItsSideAfterTheRequest) {
+    auto server = startFeed();
+    for (int round = 0; round < 20; ++round) {
+        UnixLineClient client(path());
+        ASSERT_TRUE(client.connected());
+        ASSERT_TRUE(client.send("REQUEST veltrane weightdata\n"));
+        ::shutdown(client.fd(), SHUT_WR);
+        EXPECT_EQ(client.line(), std::optional<std::string>("DATA 1234")) << "round " << round;
+    }
 }
 
 TEST_F(DdeServerTest, TopicAndItemExistOnlyOnceSet) {

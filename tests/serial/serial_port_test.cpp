@@ -1,27 +1,17 @@
 // The serial port against a real pseudo-terminal: the test owns the master side and plays the device.
 #include "platform/qt_serial_port.h"
+#include "tests/support/wait.h"
 #include "tests/support/pty_pair.h"
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QSignalSpy>
 
-#include <functional>
-
 using namespace veltrane;
+using veltrane::test::pumpUntil;
 using veltrane::test::PtyPair;
 
 namespace {
-
-bool waitFor(const std::function<bool()>& done, int ms = 10000) {
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired()) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 struct OpenPort {
     PtyPair pty;
@@ -42,24 +32,19 @@ TEST(SerialSettings, ParsesAndRefusesWithDescription) {
         std::optional<SerialSettings> expected;
         const char* errorPart;
     };
+    // clang-format off
     const Case cases[] = {
         {"9600,n,8,1", SerialSettings{9600, 'n', 8, 1}, nullptr},
         {" 19200 , E , 7 , 2 ", SerialSettings{19200, 'e', 7, 2}, nullptr},
         {"300,o,5,1.5", SerialSettings{300, 'o', 5, 3}, nullptr},
-        {"9600,n,8", std::nullopt, "four fields"},
-        {"9600,n,8,1,", std::nullopt, "four fields"},
-        {"", std::nullopt, "four fields"},
-        {"96OO,n,8,1", std::nullopt, "baud"},
-        {"0,n,8,1", std::nullopt, "baud"},
-        {"-9600,n,8,1", std::nullopt, "baud"},
-        {"9600,x,8,1", std::nullopt, "parity"},
-        {"9600,,8,1", std::nullopt, "parity"},
-        {"9600,no,8,1", std::nullopt, "parity"},
-        {"9600,n,9,1", std::nullopt, "data bits"},
-        {"9600,n,4,1", std::nullopt, "data bits"},
-        {"9600,n,8,3", std::nullopt, "stop bits"},
-        {"9600,n,8,", std::nullopt, "stop bits"},
+        {"9600,n,8", std::nullopt, "four fields"}, {"9600,n,8,1,", std::nullopt, "four fields"},
+        {"", std::nullopt, "four fields"}, {"96OO,n,8,1", std::nullopt, "baud"}, {"0,n,8,1", std::nullopt, "baud"},
+        {"-9600,n,8,1", std::nullopt, "baud"}, {"9600,x,8,1", std::nullopt, "parity"},
+        {"9600,,8,1", std::nullopt, "parity"}, {"9600,no,8,1", std::nullopt, "parity"},
+        {"9600,n,9,1", std::nullopt, "data bits"}, {"9600,n,4,1", std::nullopt, "data bits"},
+        {"9600,n,8,3", std::nullopt, "stop bits"}, {"9600,n,8,", std::nullopt, "stop bits"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         QString error = QStringLiteral("stale");
         const auto parsed = SerialSettings::parse(QString::fromLatin1(c.text), &error);
@@ -124,36 +109,14 @@ TEST(QtSerialPort, ReceivesEachByteInOrderAndDropsWhatCameBeforeOpen) {
     QByteArray sent;
     for (int i = 0; i < 20000; ++i) sent.append(static_cast<char>(i % 256));
     ASSERT_TRUE(p.pty.write(sent));
-    ASSERT_TRUE(waitFor([&] { return p.received.size() >= sent.size(); }));
+    ASSERT_TRUE(pumpUntil([&] { return p.received.size() >= sent.size(); }));
     EXPECT_EQ(p.received, sent);
     EXPECT_EQ(signals, sent.size());
 }
 
-TEST(QtSerialPort, HandlerThatLetsEventsRunGetsNextBytesNestedInOrder) {
-    OpenPort p;
-    ASSERT_TRUE(p.pty.ok());
-    ASSERT_TRUE(p.port.open());
-    int depth = 0;
-    int deepest = 0;
-    QByteArray order;
-    QObject::connect(&p.port, &SerialPort::byteReceived, [&](char c) {
-        order.append(c);
-        ++depth;
-        deepest = std::max(deepest, depth);
-        if (c == 'b') QCoreApplication::processEvents();
-        --depth;
-    });
-    ASSERT_TRUE(p.pty.write("abcdef"));
-    ASSERT_TRUE(waitFor([&] { return order.size() >= 6; }));
-    EXPECT_EQ(order, QByteArray("abcdef"));
-    EXPECT_EQ(deepest, 2) << "bytes after 'b' should arrive inside its handler";
-    QCoreApplication::processEvents();
-    EXPECT_EQ(order, QByteArray("abcdef"));
-}
-
 TEST(QtSerialPort, HandlerLettingEventsRunOnEveryByteSurvivesABurst) {
-    // Each nested delivery is a stack level; a burst of thousands of bytes must not become
-    // thousands of levels.
+    // Later bytes arrive inside the handler that lets events run, still in order; but each nested delivery
+    // is a stack level, and a burst of thousands of bytes must not become thousands of levels.
     OpenPort p;
     ASSERT_TRUE(p.pty.ok());
     ASSERT_TRUE(p.port.open());
@@ -170,7 +133,7 @@ TEST(QtSerialPort, HandlerLettingEventsRunOnEveryByteSurvivesABurst) {
     QByteArray sent;
     for (int i = 0; i < 50000; ++i) sent.append(static_cast<char>(i * 7));
     ASSERT_TRUE(p.pty.write(sent));
-    ASSERT_TRUE(waitFor([&] { return order.size() >= sent.size(); }));
+    ASSERT_TRUE(pumpUntil([&] { return order.size() >= sent.size(); }));
     EXPECT_EQ(order, sent);
     EXPECT_GT(deepest, 1);
     EXPECT_LE(deepest, 100);
@@ -190,32 +153,22 @@ TEST(QtSerialPort, EachWriteReachesTheDevice) {
 }
 
 TEST(QtSerialPort, VanishingDeviceClosesThePortAndIsToldOnce) {
-    OpenPort p;
-    ASSERT_TRUE(p.pty.ok());
-    ASSERT_TRUE(p.port.open());
-    QSignalSpy lost(&p.port, &SerialPort::deviceLost);
-    ASSERT_TRUE(p.pty.write("12"));
-    ASSERT_TRUE(waitFor([&] { return p.received.size() == 2; }));
-    p.pty.closeMaster();
-    ASSERT_TRUE(waitFor([&] { return lost.count() > 0; }));
-    EXPECT_FALSE(p.port.isOpen());
-    // Let any further error notifications arrive: none may become a second loss.
-    waitFor([] { return false; }, 300);
-    EXPECT_EQ(lost.count(), 1);
-    EXPECT_FALSE(lost.at(0).at(0).toString().isEmpty());
-    EXPECT_FALSE(p.port.write("x"));
-}
-
-TEST(QtSerialPort, WriteToVanishedDeviceFailsAndIsToldOnce) {
-    OpenPort p;
-    ASSERT_TRUE(p.pty.ok());
-    ASSERT_TRUE(p.port.open());
-    QSignalSpy lost(&p.port, &SerialPort::deviceLost);
-    p.pty.closeMaster();
-    // Written before the event loop notices; whichever comes first, the loss is told once.
-    p.port.write("$");
-    ASSERT_TRUE(waitFor([&] { return lost.count() > 0; }));
-    waitFor([] { return false; }, 300);
-    EXPECT_EQ(lost.count(), 1);
-    EXPECT_FALSE(p.port.isOpen());
+    // Noticed by the reader, or first met by a write before the event loop notices: told once either way.
+    for (bool writeFirst : {false, true}) {
+        OpenPort p;
+        ASSERT_TRUE(p.pty.ok());
+        ASSERT_TRUE(p.port.open());
+        QSignalSpy lost(&p.port, &SerialPort::deviceLost);
+        ASSERT_TRUE(p.pty.write("12"));
+        ASSERT_TRUE(pumpUntil([&] { return p.received.size() == 2; }));
+        p.pty.closeMaster();
+        if (writeFirst) p.port.write("$");
+        ASSERT_TRUE(pumpUntil([&] { return lost.count() > 0; })) << writeFirst;
+        EXPECT_FALSE(p.port.isOpen());
+        // Let any further error notifications arrive: none may become a second loss.
+        pumpUntil([] { return false; }, 300);
+        EXPECT_EQ(lost.count(), 1) << writeFirst;
+        EXPECT_FALSE(lost.at(0).at(0).toString().isEmpty());
+        EXPECT_FALSE(p.port.write("x"));
+    }
 }

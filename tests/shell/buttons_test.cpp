@@ -1,6 +1,6 @@
-#include "core/main_view.h"
 #include "shell/main_buttons.h"
 #include "shell/password.h"
+#include "tests/support/fake_view.h"
 #include "tests/support/fakes.h"
 
 #include <gtest/gtest.h>
@@ -38,27 +38,10 @@ struct RecordingHost final : ButtonHost {
     bool openSucceeds = true;
 };
 
-struct RecordingView final : MainView {
-    void setWeightText(const QString&) override {}
-    void setRawText(const QString&) override {}
-    void setRawVisible(bool) override {}
-    bool rawVisible() const override { return true; }
-    void setStatusText(const QString&) override {}
-    void appendStatusText(const QString&) override {}
-    void setStableCountText(const QString&) override {}
-    void setPortStatusText(const QString& t) override { portText = t; }
-    void setPortToolTip(const QString&) override {}
-    void setPortNumberText(const QString&) override {}
-    void setPortButtonCaption(const QString& t) override { portCaption = t; }
-    void setCaption(const QString&) override {}
-    QString caption() const override { return {}; }
-    QString portText, portCaption;
-};
-
 struct Buttons : ::testing::Test {
     veltrane::test::FakePrompts prompts;
     ScriptedGate gate;
-    RecordingView view;
+    veltrane::test::FakeView view;
     RecordingHost host;
     MainButtons buttons{prompts, gate, view, host};
 };
@@ -100,18 +83,18 @@ TEST_F(Buttons, PortButtonTogglesAndShowsTheState) {
     host.portOpen = true;
     buttons.click(MainButtons::Port);
     EXPECT_EQ(host.calls, QStringList{"closePort"});
-    EXPECT_EQ(view.portCaption, QStringLiteral("Open port"));
-    EXPECT_EQ(view.portText, QStringLiteral("PORT OFF !"));
+    EXPECT_EQ(view.portButton, QStringLiteral("Open port"));
+    EXPECT_EQ(view.portStatus, QStringLiteral("PORT OFF !"));
 
     buttons.click(MainButtons::Port);
-    EXPECT_EQ(view.portCaption, QStringLiteral("Close port"));
-    EXPECT_EQ(view.portText, QStringLiteral("PORT ON"));
+    EXPECT_EQ(view.portButton, QStringLiteral("Close port"));
+    EXPECT_EQ(view.portStatus, QStringLiteral("PORT ON"));
 
     host.portOpen = false;
     host.openSucceeds = false;
     buttons.click(MainButtons::Port);
-    EXPECT_EQ(view.portCaption, QStringLiteral("Open port"));
-    EXPECT_EQ(view.portText, QStringLiteral("PORT OFF !"));
+    EXPECT_EQ(view.portButton, QStringLiteral("Open port"));
+    EXPECT_EQ(view.portStatus, QStringLiteral("PORT OFF !"));
 }
 
 }  // namespace

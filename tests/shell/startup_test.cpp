@@ -109,15 +109,14 @@ TEST_F(Startup, VersionMarkers) {
     }
 }
 
-TEST_F(Startup, MissingVersionDatabaseEndsBeforeAnythingElse) {
+TEST_F(Startup, EndsBeforeAnythingElseWhenTheVersionFileIsMissingOrDamaged) {
     QFile::remove(folder.file(QStringLiteral("config.mdb")));
     EXPECT_EQ(startup.run(programFolder()), StartupResult::EndProgram);
     EXPECT_EQ(fakes.prompts.log, QStringList{"message: Error! configuration database not found!"});
-}
 
-TEST_F(Startup, DamagedVersionDatabaseEndsWithItsOwnDescription) {
+    fakes.prompts.log.clear();
     QFile file(folder.file(QStringLiteral("config.mdb")));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(QByteArray(4096, 'x'));
     file.close();
     EXPECT_EQ(startup.run(programFolder()), StartupResult::EndProgram);

@@ -26,26 +26,22 @@ TEST(Frames, BuiltinLayoutsProduceTheExpectedBytes) {
         Reading r;
         QByteArray expected;
     };
+    // clang-format off
     const Case cases[] = {
         {"st-gs", reading(1234), "ST,GS,+001234kg\r\n"},
         {"st-gs", reading(1234, 0, false), "US,GS,+001234kg\r\n"},
         {"st-gs", reading(-20), "ST,GS,-000020kg\r\n"},
         {"st-gs", reading(-0.2), "ST,GS,+000000kg\r\n"},  // rounds to zero: no minus sign
-        {"st-gs", reading(12.345, 2), "ST,GS,+012.35kg\r\n"},
-        {"padded", reading(1234), "+   1234 kg\r\n"},
-        {"padded", reading(-5), "-      5 kg\r\n"},
-        {"stx-cr", reading(1234), "\x02+001234kg\r"},
+        {"st-gs", reading(12.345, 2), "ST,GS,+012.35kg\r\n"}, {"padded", reading(1234), "+   1234 kg\r\n"},
+        {"padded", reading(-5), "-      5 kg\r\n"}, {"stx-cr", reading(1234), "\x02+001234kg\r"},
         {"stx-etx", reading(1234), "\x02S+0001234\x03"},
-        {"stx-etx", reading(1234, 0, false), "\x02M+0001234\x03"},
-        {"reversed", reading(1234), "432100="},
-        {"reversed", reading(987654), "456789="},
-        {"reversed", reading(12.5, 1), "5.2100="},
+        {"stx-etx", reading(1234, 0, false), "\x02M+0001234\x03"}, {"reversed", reading(1234), "432100="},
+        {"reversed", reading(987654), "456789="}, {"reversed", reading(12.5, 1), "5.2100="},
         {"tare-net", reading(1234, 0, true, 200), "T:+000200kg N:+001234kg\r\n"},
-        {"implied", reading(12.34, 2), "W001234\r\n"},
-        {"implied", reading(1234), "W001234\r\n"},
-        {"plain", reading(1234), "1234\r\n"},
-        {"plain", reading(0.5, 1), "0.5\r\n"},
+        {"implied", reading(12.34, 2), "W001234\r\n"}, {"implied", reading(1234), "W001234\r\n"},
+        {"plain", reading(1234), "1234\r\n"}, {"plain", reading(0.5, 1), "0.5\r\n"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         QString error;
         const auto frame = makeFrame(QLatin1String(c.format), c.r, {}, &error);
@@ -84,16 +80,21 @@ TEST(LineGarble, OnlyTheIndicatorsOwnSettingsCarryTheWeight) {
     // Parity and data bits do not pass a pty, so they are no mismatch.
     EXPECT_EQ(receivedAs(frame, own, LineSettings{9600, 'e', 7, 1}), frame);
 
-    const LineSettings wrong[] = {{300, 'n', 8, 1},   {1200, 'n', 8, 1},   {2400, 'n', 8, 1},
-                                  {4800, 'n', 8, 1},  {19200, 'n', 8, 1},  {38400, 'n', 8, 1},
-                                  {57600, 'n', 8, 1}, {115200, 'n', 8, 1}, {9600, 'n', 8, 2},
-                                  {9800, 'n', 8, 1}};  // within a UART's tolerance, still refused
+    // clang-format off
+    const LineSettings wrong[] = {{300, 'n', 8, 1}, {1200, 'n', 8, 1}, {2400, 'n', 8, 1}, {4800, 'n', 8, 1},
+        {19200, 'n', 8, 1}, {38400, 'n', 8, 1}, {57600, 'n', 8, 1}, {115200, 'n', 8, 1}, {9600, 'n', 8, 2},
+        {9800, 'n', 8, 1}};  // within a UART's tolerance, still refused
+    // clang-format on
     for (const LineSettings& rx : wrong) {
         const QByteArray got = receivedAs(frame, own, rx);
         EXPECT_FALSE(got.contains("1234")) << rx.text().toStdString();
         EXPECT_FALSE(got.contains("ST,GS")) << rx.text().toStdString();
         EXPECT_NE(got, frame);
     }
+    // A non-standard rate is told apart from its standard neighbour.
+    const LineSettings odd{56000, 'n', 8, 1};
+    EXPECT_EQ(receivedAs(frame, odd, odd), frame);
+    EXPECT_FALSE(receivedAs(frame, odd, LineSettings{57600, 'n', 8, 1}).contains("1234"));
     // A slow receiver sees fewer characters than were sent, a fast one more: what a UART does.
     EXPECT_LT(receivedAs(frame, own, LineSettings{1200, 'n', 8, 1}).size(), frame.size());
     EXPECT_GT(receivedAs(frame, own, LineSettings{38400, 'n', 8, 1}).size(), frame.size());
@@ -113,13 +114,7 @@ TEST(WeightProgramme, TruckCycleDrivesOnSettlesAndLeaves) {
     EXPECT_EQ(p.at(0.5).weight, 0);
     EXPECT_TRUE(p.at(0.5).stable);
     // Driving on and rocking: unstable, never the loaded weight as a stable reading.
-    bool sawUnstable = false;
-    for (double t = 4; t < 9; t += 0.1) {
-        const WeightSample s = p.at(t);
-        EXPECT_FALSE(s.stable) << t;
-        sawUnstable = true;
-    }
-    EXPECT_TRUE(sawUnstable);
+    for (double t = 4; t < 9; t += 0.1) EXPECT_FALSE(p.at(t).stable) << t;
     for (double t = 9.05; t < 17; t += 0.5) {
         EXPECT_EQ(p.at(t).weight, 24360) << t;
         EXPECT_TRUE(p.at(t).stable) << t;

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QFile>
 #include <QStringList>
 
 #include <deque>
@@ -173,5 +174,11 @@ public:
 private:
     QString m_path;
 };
+
+// A whole file's bytes, or "<missing>" when it cannot be read.
+inline QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArrayLiteral("<missing>");
+}
 
 }  // namespace veltrane::test

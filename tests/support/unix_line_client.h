@@ -2,6 +2,8 @@
 // A bare Unix-socket line client for tests of the live feed. It keeps the Qt event loop turning while it
 // waits, so that a server living on the test's own thread can answer.
 
+#include "tests/support/wait.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QString>
@@ -11,25 +13,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace veltrane::test {
-
-// Runs pending events until cond() holds or the timeout passes; generous timeouts, no speed assumptions.
-inline bool pumpUntil(const std::function<bool()>& cond, int timeoutMs = 10000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QCoreApplication::processEvents();
-        ::poll(nullptr, 0, 1);
-    }
-    return true;
-}
 
 class UnixLineClient {
 public:

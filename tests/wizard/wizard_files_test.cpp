@@ -8,15 +8,8 @@
 using namespace veltrane;
 using veltrane::test::FakeServices;
 using veltrane::test::TempFolder;
+using veltrane::test::readFile;
 
-namespace {
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-}  // namespace
 
 TEST(SettingsTexts, ReadableTextAndComments) {
     EXPECT_EQ(SettingsText(QStringLiteral("2400,n,8,1")),
@@ -58,14 +51,14 @@ TEST(WizardFiles, ReportParagraphAndLogBlockAreAppendedByteForByte) {
         "(Data from indicator: ST,GS,+001234kg Actual weight : 1234)\r\n"
         "OR, Just enable (tick) autosense option. Same Com port settings \r\n"
         "2026-03-14 09:30:05------------------------------------------ (Sample weight used :1234)\r\n\r\n";
-    EXPECT_EQ(readAll(folder.file("wizardreport.txt")), paragraph);
+    EXPECT_EQ(readFile(folder.file("wizardreport.txt")), paragraph);
 
     QByteArray log = "\r\n(1-300,n,8,1-CR)-48-49-13";
     ASSERT_TRUE(files.WriteWizardLog(log, QStringLiteral("1234")));
     EXPECT_TRUE(log.isEmpty());
     QByteArray second;  // a later block of the same run carries only its closing line
     ASSERT_TRUE(files.WriteWizardLog(second, QStringLiteral("1234")));
-    EXPECT_EQ(readAll(folder.file("wizardlog.txt")),
+    EXPECT_EQ(readFile(folder.file("wizardlog.txt")),
               QByteArray("\r\n(1-300,n,8,1-CR)-48-49-13(2026-03-14 09:30:05 Search:1234)\r\n\r\n\r\n"
                          "(2026-03-14 09:30:05 Search:1234)\r\n\r\n\r\n"));
     EXPECT_TRUE(fakes.prompts.log.isEmpty());

@@ -1,43 +1,14 @@
 #pragma once
-// What the wizard's search tests share: a main window that records its title and port box, and a real
-// settings database with one configuration row.
+// What the wizard's search tests share: a real settings database with one configuration row.
 
 #include "config/schema.h"
 #include "config/settings.h"
-#include "core/main_view.h"
 #include "platform/database.h"
+#include "tests/support/fake_view.h"
 
 #include <QStringList>
 
 namespace veltrane::test {
-
-class RecordingView final : public MainView {
-public:
-    void setWeightText(const QString& text) override { weight = text; }
-    void setRawText(const QString&) override {}
-    void setRawVisible(bool visible) override { m_raw = visible; }
-    bool rawVisible() const override { return m_raw; }
-    void setStatusText(const QString&) override {}
-    void appendStatusText(const QString&) override {}
-    void setStableCountText(const QString&) override {}
-    void setPortStatusText(const QString& text) override { portStatus = text; }
-    void setPortToolTip(const QString&) override {}
-    void setPortNumberText(const QString&) override {}
-    void setPortButtonCaption(const QString&) override {}
-    void setCaption(const QString& text) override {
-        m_caption = text;
-        captions << text;
-    }
-    QString caption() const override { return m_caption; }
-
-    QString weight;
-    QString portStatus;
-    QStringList captions;
-
-private:
-    QString m_caption = QStringLiteral("Veltrane");
-    bool m_raw = false;
-};
 
 // The installation's scale.mdb in the folder, with position decoding on ";" 7..9 so that a test can tell
 // the columns the wizard wrote from those it left alone.

@@ -6,6 +6,7 @@
 #include "config/schema.h"
 #include "config/settings.h"
 #include "core/decoder.h"
+#include "core/inert_services.h"
 #include "core/weighing_core.h"
 #include "platform/database.h"
 
@@ -27,7 +28,8 @@ namespace {
 constexpr int kExitUsage = 2;
 
 const char* const kHelp =
-    "Usage: veltrane-replay [--settings DB] [--set COLUMN=VALUE]... [--null COLUMN]... [--interval MS] [FILE]\n"
+    "Usage: veltrane-replay [--settings DB] [--set COLUMN=VALUE]... [--null COLUMN]... [--interval MS] "
+    "[FILE]\n"
     "Runs the raw bytes of FILE (or standard input) through the configuration loader, the decoder and\n"
     "the weighment cycle with a virtual clock; writes nothing anywhere.\n"
     "  --settings DB        settings database (scale.mdb) to start from; default: a new default one\n"
@@ -47,23 +49,33 @@ QByteArray escaped(const QByteArray& text) {
     for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
-        case '\n': out += "\\n"; break;
-        default:
-            if (c < 0x20 || c >= 0x7F) {
-                out += "\\x";
-                out += hex[c >> 4];
-                out += hex[c & 0x0F];
-            } else {
-                out += ch;
-            }
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            default:
+                if (c < 0x20 || c >= 0x7F) {
+                    out += "\\x";
+                    out += hex[c >> 4];
+                    out += hex[c & 0x0F];
+                } else {
+                    out += ch;
+                }
         }
     }
     return out;
 }
-QByteArray escaped(const QString& text) { return escaped(text.toUtf8()); }
+QByteArray escaped(const QString& text) {
+    return escaped(text.toUtf8());
+}
 
 void line(std::FILE* to, std::initializer_list<QByteArray> fields) {
     QByteArray out;
@@ -107,87 +119,14 @@ public:
     void setPointer(Pointer) override {}
 };
 
-class NoEvents final : public EventPump {
-public:
-    void processEvents() override {}
-};
-
-class InertTimer final : public Timer {
-public:
-    void setInterval(int ms) override { m_interval = ms; }
-    int interval() const override { return m_interval; }
-    void setEnabled(bool enabled) override { m_enabled = enabled; }
-    bool isEnabled() const override { return m_enabled; }
-
-private:
-    int m_interval = 0;
-    bool m_enabled = false;
-};
-class InertTimers final : public TimerService {
-public:
-    std::unique_ptr<Timer> createTimer(bool) override { return std::make_unique<InertTimer>(); }
-};
-
-class NoSound final : public Sound {
-public:
-    bool play(const QString&) override { return false; }
-};
-class NoShell final : public ShellOpen {
-public:
-    bool open(const QString&) override { return false; }
-};
-class NoClipboard final : public Clipboard {
-public:
-    void clear() override {}
-    void setText(const QString&) override {}
-};
-class NoPort final : public SerialPort {
-public:
-    void setPortNumber(int n) override { m_number = n; }
-    int portNumber() const override { return m_number; }
-    void setSettingsText(const QString& t) override { m_settings = t; }
-    QString settingsText() const override { return m_settings; }
-    bool open() override { return false; }
-    void close() override {}
-    bool isOpen() const override { return false; }
-    QString lastError() const override { return QStringLiteral("no port in a replay"); }
-    bool write(const QByteArray&) override { return false; }
-    QString deviceName() const override { return {}; }
-
-private:
-    int m_number = 0;
-    QString m_settings;
-};
-class NoFeed final : public DdeServer {
-public:
-    void setTopic(const QString& t) override { m_topic = t; }
-    QString topic() const override { return m_topic; }
-    void setItem(const QString&, const QString&) override {}
-
-private:
-    QString m_topic;
-};
-
-class NoView final : public MainView {
-public:
-    void setWeightText(const QString&) override {}
-    void setRawText(const QString&) override {}
-    void setRawVisible(bool v) override { m_raw = v; }
-    bool rawVisible() const override { return m_raw; }
-    void setStatusText(const QString&) override {}
-    void appendStatusText(const QString&) override {}
-    void setStableCountText(const QString&) override {}
-    void setPortStatusText(const QString&) override {}
-    void setPortToolTip(const QString&) override {}
-    void setPortNumberText(const QString&) override {}
-    void setPortButtonCaption(const QString&) override {}
-    void setCaption(const QString& t) override { m_caption = t; }
-    QString caption() const override { return m_caption; }
-
-private:
-    bool m_raw = false;
-    QString m_caption;
-};
+using inert::NoClipboard;
+using inert::NoEvents;
+using inert::NoFeed;
+using inert::NoPort;
+using inert::NoShell;
+using inert::NoSound;
+using inert::NoView;
+using InertTimers = inert::Timers;
 
 // Prints the events; the n-th record moves the clock to n x interval before it is weighed.
 class Printer final : public CoreObserver {
@@ -250,7 +189,8 @@ Arguments parse(const QStringList& args) {
             const QString v = value();
             bool ok = false;
             out.intervalMs = v.toLongLong(&ok);
-            if (!ok || out.intervalMs < 0) usage(QStringLiteral("--interval %1: expected milliseconds (0 or more)").arg(v));
+            if (!ok || out.intervalMs < 0)
+                usage(QStringLiteral("--interval %1: expected milliseconds (0 or more)").arg(v));
         } else if (arg.startsWith(QLatin1Char('-')) && arg != QLatin1String("-")) {
             usage(QStringLiteral("unknown option ") + arg);
         } else {
@@ -271,9 +211,11 @@ QByteArray readInput(const QString& name) {
         file.setFileName(name);
         ok = !QFileInfo(name).isDir() && file.open(QIODevice::ReadOnly);
     }
-    if (!ok) usage(QStringLiteral("cannot read %1").arg(name.isEmpty() ? QStringLiteral("standard input") : name));
+    if (!ok)
+        usage(QStringLiteral("cannot read %1").arg(name.isEmpty() ? QStringLiteral("standard input") : name));
     const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError) usage(QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
+    if (file.error() != QFileDevice::NoError)
+        usage(QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
     return data;
 }
 
@@ -298,7 +240,8 @@ void prepareSettings(const Arguments& args, const QString& folder) {
         if (args.settings.isEmpty()) {
             createSettingsDatabase(path, folder);
         } else {
-            if (!QFileInfo(args.settings).isFile()) usage(QStringLiteral("cannot read %1").arg(args.settings));
+            if (!QFileInfo(args.settings).isFile())
+                usage(QStringLiteral("cannot read %1").arg(args.settings));
             Database::open(args.settings, connect)->openRecordSet(QStringLiteral("select * from config"));
             if (!QFile::copy(args.settings, path)) usage(QStringLiteral("cannot read %1").arg(args.settings));
         }
@@ -307,15 +250,21 @@ void prepareSettings(const Arguments& args, const QString& folder) {
         auto row = db->openRecordSet(QStringLiteral("select * from config"));
         if (row->isEof()) usage(QStringLiteral("table config of %1 has no row").arg(args.settings));
         for (const Override& o : args.overrides) {
-            if (!row->hasField(o.column)) usage(QStringLiteral("table config has no column named '%1'").arg(o.column));
+            if (!row->hasField(o.column))
+                usage(QStringLiteral("table config has no column named '%1'").arg(o.column));
             row->edit();
-            if (!o.value) row->setField(o.column, QVariant());
-            else if (isYesNoColumn(o.column)) row->setField(o.column, yesNo(o.column, *o.value));
-            else row->setField(o.column, o.value->isNull() ? QStringLiteral("") : *o.value);  // "--set X=" is empty text
+            if (!o.value)
+                row->setField(o.column, QVariant());
+            else if (isYesNoColumn(o.column))
+                row->setField(o.column, yesNo(o.column, *o.value));
+            else
+                row->setField(o.column,
+                              o.value->isNull() ? QStringLiteral("") : *o.value);  // "--set X=" is empty text
             row->update();
         }
     } catch (const DbError& e) {
-        usage(args.settings.isEmpty() ? e.description() : args.settings + QStringLiteral(": ") + e.description());
+        usage(args.settings.isEmpty() ? e.description()
+                                      : args.settings + QStringLiteral(": ") + e.description());
     }
 }
 

@@ -1,0 +1,32 @@
+#pragma once
+// A main window in memory that records what the logic shows in its boxes.
+
+#include "core/main_view.h"
+
+#include <QStringList>
+
+namespace veltrane::test {
+
+class FakeView final : public MainView {
+public:
+    void setWeightText(const QString& text) override { weight = text; }
+    void setRawText(const QString& text) override { raw = text; }
+    void setRawVisible(bool v) override { rawShown = v; }
+    bool rawVisible() const override { return rawShown; }
+    void setStatusText(const QString& text) override { status = text; }
+    void appendStatusText(const QString& text) override { status += text; }
+    void setStableCountText(const QString& text) override { stableCount = text; }
+    void setPortStatusText(const QString& text) override { portStatus = text; }
+    void setPortToolTip(const QString& text) override { portToolTip = text; }
+    void setPortNumberText(const QString& text) override { portNumber = text; }
+    void setPortButtonCaption(const QString& text) override { portButton = text; }
+    void setCaption(const QString& text) override { captions << (windowCaption = text); }
+    QString caption() const override { return windowCaption; }
+
+    QString weight, raw, status, stableCount, portStatus = QStringLiteral("PORT OFF"), portToolTip, portNumber,
+        portButton = QStringLiteral("Open port"), windowCaption;
+    QStringList captions;  // every caption set, in order
+    bool rawShown = false;
+};
+
+}  // namespace veltrane::test
