@@ -2,7 +2,8 @@
 
 namespace veltrane {
 
-PortWatch::PortWatch(Services& services, MainView& view, std::function<void()> lost, std::function<bool()> searching)
+PortWatch::PortWatch(Services& services, MainView& view, std::function<void()> lost,
+                     std::function<bool()> searching)
     : m_services(services),
       m_view(view),
       m_lost(std::move(lost)),
@@ -13,7 +14,9 @@ PortWatch::PortWatch(Services& services, MainView& view, std::function<void()> l
     m_retry->onTick([this] { retry(); });
 }
 
-void PortWatch::portOpened() { m_armed = true; }
+void PortWatch::portOpened() {
+    m_armed = true;
+}
 
 void PortWatch::deviceLost() {
     // A loss reported after the operator closed the port, or once the port is open again (the report
@@ -31,7 +34,9 @@ void PortWatch::stop() {
     m_retry->setEnabled(false);
 }
 
-bool PortWatch::retrying() const { return m_retry->isEnabled(); }
+bool PortWatch::retrying() const {
+    return m_retry->isEnabled();
+}
 
 void PortWatch::retry() {
     SerialPort& port = m_services.port;

@@ -18,7 +18,8 @@ public:
 
     // lost runs once per loss. While searching() is true someone else (the wizard's protocol search)
     // drives the port: a loss is theirs to handle and nothing is retried.
-    PortWatch(Services& services, MainView& view, std::function<void()> lost, std::function<bool()> searching);
+    PortWatch(Services& services, MainView& view, std::function<void()> lost,
+              std::function<bool()> searching);
 
     // The program opened the port for weighing: a loss from now on is retried.
     void portOpened();

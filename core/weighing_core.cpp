@@ -27,8 +27,9 @@ struct WeighingCore::Impl final : DecoderHost, CycleHost, LoaderView {
           timerThrow(core.m_services.timers.createTimer(false)),
           timerWeightClear(core.m_services.timers.createTimer(true)),
           timerDelay(core.m_services.timers.createTimer(true)),
-          watch(core.m_services, core.m_view, [&core] { core.setWeightData(QString()); },
-                [this] { return decoder.searchRunning; }) {}
+          watch(
+              core.m_services, core.m_view, [&core] { core.setWeightData(QString()); },
+              [this] { return decoder.searchRunning; }) {}
 
     // DecoderHost
     void showRawData(const QByteArray& buffer) override {

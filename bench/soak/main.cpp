@@ -49,7 +49,9 @@ QByteArray frame(int weight) {
 }
 
 // Truck i's weight: never below the autosave minimum, never the same twice running.
-int truckWeight(long i) { return 1000 + static_cast<int>((i * 7919) % 40000); }
+int truckWeight(long i) {
+    return 1000 + static_cast<int>((i * 7919) % 40000);
+}
 
 struct Plan {
     long frames = 0;
@@ -163,8 +165,10 @@ int main(int argc, char** argv) {
     long maxGrowthKb = -1;  // not checked unless asked
     const QStringList args = app.arguments();
     for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == u"--chars") chars = args[i + 1].toLongLong();
-        else if (args[i] == u"--max-growth-kb") maxGrowthKb = args[i + 1].toLong();
+        if (args[i] == u"--chars")
+            chars = args[i + 1].toLongLong();
+        else if (args[i] == u"--max-growth-kb")
+            maxGrowthKb = args[i + 1].toLong();
     }
     const Plan plan = planFor(chars);
 
@@ -257,7 +261,8 @@ int main(int argc, char** argv) {
     const long endKb = residentKb();
     // The feed's last lines may still be on their way.
     QDeadlineTimer drain(5000);
-    while (!drain.hasExpired() && client.bytesAvailable() == 0 && feedLines == 0) QCoreApplication::processEvents();
+    while (!drain.hasExpired() && client.bytesAvailable() == 0 && feedLines == 0)
+        QCoreApplication::processEvents();
     QCoreApplication::processEvents();
 
     int status = 0;
@@ -271,12 +276,14 @@ int main(int argc, char** argv) {
     std::printf("trucks sent/served   %ld / %ld (weight log rows %d, wrong weights %ld)\n", plan.trucks,
                 counter.servings, logRows, counter.wrongServings);
     std::printf("live-feed lines      %ld\n", feedLines);
-    std::printf("time                 %.1f s (%.0f characters/s)\n", seconds, static_cast<double>(plan.chars) / seconds);
-    std::printf("resident after warm-up %ld kB, at end %ld kB, growth %ld kB\n", warmKb, endKb, endKb - warmKb);
+    std::printf("time                 %.1f s (%.0f characters/s)\n", seconds,
+                static_cast<double>(plan.chars) / seconds);
+    std::printf("resident after warm-up %ld kB, at end %ld kB, growth %ld kB\n", warmKb, endKb,
+                endKb - warmKb);
 
-    bool ok = counter.records == plan.frames && counter.servings == plan.trucks && counter.wrongServings == 0 &&
-              logRows == plan.trucks && prompts.boxes == 0 && feedLines > 0 && WIFEXITED(status) &&
-              WEXITSTATUS(status) == 0;
+    bool ok = counter.records == plan.frames && counter.servings == plan.trucks &&
+              counter.wrongServings == 0 && logRows == plan.trucks && prompts.boxes == 0 && feedLines > 0 &&
+              WIFEXITED(status) && WEXITSTATUS(status) == 0;
     if (maxGrowthKb >= 0 && endKb - warmKb >= maxGrowthKb) {
         std::printf("resident growth over the limit of %ld kB\n", maxGrowthKb);
         ok = false;

@@ -61,22 +61,32 @@ struct Installation {
 
 QVariant randomValue(FuzzedDataProvider& in, const QString& column, const QString& folder) {
     switch (in.ConsumeIntegralInRange(0, 9)) {
-    case 0: return QVariant();  // Null
-    case 1: return QString();
-    case 2: return QString(in.ConsumeIntegralInRange(256, 70000), QLatin1Char(in.ConsumeIntegralInRange(32, 126)));
-    case 3: return QVariant::fromValue(static_cast<qlonglong>(in.ConsumeIntegral<std::int64_t>()));
-    case 4: return in.ConsumeFloatingPoint<double>();
-    case 5: return in.PickValueInArray({std::numeric_limits<double>::max(), -1e300, 1e-300, 65536.0, -32769.0, 1e10});
-    case 6: return in.PickValueInArray({QStringLiteral("yes"), QStringLiteral("no"), QStringLiteral("CR"),
+        case 0:
+            return QVariant();  // Null
+        case 1:
+            return QString();
+        case 2:
+            return QString(in.ConsumeIntegralInRange(256, 70000),
+                           QLatin1Char(in.ConsumeIntegralInRange(32, 126)));
+        case 3:
+            return QVariant::fromValue(static_cast<qlonglong>(in.ConsumeIntegral<std::int64_t>()));
+        case 4:
+            return in.ConsumeFloatingPoint<double>();
+        case 5:
+            return in.PickValueInArray(
+                {std::numeric_limits<double>::max(), -1e300, 1e-300, 65536.0, -32769.0, 1e10});
+        case 6:
+            return in.PickValueInArray({QStringLiteral("yes"), QStringLiteral("no"), QStringLiteral("CR"),
                                         QStringLiteral("LF"), QStringLiteral("CSV"), QStringLiteral("ACCESS"),
-                                        QStringLiteral("-1"), QStringLiteral("1e400"), QStringLiteral("12abc")});
-    default: {
-        const QString text = QString::fromUtf8(in.ConsumeRandomLengthString(300));
-        // Paths from the configuration stay inside this run's folder: the loader may make files there.
-        if (column.compare(QLatin1String("outputFilelocation"), Qt::CaseInsensitive) == 0)
-            return folder + QString(text).remove(QLatin1Char('/')).remove(QLatin1String(".."));
-        return text;
-    }
+                                        QStringLiteral("-1"), QStringLiteral("1e400"),
+                                        QStringLiteral("12abc")});
+        default: {
+            const QString text = QString::fromUtf8(in.ConsumeRandomLengthString(300));
+            // Paths from the configuration stay inside this run's folder: the loader may make files there.
+            if (column.compare(QLatin1String("outputFilelocation"), Qt::CaseInsensitive) == 0)
+                return folder + QString(text).remove(QLatin1Char('/')).remove(QLatin1String(".."));
+            return text;
+        }
     }
 }
 

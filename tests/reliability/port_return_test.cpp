@@ -166,8 +166,8 @@ struct PtyInstallation {
     // Retries ten times as often as in the program: the test waits by condition, this only shortens it.
     QtTimerService timers{0.1};
     QtSerialPort port{settingsDeviceResolver(app.settingsPath())};
-    Services services{fakes.clock, fakes.prompts, events, timers, fakes.sound, fakes.shell, fakes.clipboard, port,
-                      fakes.dde, app.path()};
+    Services services{fakes.clock, fakes.prompts,   events, timers,    fakes.sound,
+                      fakes.shell, fakes.clipboard, port,   fakes.dde, app.path()};
     Settings settings;
     RecordingView view;
     WeighingCore core{services, settings, view};
@@ -188,7 +188,8 @@ TEST(PortReturn, HundredUnplugsAndReplugsOnARealPty) {
     for (int i = 0; i < kCycles; ++i) {
         in.view.statuses.clear();
         ASSERT_TRUE(sim.ok(QStringLiteral("unplug"))) << "cycle " << i;
-        ASSERT_TRUE(waitFor([&] { return in.view.portStatus == QLatin1String("PORT OFF !"); })) << "cycle " << i;
+        ASSERT_TRUE(waitFor([&] { return in.view.portStatus == QLatin1String("PORT OFF !"); }))
+            << "cycle " << i;
         ASSERT_TRUE(sim.ok(QStringLiteral("replug"))) << "cycle " << i;
         ASSERT_TRUE(waitFor([&] { return in.view.weight == QLatin1String("1234"); })) << "cycle " << i;
         EXPECT_EQ(in.view.statuses, (QStringList{"PORT OFF !", "PORT ON"})) << "cycle " << i;

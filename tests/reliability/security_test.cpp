@@ -42,19 +42,21 @@ TEST(Security, DatabaseFilesCannotBeReadWithoutTheirKeys) {
         QString path;
         QString key;
         QString otherKey;
-    } files[] = {{scale, QString::fromLatin1(kSettingsDatabaseConnect), QString::fromLatin1(kVersionDatabaseConnect)},
-                 {version, QString::fromLatin1(kVersionDatabaseConnect), QString::fromLatin1(kSettingsDatabaseConnect)}};
+    } files[] = {
+        {scale, QString::fromLatin1(kSettingsDatabaseConnect), QString::fromLatin1(kVersionDatabaseConnect)},
+        {version, QString::fromLatin1(kVersionDatabaseConnect),
+         QString::fromLatin1(kSettingsDatabaseConnect)}};
     for (const auto& f : files) {
         SCOPED_TRACE(f.path.toStdString());
         EXPECT_TRUE(opens(f.path, f.key));
-        for (const QString& wrong : {QString(), QStringLiteral(";pwd="), f.otherKey, QStringLiteral(";pwd=QD584"),
-                                     f.key + QLatin1Char('x')})
+        for (const QString& wrong : {QString(), QStringLiteral(";pwd="), f.otherKey,
+                                     QStringLiteral(";pwd=QD584"), f.key + QLatin1Char('x')})
             EXPECT_FALSE(opens(f.path, wrong)) << wrong.toStdString();
         // Nothing readable in the bytes either: no SQLite header, no table names, no stored values.
         const QByteArray bytes = readFile(f.path);
         ASSERT_GT(bytes.size(), 1024);
-        for (const char* plain : {"SQLite format 3", "CREATE TABLE", "create table", "config", "weightlog", "424242",
-                                  kDefaultPassword})
+        for (const char* plain : {"SQLite format 3", "CREATE TABLE", "create table", "config", "weightlog",
+                                  "424242", kDefaultPassword})
             EXPECT_FALSE(bytes.contains(plain)) << plain;
     }
 }

@@ -26,7 +26,8 @@ public:
     bool start(const QString& link, const QStringList& args) {
         m_process.start(qEnvironmentVariable("VELTRANE_APP_DIR") + QStringLiteral("/indicator-sim"),
                         args + QStringList{QStringLiteral("--link"), link});
-        if (!m_process.waitForStarted(10000) || !waitFor([&] { return m_process.canReadLine(); })) return false;
+        if (!m_process.waitForStarted(10000) || !waitFor([&] { return m_process.canReadLine(); }))
+            return false;
         device = QString::fromLocal8Bit(m_process.readLine()).trimmed();
         return true;
     }
