@@ -31,6 +31,11 @@ public:
     void DecodeCharacter(const QByteArray& ch);
     static QByteArray StripLeadingNonNumeric(const QByteArray& s);
 
+    // Longest record kept: every start position and field length the settings can hold (16-bit) lies
+    // within it. An indicator sending without the configured delimiter (wrong delimiter, wrong baud)
+    // would otherwise grow the buffer for as long as the program runs.
+    static constexpr qsizetype kMaxRecordLength = 65536;
+
     // State shared with the wizard, public as on the original main window.
     QByteArray receiveBuffer;
     bool frameComplete = false;

@@ -15,6 +15,7 @@ namespace {
 constexpr int kThrowIntervalMs = 400;
 constexpr int kWeightClearMs = 15000;
 constexpr int kOpenRetries = 20;
+constexpr qsizetype kRawDisplayLength = 256;
 
 }  // namespace
 
@@ -33,7 +34,9 @@ struct WeighingCore::Impl final : DecoderHost, CycleHost, LoaderView {
 
     // DecoderHost
     void showRawData(const QByteArray& buffer) override {
-        core.m_view.setRawText(QString::fromLatin1(buffer));
+        // The raw-data box is one line wide: the tail is what the operator can see, and copying a long
+        // record into it at every character would cost more than decoding it.
+        core.m_view.setRawText(QString::fromLatin1(buffer.right(kRawDisplayLength)));
     }
     void setWeightText(const QString& text) override { core.setWeightData(text); }
     QString weightText() const override { return weight; }

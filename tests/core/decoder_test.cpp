@@ -164,6 +164,17 @@ TEST(Decoder, RecordStartedInsideAWeighmentKeepsItsCharacters) {
     EXPECT_EQ(host.weights, (QStringList{"1000", "987"}));
 }
 
+TEST(Decoder, RecordWithoutDelimiterStaysBoundedAndTheNextRecordDecodes) {
+    RecordingHost host;
+    const Settings s = positional(13, 1, 100);
+    Decoder d(s, host);
+    const QByteArray noise(3 * Decoder::kMaxRecordLength, 'x');
+    feed(d, noise);
+    EXPECT_LE(d.receiveBuffer.size(), Decoder::kMaxRecordLength);
+    feed(d, "\r1250\r");
+    EXPECT_EQ(host.weights.last(), QStringLiteral("1250"));
+}
+
 TEST(Decoder, StripLeadingNonNumeric) {
     struct Case {
         QByteArray in;
