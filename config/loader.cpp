@@ -27,34 +27,12 @@ QString trimBlanks(const QString& text) {
     return text.mid(first, last - first);
 }
 
-bool isIntegerType(const QVariant& value) {
-    switch (value.typeId()) {
-        case QMetaType::Int:
-        case QMetaType::UInt:
-        case QMetaType::Long:
-        case QMetaType::ULong:
-        case QMetaType::LongLong:
-        case QMetaType::ULongLong:
-        case QMetaType::Short:
-        case QMetaType::UShort:
-        case QMetaType::Char:
-        case QMetaType::SChar:
-        case QMetaType::UChar:
-            return true;
-        default:
-            return false;
-    }
-}
-
-bool isRealType(const QVariant& value) {
-    return value.typeId() == QMetaType::Double || value.typeId() == QMetaType::Float;
-}
 
 QString textOf(const QVariant& value) {
     if (value.typeId() == QMetaType::QByteArray) return QString::fromUtf8(value.toByteArray());
     if (value.typeId() == QMetaType::Bool)
         return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
-    if (isRealType(value)) return numberText(value.toDouble());
+    if (isRealNumberValue(value)) return numberText(value.toDouble());
     return value.toString();
 }
 
@@ -97,7 +75,7 @@ public:
             target = value->toBool();
             return;
         }
-        if (isIntegerType(*value) || isRealType(*value)) {
+        if (isWholeNumberValue(*value) || isRealNumberValue(*value)) {
             target = value->toDouble() != 0.0;
             return;
         }
@@ -195,7 +173,7 @@ public:
     void flagAsText(const QString& column, QString& target) {
         const auto value = nonNull(column);
         if (!value) return;
-        if (isIntegerType(*value) || isRealType(*value)) {
+        if (isWholeNumberValue(*value) || isRealNumberValue(*value)) {
             target = value->toDouble() != 0.0 ? QStringLiteral("True") : QStringLiteral("False");
             return;
         }
@@ -214,7 +192,7 @@ private:
 
     std::optional<double> numberOf(const QString& column, const QVariant& value, bool trimText) {
         if (value.typeId() == QMetaType::Bool) return value.toBool() ? -1.0 : 0.0;
-        if (isIntegerType(value) || isRealType(value)) return value.toDouble();
+        if (isWholeNumberValue(value) || isRealNumberValue(value)) return value.toDouble();
         QString text = textOf(value);
         if (trimText) text = trimBlanks(text);
         if (auto number = numericValue(text)) return number;

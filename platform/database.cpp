@@ -239,26 +239,6 @@ Kind kindOf(const char* declared) {
     return Kind::Any;
 }
 
-bool isNumberType(int typeId) {
-    switch (typeId) {
-        case QMetaType::Int:
-        case QMetaType::UInt:
-        case QMetaType::Long:
-        case QMetaType::ULong:
-        case QMetaType::LongLong:
-        case QMetaType::ULongLong:
-        case QMetaType::Short:
-        case QMetaType::UShort:
-        case QMetaType::Char:
-        case QMetaType::SChar:
-        case QMetaType::UChar:
-        case QMetaType::Double:
-        case QMetaType::Float:
-            return true;
-        default:
-            return false;
-    }
-}
 
 // The value as stored in a column of the given kind, or nothing when it does not fit.
 // Empty or blank text in a numeric or yes/no column is stored as Null (a cleared box).
@@ -284,7 +264,7 @@ std::optional<QVariant> fitValue(const QVariant& value, Kind kind) {
         integer = value.toBool() ? -1 : 0;
         number = double(integer);
         exact = true;
-    } else if (isNumberType(type)) {
+    } else if (isWholeNumberValue(value) || isRealNumberValue(value)) {
         if (type == QMetaType::Double || type == QMetaType::Float) {
             number = value.toDouble();
         } else if (type == QMetaType::ULongLong || type == QMetaType::ULong) {

@@ -21,6 +21,22 @@ public:
 
 class RecordSet;
 
+// The kinds of number a column value may arrive as (whole numbers as qlonglong, reals as double from
+// a record set; other integer kinds from callers).
+inline bool isWholeNumberValue(const QVariant& value) {
+    switch (value.typeId()) {
+    case QMetaType::Int: case QMetaType::UInt: case QMetaType::Long: case QMetaType::ULong:
+    case QMetaType::LongLong: case QMetaType::ULongLong: case QMetaType::Short: case QMetaType::UShort:
+    case QMetaType::Char: case QMetaType::SChar: case QMetaType::UChar:
+        return true;
+    default:
+        return false;
+    }
+}
+inline bool isRealNumberValue(const QVariant& value) {
+    return value.typeId() == QMetaType::Double || value.typeId() == QMetaType::Float;
+}
+
 class Database {
 public:
     // connect: ";pwd=X" keys the file with X (the key name in any case), an empty text or an empty
