@@ -27,7 +27,6 @@ QString trimBlanks(const QString& text) {
     return text.mid(first, last - first);
 }
 
-
 QString textOf(const QVariant& value) {
     if (value.typeId() == QMetaType::QByteArray) return QString::fromUtf8(value.toByteArray());
     if (value.typeId() == QMetaType::Bool)

@@ -10,13 +10,19 @@
 namespace veltrane {
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n';
+}
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Collects the leading number with blanks dropped, normalised for from_chars ("D" exponent as "e").
 double parseLeading(const char* p, const char* end) {
     std::string num;
-    auto skip = [&] { while (p != end && isBlank(*p)) ++p; };
+    auto skip = [&] {
+        while (p != end && isBlank(*p)) ++p;
+    };
     skip();
     if (p != end && (*p == '+' || *p == '-')) {
         if (*p == '-') num += '-';
@@ -97,7 +103,9 @@ double leadingNumberValue(const QByteArray& text) {
     return parseLeading(text.constData(), text.constData() + text.size());
 }
 
-double leadingNumberValue(const QString& text) { return leadingNumberValue(text.toLatin1()); }
+double leadingNumberValue(const QString& text) {
+    return leadingNumberValue(text.toLatin1());
+}
 
 std::optional<double> numericValue(const QString& text) {
     const std::string s = text.trimmed().toStdString();
@@ -107,9 +115,12 @@ std::optional<double> numericValue(const QString& text) {
     std::size_t mantissaDigits = 0;
     bool point = false;
     for (; i < n; ++i) {
-        if (isDigit(s[i])) ++mantissaDigits;
-        else if (s[i] == '.' && !point) point = true;
-        else break;
+        if (isDigit(s[i]))
+            ++mantissaDigits;
+        else if (s[i] == '.' && !point)
+            point = true;
+        else
+            break;
     }
     if (mantissaDigits == 0) return std::nullopt;
     if (i < n && (s[i] == 'E' || s[i] == 'e' || s[i] == 'D' || s[i] == 'd')) {
@@ -123,11 +134,17 @@ std::optional<double> numericValue(const QString& text) {
     return parseLeading(s.data(), s.data() + s.size());
 }
 
-bool isNumeric(const QString& text) { return numericValue(text).has_value(); }
+bool isNumeric(const QString& text) {
+    return numericValue(text).has_value();
+}
 
-QString numberText(double value) { return formatSignificant(value, 15); }
+QString numberText(double value) {
+    return formatSignificant(value, 15);
+}
 
-QString numberTextSingle(float value) { return formatSignificant(static_cast<double>(value), 7); }
+QString numberTextSingle(float value) {
+    return formatSignificant(static_cast<double>(value), 7);
+}
 
 double roundHalfEven(double value, int decimals) {
     const double scale = std::pow(10.0, decimals);

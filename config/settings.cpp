@@ -7,8 +7,18 @@ namespace veltrane {
 
 int delimiterCodeOf(const QString& name) {
     static const std::array<std::pair<const char*, int>, 12> table{{
-        {"SPACE", 32}, {"CR", 13}, {"=", 61}, {"LF", 10}, {"ETB", 23}, {"ETX", 3},
-        {"]", 93}, {";", 59}, {",", 44}, {"}", 125}, {")", 41}, {"+", 43},
+        {"SPACE", 32},
+        {"CR", 13},
+        {"=", 61},
+        {"LF", 10},
+        {"ETB", 23},
+        {"ETX", 3},
+        {"]", 93},
+        {";", 59},
+        {",", 44},
+        {"}", 125},
+        {")", 41},
+        {"+", 43},
     }};
     for (const auto& [entry, code] : table) {
         if (name == QLatin1String(entry)) return code;

@@ -63,7 +63,8 @@ void Decoder::DecodeCharacter(const QByteArray& ch) {
     const bool recordEnds = autosense ? !numeric : delimiter;
     if (!recordEnds) {
         // Keep the newest part of an overlong record: its start can no longer yield a weight anyway.
-        if (receiveBuffer.size() >= kMaxRecordLength) receiveBuffer.remove(0, receiveBuffer.size() - kMaxRecordLength / 2);
+        if (receiveBuffer.size() >= kMaxRecordLength)
+            receiveBuffer.remove(0, receiveBuffer.size() - kMaxRecordLength / 2);
         receiveBuffer += ch;
         m_host.showRawData(receiveBuffer);
         return;

@@ -20,7 +20,10 @@ public:
     // Called at each completed record outside a protocol search. False when the reading was refused
     // as too soon (the receive buffer is then kept).
     virtual bool weighmentStep(float weight) = 0;
-    virtual void recordCompleted(const QByteArray& lastRecord, const QString& weightText) { (void)lastRecord; (void)weightText; }
+    virtual void recordCompleted(const QByteArray& lastRecord, const QString& weightText) {
+        (void)lastRecord;
+        (void)weightText;
+    }
 };
 
 class Decoder {

@@ -24,7 +24,10 @@ class WeighmentCycle;
 class CoreObserver {
 public:
     virtual ~CoreObserver() = default;
-    virtual void recordCompleted(const QByteArray& lastRecord, const QString& weightText) { (void)lastRecord; (void)weightText; }
+    virtual void recordCompleted(const QByteArray& lastRecord, const QString& weightText) {
+        (void)lastRecord;
+        (void)weightText;
+    }
     virtual void served(const QString& weightText) { (void)weightText; }
     virtual void rearmed() {}
     virtual void refused() {}

@@ -26,8 +26,10 @@ QString feedSocketPath(const QString& service) {
     if (service.isEmpty() || service.contains(QLatin1Char('/')) || service.contains(QChar())) return {};
     const QString name = service.toLower();
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir()) return runtime + QLatin1Char('/') + name + QStringLiteral(".dde");
-    return QStringLiteral("/tmp/") + name + QLatin1Char('-') + QString::number(::getuid()) + QStringLiteral(".dde");
+    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
+        return runtime + QLatin1Char('/') + name + QStringLiteral(".dde");
+    return QStringLiteral("/tmp/") + name + QLatin1Char('-') + QString::number(::getuid()) +
+           QStringLiteral(".dde");
 }
 
 bool FeedConversation::open(const QString& service) {
@@ -40,10 +42,12 @@ bool FeedConversation::open(const QString& service) {
 
 std::optional<QString> FeedConversation::request(const QString& topic, const QString& item) {
     // A blank or line break inside a name would change the request's meaning; such a name is not served.
-    if (m_socket.state() != QLocalSocket::ConnectedState || !isName(topic) || !isName(item)) return std::nullopt;
+    if (m_socket.state() != QLocalSocket::ConnectedState || !isName(topic) || !isName(item))
+        return std::nullopt;
     m_socket.readAll();  // an answer that came after an earlier request gave up
     m_socket.write("REQUEST " + topic.toUtf8() + ' ' + item.toUtf8() + '\n');
-    if (!waitFor([](QLocalSocket& s) { return s.canReadLine() || s.bytesAvailable() > kMaxReply; })) return std::nullopt;
+    if (!waitFor([](QLocalSocket& s) { return s.canReadLine() || s.bytesAvailable() > kMaxReply; }))
+        return std::nullopt;
     if (!m_socket.canReadLine()) return std::nullopt;
     QByteArray line = m_socket.readLine();
     line.chop(1);

@@ -27,7 +27,8 @@ FrmClient::FrmClient(std::function<void()> beep, QWidget* parent)
     setObjectName(QStringLiteral("frmClient"));
     setWindowTitle(QStringLiteral("Veltrane DDE client - simple one !!!!!"));
 
-    auto* intro = new QLabel(QStringLiteral("A demonstration DDE client that gets truck weight from Veltrane."));
+    auto* intro =
+        new QLabel(QStringLiteral("A demonstration DDE client that gets truck weight from Veltrane."));
     intro->setWordWrap(true);
 
     Frame1 = named(new QGroupBox(QStringLiteral("DDE Server configuration")), "Frame1");
@@ -93,8 +94,10 @@ void FrmClient::read() {
 
 void FrmClient::onCheck1Clicked(bool ticked) {
     READveltrane->setEnabled(!ticked);
-    if (ticked) Timer1->start();
-    else Timer1->stop();
+    if (ticked)
+        Timer1->start();
+    else
+        Timer1->stop();
 }
 
 }  // namespace quorlink

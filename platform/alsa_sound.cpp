@@ -32,7 +32,8 @@ bool AlsaSound::play(const QString& path) {
     std::call_once(quiet, [] { snd_lib_error_set_handler(&quietAlsa); });
 
     SF_INFO info{};
-    std::unique_ptr<SNDFILE, SndfileCloser> file(sf_open(QFile::encodeName(path).constData(), SFM_READ, &info));
+    std::unique_ptr<SNDFILE, SndfileCloser> file(
+        sf_open(QFile::encodeName(path).constData(), SFM_READ, &info));
     if (!file || info.channels < 1 || info.samplerate < 1 || info.frames < 1) return false;
 
     snd_pcm_t* raw = nullptr;

@@ -19,9 +19,17 @@ public:
 
 // The one date-and-time text of the program (CSV line, clipboard, status texts, wizard files):
 // "YYYY-MM-DD HH:MM:SS", local time, whatever the locale.
-inline QString generalDate(const QDateTime& t) { return t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
-inline QString shortDate(const QDate& d) { return d.toString(QStringLiteral("yyyy-MM-dd")); }
-inline QString shortTime(const QTime& t) { return t.toString(QStringLiteral("HH:mm")); }
-inline QString longTime(const QTime& t) { return t.toString(QStringLiteral("HH:mm:ss")); }
+inline QString generalDate(const QDateTime& t) {
+    return t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+inline QString shortDate(const QDate& d) {
+    return d.toString(QStringLiteral("yyyy-MM-dd"));
+}
+inline QString shortTime(const QTime& t) {
+    return t.toString(QStringLiteral("HH:mm"));
+}
+inline QString longTime(const QTime& t) {
+    return t.toString(QStringLiteral("HH:mm:ss"));
+}
 
 }  // namespace veltrane

@@ -239,7 +239,6 @@ Kind kindOf(const char* declared) {
     return Kind::Any;
 }
 
-
 // The value as stored in a column of the given kind, or nothing when it does not fit.
 // Empty or blank text in a numeric or yes/no column is stored as Null (a cleared box).
 std::optional<QVariant> fitValue(const QVariant& value, Kind kind) {

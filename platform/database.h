@@ -25,12 +25,20 @@ class RecordSet;
 // a record set; other integer kinds from callers).
 inline bool isWholeNumberValue(const QVariant& value) {
     switch (value.typeId()) {
-    case QMetaType::Int: case QMetaType::UInt: case QMetaType::Long: case QMetaType::ULong:
-    case QMetaType::LongLong: case QMetaType::ULongLong: case QMetaType::Short: case QMetaType::UShort:
-    case QMetaType::Char: case QMetaType::SChar: case QMetaType::UChar:
-        return true;
-    default:
-        return false;
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::Long:
+        case QMetaType::ULong:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::Char:
+        case QMetaType::SChar:
+        case QMetaType::UChar:
+            return true;
+        default:
+            return false;
     }
 }
 inline bool isRealNumberValue(const QVariant& value) {

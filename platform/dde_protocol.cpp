@@ -9,7 +9,8 @@ namespace {
 
 bool sameLetters(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+               return std::toupper(static_cast<unsigned char>(x)) ==
+                      std::toupper(static_cast<unsigned char>(y));
            });
 }
 
@@ -39,11 +40,12 @@ std::optional<DdeCommand> parseDdeLine(std::string_view line) {
     const std::string_view topic = nextWord(rest);
     const std::string_view item = rest;
     if (topic.empty() || item.empty()) return std::nullopt;
-    if (!std::all_of(topic.begin(), topic.end(), isNameByte) || !std::all_of(item.begin(), item.end(), isNameByte))
+    if (!std::all_of(topic.begin(), topic.end(), isNameByte) ||
+        !std::all_of(item.begin(), item.end(), isNameByte))
         return std::nullopt;
 
-    static constexpr std::array<std::pair<std::string_view, DdeVerb>, 3> verbs{{
-        {"REQUEST", DdeVerb::Request}, {"ADVISE", DdeVerb::Advise}, {"UNADVISE", DdeVerb::Unadvise}}};
+    static constexpr std::array<std::pair<std::string_view, DdeVerb>, 3> verbs{
+        {{"REQUEST", DdeVerb::Request}, {"ADVISE", DdeVerb::Advise}, {"UNADVISE", DdeVerb::Unadvise}}};
     for (const auto& [name, verb] : verbs)
         if (sameLetters(verbWord, name)) return DdeCommand{verb, topic, item};
     return std::nullopt;

@@ -5,8 +5,12 @@
 
 namespace veltrane {
 
-void QtEventPump::processEvents() { QCoreApplication::processEvents(); }
+void QtEventPump::processEvents() {
+    QCoreApplication::processEvents();
+}
 
-void QtEventPump::waitForEvents() { QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents); }
+void QtEventPump::waitForEvents() {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
 
 }  // namespace veltrane

@@ -52,7 +52,8 @@ public:
             ::chmod(QFile::encodeName(path).constData(), S_IRUSR | S_IWUSR);
             connect(&m_server, &QLocalServer::newConnection, this, [this] { acceptClients(); });
         } else {
-            qWarning("live feed: cannot listen on %s: %s", qPrintable(path), qPrintable(m_server.errorString()));
+            qWarning("live feed: cannot listen on %s: %s", qPrintable(path),
+                     qPrintable(m_server.errorString()));
         }
     }
 
@@ -80,7 +81,7 @@ public:
 private:
     struct Client {
         DdeLineSplitter lines;
-        bool closing = false;     // dropped: nothing more is read or queued
+        bool closing = false;                           // dropped: nothing more is read or queued
         std::set<std::pair<QString, QString>> advised;  // (topic, item), lower case
     };
 
@@ -89,8 +90,9 @@ private:
             m_clients.emplace(socket, Client{});
             connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
             // Queued: a socket may disconnect inside a handler that is still using its state.
-            connect(socket, &QLocalSocket::disconnected, this, [this, socket] { forget(socket); },
-                    Qt::QueuedConnection);
+            connect(
+                socket, &QLocalSocket::disconnected, this, [this, socket] { forget(socket); },
+                Qt::QueuedConnection);
         }
     }
 
@@ -106,8 +108,10 @@ private:
         // answer() may drop the client; its state still lives until the queued forget() runs.
         client.lines.feed(std::string_view(chunk.constData(), static_cast<std::size_t>(chunk.size())),
                           [&](std::optional<std::string_view> line) {
-                              if (line) answer(socket, client, *line);
-                              else send(socket, client, "NACK line too long\n");
+                              if (line)
+                                  answer(socket, client, *line);
+                              else
+                                  send(socket, client, "NACK line too long\n");
                               return !client.closing;
                           });
         // Hand the answers to the system now: a client that sends its request and shuts its side
@@ -121,7 +125,8 @@ private:
             send(socket, client, "NACK bad request\n");
             return;
         }
-        const QString topic = QString::fromUtf8(command->topic.data(), static_cast<qsizetype>(command->topic.size()));
+        const QString topic =
+            QString::fromUtf8(command->topic.data(), static_cast<qsizetype>(command->topic.size()));
         const QString item =
             QString::fromUtf8(command->item.data(), static_cast<qsizetype>(command->item.size())).toLower();
         if (m_topic.isEmpty() || topic.compare(m_topic, Qt::CaseInsensitive) != 0) {
@@ -135,15 +140,15 @@ private:
         }
         const std::pair<QString, QString> link{m_topic.toLower(), item};
         switch (command->verb) {
-        case DdeVerb::Request:
-            break;
-        case DdeVerb::Advise:
-            client.advised.insert(link);
-            break;
-        case DdeVerb::Unadvise:
-            client.advised.erase(link);
-            send(socket, client, "OK\n");
-            return;
+            case DdeVerb::Request:
+                break;
+            case DdeVerb::Advise:
+                client.advised.insert(link);
+                break;
+            case DdeVerb::Unadvise:
+                client.advised.erase(link);
+                send(socket, client, "OK\n");
+                return;
         }
         send(socket, client, "DATA " + oneLine(found.value()) + '\n');
     }
@@ -184,8 +189,10 @@ QString ddeSocketPath(const QString& service) {
     // Service names are matched without regard to case, as on the platform the design comes from.
     const QString name = service.toLower();
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir()) return runtime + QLatin1Char('/') + name + QStringLiteral(".dde");
-    return QStringLiteral("/tmp/") + name + QLatin1Char('-') + QString::number(::getuid()) + QStringLiteral(".dde");
+    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
+        return runtime + QLatin1Char('/') + name + QStringLiteral(".dde");
+    return QStringLiteral("/tmp/") + name + QLatin1Char('-') + QString::number(::getuid()) +
+           QStringLiteral(".dde");
 }
 
 }  // namespace veltrane

@@ -18,7 +18,9 @@ public:
     void onTick(std::function<void()> handler) { m_handler = std::move(handler); }
 
 protected:
-    void tick() { if (m_handler) m_handler(); }
+    void tick() {
+        if (m_handler) m_handler();
+    }
 
 private:
     std::function<void()> m_handler;

@@ -11,7 +11,7 @@ PACKAGES=(
   libsqlcipher-dev sqlcipher sqlite3
   libasound2-dev libsndfile1-dev libasound2-plugins alsa-utils espeak-ng sox
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   xvfb xauth trayer xdotool xclip imagemagick socat x11-utils
   procps psmisc
 )

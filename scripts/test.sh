@@ -8,6 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 start=$(date +%s)
 scripts/setup.sh build -DVELTRANE_WERROR=ON
+scripts/check-format.sh
 (cd build && ctest --output-on-failure -j2 --timeout 900)
 scripts/setup.sh build-asan -DVELTRANE_SANITIZE=ON
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \

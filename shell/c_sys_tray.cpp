@@ -24,7 +24,9 @@ void CSysTray::IconInSysTray() {
     m_icon.add();
 }
 
-void CSysTray::RemoveFromSysTray() { m_icon.remove(); }
+void CSysTray::RemoveFromSysTray() {
+    m_icon.remove();
+}
 
 void CSysTray::MinToSysTray() {
     if (!m_icon.available()) {
@@ -51,12 +53,24 @@ void CSysTray::iconMessage(TrayMessage message) {
     if (m_busy) return;
     m_busy = true;
     switch (message) {
-    case TrayMessage::LButtonDown: Q_EMIT LButtonDown(); break;
-    case TrayMessage::LButtonUp: Q_EMIT LButtonUp(); break;
-    case TrayMessage::LButtonDblClk: DefaultDoubleClick(); break;
-    case TrayMessage::RButtonDown: Q_EMIT RButtonDown(); break;
-    case TrayMessage::RButtonUp: Q_EMIT RButtonUp(); break;
-    case TrayMessage::RButtonDblClk: Q_EMIT RButtonDblClk(); break;
+        case TrayMessage::LButtonDown:
+            Q_EMIT LButtonDown();
+            break;
+        case TrayMessage::LButtonUp:
+            Q_EMIT LButtonUp();
+            break;
+        case TrayMessage::LButtonDblClk:
+            DefaultDoubleClick();
+            break;
+        case TrayMessage::RButtonDown:
+            Q_EMIT RButtonDown();
+            break;
+        case TrayMessage::RButtonUp:
+            Q_EMIT RButtonUp();
+            break;
+        case TrayMessage::RButtonDblClk:
+            Q_EMIT RButtonDblClk();
+            break;
     }
     m_busy = false;
 }

@@ -72,7 +72,8 @@ Formlog::Formlog(const Deps& deps, QWidget* parent) : QWidget(parent, Qt::Window
     connect(m_showall, &QPushButton::clicked, this, &Formlog::showall);
     connect(m_wipe, &QPushButton::clicked, this, &Formlog::wipe);
     connect(m_cmdclose, &QPushButton::clicked, this, &QWidget::close);
-    connect(m_grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &Formlog::updatePosition);
+    connect(m_grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &Formlog::updatePosition);
     connect(m_model, &QAbstractItemModel::modelReset, this, &Formlog::updatePosition);
     connect(m_model, &QAbstractItemModel::rowsRemoved, this, &Formlog::updatePosition);
 
@@ -89,9 +90,13 @@ Formlog::Formlog(const Deps& deps, QWidget* parent) : QWidget(parent, Qt::Window
 
 Formlog::~Formlog() = default;
 
-QString Formlog::today() const { return shortDate(m_deps.clock.now().date()); }
+QString Formlog::today() const {
+    return shortDate(m_deps.clock.now().date());
+}
 
-QString Formlog::gridCaption() const { return m_caption->text(); }
+QString Formlog::gridCaption() const {
+    return m_caption->text();
+}
 
 void Formlog::updatePosition() {
     const QModelIndex current = m_grid->currentIndex();
@@ -142,12 +147,13 @@ void Formlog::wipe() {
         m_deps.prompts.message(QStringLiteral("Nothing to delete!"));
         return;
     }
-    if (!m_deps.prompts.askYesNo(QStringLiteral("Confirm that you really want to delete ") + QString::number(n) +
-                                 QStringLiteral(" alarm records ?"))) {
+    if (!m_deps.prompts.askYesNo(QStringLiteral("Confirm that you really want to delete ") +
+                                 QString::number(n) + QStringLiteral(" alarm records ?"))) {
         return;
     }
     if (!m_deps.password.askAccess()) return;
-    if (!m_deps.prompts.askYesNo(QStringLiteral("Re-confirm that you really want to delete all these weight records ?"))) {
+    if (!m_deps.prompts.askYesNo(
+            QStringLiteral("Re-confirm that you really want to delete all these weight records ?"))) {
         return;
     }
 

@@ -32,9 +32,11 @@ int main(int argc, char* argv[]) {
     veltrane::AlsaSound sound;
     veltrane::DesktopShellOpen shell;
     veltrane::QtClipboard clipboard;
-    veltrane::QtSerialPort port(veltrane::settingsDeviceResolver(appFolder + QLatin1String(veltrane::kSettingsDatabaseName)));
+    veltrane::QtSerialPort port(
+        veltrane::settingsDeviceResolver(appFolder + QLatin1String(veltrane::kSettingsDatabaseName)));
     std::unique_ptr<veltrane::DdeServer> dde = veltrane::createLocalDdeServer(QStringLiteral("veltrane"));
-    veltrane::Services services{clock, prompts, events, timers, sound, shell, clipboard, port, *dde, appFolder};
+    veltrane::Services services{clock, prompts,   events, timers, sound,
+                                shell, clipboard, port,   *dde,   appFolder};
 
     veltrane::Settings settings;
     veltrane::QtTrayIcon trayIcon;

@@ -20,15 +20,27 @@ void MainButtons::click(int index) {
     // Each click asks again: a valid entry is never remembered for the next action.
     if (needsPassword(index) && !m_password.askAccess()) return;
     switch (index) {
-    case Configure: m_host.showConfiguration(); break;
-    case Wizard: m_host.runWizard(); break;
-    case Log: m_host.showLog(); break;
-    case Close:
-        if (m_prompts.askYesNo(QStringLiteral("Are you sure that you want to close Veltrane?"))) m_host.closeMainWindow();
-        break;
-    case Minimize: m_host.minimise(); break;
-    case Port: togglePort(); break;
-    default: break;
+        case Configure:
+            m_host.showConfiguration();
+            break;
+        case Wizard:
+            m_host.runWizard();
+            break;
+        case Log:
+            m_host.showLog();
+            break;
+        case Close:
+            if (m_prompts.askYesNo(QStringLiteral("Are you sure that you want to close Veltrane?")))
+                m_host.closeMainWindow();
+            break;
+        case Minimize:
+            m_host.minimise();
+            break;
+        case Port:
+            togglePort();
+            break;
+        default:
+            break;
     }
 }
 

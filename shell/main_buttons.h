@@ -15,12 +15,12 @@ public:
     virtual ~ButtonHost() = default;
     virtual void showConfiguration() = 0;  // modal
     virtual void runWizard() = 0;
-    virtual void showLog() = 0;            // modeless; an open viewer comes to the front
+    virtual void showLog() = 0;  // modeless; an open viewer comes to the front
     virtual void closeMainWindow() = 0;
     virtual void minimise() = 0;
     virtual bool isPortOpen() = 0;
-    virtual void closePort() = 0;          // without reloading the configuration
-    virtual void openSerialPort() = 0;     // reloads the configuration first
+    virtual void closePort() = 0;       // without reloading the configuration
+    virtual void openSerialPort() = 0;  // reloads the configuration first
 };
 
 class MainButtons {

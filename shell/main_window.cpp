@@ -39,7 +39,8 @@ MainWindow::MainWindow(Services& services, Settings& settings, TrayIcon& trayIco
     m_core = std::make_unique<WeighingCore>(m_services, m_settings, *this, this);
     connect(m_core.get(), &WeighingCore::endProgramRequested, this, &MainWindow::endProgram);
     m_wizard = std::make_unique<ProtocolSearch>(*m_core);
-    m_password = std::make_unique<DialogPasswordGate>(m_grant, m_settings.accessPassword, m_services.prompts, this);
+    m_password =
+        std::make_unique<DialogPasswordGate>(m_grant, m_settings.accessPassword, m_services.prompts, this);
     ButtonHost& host = *this;
     MainView& view = *this;
     m_buttons = std::make_unique<MainButtons>(m_services.prompts, *m_password, view, host);
@@ -87,7 +88,8 @@ void MainWindow::buildControls() {
     }
     m_command1 = new QPushButton(QStringLiteral("Test voice"), this);
     m_command1->setObjectName(QStringLiteral("Command1"));
-    connect(m_command1, &QPushButton::clicked, this, [this] { m_core->AnnounceWeight(QStringLiteral("6600")); });
+    connect(m_command1, &QPushButton::clicked, this,
+            [this] { m_core->AnnounceWeight(QStringLiteral("6600")); });
     m_newWeighment = new QPushButton(QStringLiteral("New weighment"), this);
     m_newWeighment->setObjectName(QStringLiteral("newWeighment"));
     m_newWeighment->setVisible(false);
@@ -121,23 +123,51 @@ StartupResult MainWindow::load() {
 
 // --- MainView
 
-void MainWindow::setWeightText(const QString& text) { m_weightdata->setText(text); }
-void MainWindow::setRawText(const QString& text) { m_textindi->setText(text); }
-void MainWindow::setRawVisible(bool visible) { m_textindi->setVisible(visible); }
-bool MainWindow::rawVisible() const { return !m_textindi->isHidden(); }
-void MainWindow::setStatusText(const QString& text) { m_textstatus->setText(text); }
-void MainWindow::appendStatusText(const QString& text) { m_textstatus->setText(m_textstatus->text() + text); }
-void MainWindow::setStableCountText(const QString& text) { m_stablecount->setText(text); }
-void MainWindow::setPortStatusText(const QString& text) { m_porttext->setText(text); }
-void MainWindow::setPortToolTip(const QString& text) { m_porttext->setToolTip(text); }
-void MainWindow::setPortNumberText(const QString& text) { m_textport->setText(text); }
-void MainWindow::setPortButtonCaption(const QString& text) { m_btn[MainButtons::Port]->setText(text); }
-void MainWindow::setCaption(const QString& text) { setWindowTitle(text); }
-QString MainWindow::caption() const { return windowTitle(); }
+void MainWindow::setWeightText(const QString& text) {
+    m_weightdata->setText(text);
+}
+void MainWindow::setRawText(const QString& text) {
+    m_textindi->setText(text);
+}
+void MainWindow::setRawVisible(bool visible) {
+    m_textindi->setVisible(visible);
+}
+bool MainWindow::rawVisible() const {
+    return !m_textindi->isHidden();
+}
+void MainWindow::setStatusText(const QString& text) {
+    m_textstatus->setText(text);
+}
+void MainWindow::appendStatusText(const QString& text) {
+    m_textstatus->setText(m_textstatus->text() + text);
+}
+void MainWindow::setStableCountText(const QString& text) {
+    m_stablecount->setText(text);
+}
+void MainWindow::setPortStatusText(const QString& text) {
+    m_porttext->setText(text);
+}
+void MainWindow::setPortToolTip(const QString& text) {
+    m_porttext->setToolTip(text);
+}
+void MainWindow::setPortNumberText(const QString& text) {
+    m_textport->setText(text);
+}
+void MainWindow::setPortButtonCaption(const QString& text) {
+    m_btn[MainButtons::Port]->setText(text);
+}
+void MainWindow::setCaption(const QString& text) {
+    setWindowTitle(text);
+}
+QString MainWindow::caption() const {
+    return windowTitle();
+}
 
 // --- start-up
 
-void MainWindow::setLastRecordTime(const QDateTime& time) { m_core->setLastRecordTime(time); }
+void MainWindow::setLastRecordTime(const QDateTime& time) {
+    m_core->setLastRecordTime(time);
+}
 
 void MainWindow::setDateTimeText(const QString& date, const QString& time) {
     m_dat1->setText(date);
@@ -149,7 +179,9 @@ void MainWindow::createTray() {
     m_tray->setSourceWindow(this);
 }
 
-void MainWindow::emptyWeightBox() { m_core->setWeightData(QString()); }
+void MainWindow::emptyWeightBox() {
+    m_core->setWeightData(QString());
+}
 
 LoadResult MainWindow::loadConfiguration() {
     const LoadResult result = m_core->loadConfiguration();
@@ -162,7 +194,9 @@ void MainWindow::changeTrayIcon(const QString& path) {
     setWindowIcon(QIcon(path));
 }
 
-void MainWindow::setTrayToolTip(const QString& tip) { m_tray->setToolTip(tip); }
+void MainWindow::setTrayToolTip(const QString& tip) {
+    m_tray->setToolTip(tip);
+}
 
 void MainWindow::openSerialPort() {
     m_core->OpenSerialPort();
@@ -173,7 +207,9 @@ void MainWindow::minToSysTray() {
     if (m_tray) m_tray->MinToSysTray();
 }
 
-void MainWindow::showStartOnButton() { m_newWeighment->setVisible(m_settings.Startonbutton); }
+void MainWindow::showStartOnButton() {
+    m_newWeighment->setVisible(m_settings.Startonbutton);
+}
 
 void MainWindow::TimerGen_Timer() {
     const QDateTime now = m_services.clock.now();
@@ -189,7 +225,9 @@ void MainWindow::showConfiguration() {
     showStartOnButton();
 }
 
-void MainWindow::runWizard() { m_wizard->RunInterfaceWizard(); }
+void MainWindow::runWizard() {
+    m_wizard->RunInterfaceWizard();
+}
 
 void MainWindow::showLog() {
     if (m_formlog) {
@@ -205,13 +243,21 @@ void MainWindow::showLog() {
     m_formlog->show();
 }
 
-void MainWindow::closeMainWindow() { close(); }
+void MainWindow::closeMainWindow() {
+    close();
+}
 
-void MainWindow::minimise() { setWindowState(windowState() | Qt::WindowMinimized); }
+void MainWindow::minimise() {
+    setWindowState(windowState() | Qt::WindowMinimized);
+}
 
-bool MainWindow::isPortOpen() { return m_core->isPortOpen(); }
+bool MainWindow::isPortOpen() {
+    return m_core->isPortOpen();
+}
 
-void MainWindow::closePort() { m_core->closePortByButton(); }
+void MainWindow::closePort() {
+    m_core->closePortByButton();
+}
 
 // --- window events
 

@@ -14,17 +14,18 @@ QString applicationFolderOf(const QString& programFolder) {
 StartupResult StartupSequence::CheckVersionDatabase(const QString& programFolder) {
     const VersionCheckResult check = checkVersionDatabaseFile(applicationFolderOf(programFolder));
     switch (check.result) {
-    case VersionCheck::Accepted: return StartupResult::Running;
-    case VersionCheck::Missing:
-        m_prompts.message(QStringLiteral("Error! configuration database not found!"));
-        return StartupResult::EndProgram;
-    case VersionCheck::Older:
-        m_prompts.beep();
-        m_prompts.message(QStringLiteral("Error! Older version of database!"));
-        return StartupResult::EndProgram;
-    case VersionCheck::Failed:
-        m_prompts.message(check.description, MessageIcon::Critical);
-        return StartupResult::EndProgram;
+        case VersionCheck::Accepted:
+            return StartupResult::Running;
+        case VersionCheck::Missing:
+            m_prompts.message(QStringLiteral("Error! configuration database not found!"));
+            return StartupResult::EndProgram;
+        case VersionCheck::Older:
+            m_prompts.beep();
+            m_prompts.message(QStringLiteral("Error! Older version of database!"));
+            return StartupResult::EndProgram;
+        case VersionCheck::Failed:
+            m_prompts.message(check.description, MessageIcon::Critical);
+            return StartupResult::EndProgram;
     }
     return StartupResult::EndProgram;
 }
@@ -42,19 +43,21 @@ StartupResult StartupSequence::run(const QString& programFolder) {
     m_host.emptyWeightBox();
     if (m_host.loadConfiguration() == LoadResult::EndProgram) return StartupResult::EndProgram;
 
-    m_host.changeTrayIcon(appFolder + (m_settings.FORWEIGHBRIDGE ? QStringLiteral("PN.ICO") : QStringLiteral("SCALE.ICO")));
+    m_host.changeTrayIcon(
+        appFolder + (m_settings.FORWEIGHBRIDGE ? QStringLiteral("PN.ICO") : QStringLiteral("SCALE.ICO")));
     m_host.setTrayToolTip(QStringLiteral("Marlume Veltrane"));
     if (m_settings.accessPassword == QLatin1String(kDefaultPassword)) {
-        m_prompts.message(QStringLiteral("Please change the password from '") + QLatin1String(kDefaultPassword) +
-                          QStringLiteral("' !"));
+        m_prompts.message(QStringLiteral("Please change the password from '") +
+                          QLatin1String(kDefaultPassword) + QStringLiteral("' !"));
     }
     if (m_settings.Startauto) {
         m_host.openSerialPort();
     } else {
         m_prompts.beep();
-        m_prompts.message(QStringLiteral(
-            "Currently, Veltrane is not configured to open the com port automatically when it starts. You need to "
-            "press 'Open port' button to receive data from indicator."));
+        m_prompts.message(
+            QStringLiteral("Currently, Veltrane is not configured to open the com port automatically when it "
+                           "starts. You need to "
+                           "press 'Open port' button to receive data from indicator."));
     }
     m_host.minToSysTray();
     return StartupResult::Running;

@@ -47,7 +47,8 @@ bool WeightLogModel::loadPage() {
     while (static_cast<int>(page.size()) < kPageSize && !m_set->isEof()) {
         try {
             page.push_back({m_set->field(QStringLiteral("slno")).toLongLong(),
-                            m_set->field(QStringLiteral("Datetime")).toString(), m_set->field(QStringLiteral("weight"))});
+                            m_set->field(QStringLiteral("Datetime")).toString(),
+                            m_set->field(QStringLiteral("weight"))});
         } catch (const DbError&) {
             ++gone;  // deleted by another program since the search
         }
@@ -70,7 +71,8 @@ bool WeightLogModel::ensureLoaded(int row) {
 
 void WeightLogModel::deleteRow(int row) {
     if (!ensureLoaded(row)) return;
-    m_database->execute(QStringLiteral("delete from weightlog where slno = ?"), {m_rows[static_cast<size_t>(row)].slno});
+    m_database->execute(QStringLiteral("delete from weightlog where slno = ?"),
+                        {m_rows[static_cast<size_t>(row)].slno});
     beginRemoveRows({}, row, row);
     m_rows.erase(m_rows.begin() + row);
     --m_total;
@@ -81,16 +83,23 @@ int WeightLogModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
 }
 
-int WeightLogModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 3; }
+int WeightLogModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : 3;
+}
 
 QVariant WeightLogModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || role != Qt::DisplayRole || index.row() >= static_cast<int>(m_rows.size())) return {};
+    if (!index.isValid() || role != Qt::DisplayRole || index.row() >= static_cast<int>(m_rows.size()))
+        return {};
     const Row& row = m_rows[static_cast<size_t>(index.row())];
     switch (index.column()) {
-    case 0: return row.datetime;
-    case 1: return row.weight;
-    case 2: return row.slno;
-    default: return {};
+        case 0:
+            return row.datetime;
+        case 1:
+            return row.weight;
+        case 2:
+            return row.slno;
+        default:
+            return {};
     }
 }
 

@@ -12,9 +12,19 @@ namespace veltrane {
 namespace {
 
 constexpr std::array<DelimiterRow, 13> kFirstPhase{{
-    {"CR", 13, false}, {"ETX", 3, false}, {"ETB", 23, false}, {"LF", 10, false}, {"]", 93, false},
-    {"}", 125, false}, {")", 41, false}, {",", 44, false}, {";", 59, false}, {"SPACE", 32, false},
-    {"=", 61, false}, {"+", 43, false}, {"?", 0, true},
+    {"CR", 13, false},
+    {"ETX", 3, false},
+    {"ETB", 23, false},
+    {"LF", 10, false},
+    {"]", 93, false},
+    {"}", 125, false},
+    {")", 41, false},
+    {",", 44, false},
+    {";", 59, false},
+    {"SPACE", 32, false},
+    {"=", 61, false},
+    {"+", 43, false},
+    {"?", 0, true},
 }};
 
 std::array<DelimiterRow, 12> makeSecondPhase() {
@@ -41,10 +51,14 @@ std::array<QString, 72> makeSecondPhaseSettings() {
     return rows;
 }
 
-bool isDigit(QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }
+bool isDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
 
 // Numeric characters of the number analysis: "-", "." and the digits ("/" is not one).
-bool isNumberCharacter(char c) { return c >= 45 && c <= 57 && c != 47; }
+bool isNumberCharacter(char c) {
+    return c >= 45 && c <= 57 && c != 47;
+}
 
 QByteArray reversed(const QByteArray& text) {
     QByteArray out(text);
@@ -62,7 +76,9 @@ T clampedNumber(double value) {
 
 }  // namespace
 
-const std::array<DelimiterRow, 13>& firstPhaseDelimiters() { return kFirstPhase; }
+const std::array<DelimiterRow, 13>& firstPhaseDelimiters() {
+    return kFirstPhase;
+}
 
 const std::array<DelimiterRow, 12>& secondPhaseDelimiters() {
     static const std::array<DelimiterRow, 12> rows = makeSecondPhase();
@@ -71,7 +87,7 @@ const std::array<DelimiterRow, 12>& secondPhaseDelimiters() {
 
 const std::array<QString, 5>& firstPhaseSettings() {
     static const std::array<QString, 5> rows{
-        QStringLiteral("300,n,8,1"), QStringLiteral("600,n,8,1"), QStringLiteral("1200,n,8,1"),
+        QStringLiteral("300,n,8,1"),  QStringLiteral("600,n,8,1"),  QStringLiteral("1200,n,8,1"),
         QStringLiteral("2400,n,8,1"), QStringLiteral("9600,n,8,1"),
     };
     return rows;
@@ -103,7 +119,8 @@ QString delimiterNameOf(int code) {
 std::optional<QString> checkPortAnswer(const QString& answer) {
     const QString port = answer.trimmed();
     const double value = leadingNumberValue(port);
-    if (port.size() > 2 || value <= 0 || value > 20) return QStringLiteral("Com port number must be between 1 to 20!");
+    if (port.size() > 2 || value <= 0 || value > 20)
+        return QStringLiteral("Com port number must be between 1 to 20!");
     for (const QChar c : port) {
         if (!isDigit(c)) return QStringLiteral("Com port number must be betwen 1 to 20!");
     }
@@ -125,7 +142,9 @@ std::optional<Capacity> capacityOf(const QString& answer) {
     if (decimalPart.isEmpty()) return std::nullopt;
     const auto integerZeros = std::max<qsizetype>(0, integerPart.size() - 1);
     return Capacity{
-        QStringLiteral(" ( with %1 digits and %2 decimals.) ").arg(integerPart.size()).arg(decimalPart.size()),
+        QStringLiteral(" ( with %1 digits and %2 decimals.) ")
+            .arg(integerPart.size())
+            .arg(decimalPart.size()),
         QLatin1Char('1') + QString(integerZeros, QLatin1Char('0')) + QLatin1Char('.') +
             QString(decimalPart.size() - 1, QLatin1Char('0')) + QLatin1Char('1'),
     };
@@ -142,7 +161,8 @@ std::optional<QString> checkSampleWeight(const QString& answer) {
 std::optional<Match> matchRecord(const QByteArray& record, const QByteArray& weight) {
     if (record.size() >= kMatchRecordLimit || weight.isEmpty()) return std::nullopt;
     if (const auto at = record.indexOf(weight); at >= 0) return Match{static_cast<int>(at) + 1, false};
-    if (const auto at = record.indexOf(reversed(weight)); at >= 0) return Match{static_cast<int>(at) + 1, true};
+    if (const auto at = record.indexOf(reversed(weight)); at >= 0)
+        return Match{static_cast<int>(at) + 1, true};
     return std::nullopt;
 }
 

@@ -48,7 +48,7 @@ std::optional<QString> checkSampleWeight(const QString& answer);
 
 // The match test of the last record R against the sample weight W.
 struct Match {
-    int start = 0;         // 1-based position of W (or of W reversed) in R
+    int start = 0;  // 1-based position of W (or of W reversed) in R
     bool reversed = false;
 };
 inline constexpr int kMatchRecordLimit = 100;  // a record of this length or more never matches

@@ -16,7 +16,9 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
-QString text(const QByteArray& bytes) { return QString::fromLatin1(bytes); }
+QString text(const QByteArray& bytes) {
+    return QString::fromLatin1(bytes);
+}
 
 }  // namespace
 
@@ -54,7 +56,8 @@ void ProtocolSearch::RunInterfaceWizard() {
     settings.weightstart = 1;
     settings.weightLength = 200;
     if (!prompts.askYesNo(QStringLiteral(
-            "Make sure that the indicator is transmitting continuous data to the computer. Delvorn will try to "
+            "Make sure that the indicator is transmitting continuous data to the computer. Delvorn will try "
+            "to "
             "connect to indicator. No configuration changes would be made without asking you. Maximum time "
             "required to check 360 indicator protocol combinations would be 3 to 20 minutes. Proceed?"))) {
         return;
@@ -62,10 +65,11 @@ void ProtocolSearch::RunInterfaceWizard() {
     // No weighment may be saved on its own while settings are being tried, nor after, until the next load.
     settings.AutosaveonStableWeight = false;
     if (!askAnswers(run)) return;
-    prompts.message(QStringLiteral("Delvorn will now attempt to connect to the indicator. It would take around 5 to "
-                                   "30 minutes depending on the indicator.") +
-                    kCrLf + QStringLiteral("Make sure that weight ") + run.sampleWeight +
-                    QStringLiteral(" does not change during this time."));
+    prompts.message(
+        QStringLiteral("Delvorn will now attempt to connect to the indicator. It would take around 5 to "
+                       "30 minutes depending on the indicator.") +
+        kCrLf + QStringLiteral("Make sure that weight ") + run.sampleWeight +
+        QStringLiteral(" does not change during this time."));
     startSearch(run);
     if (firstPhase(run)) return;
     if (secondPhase(run)) return;
@@ -89,18 +93,20 @@ bool ProtocolSearch::askAnswers(Run& run) {
 
     const QString capacityText =
         prompts
-            .input(QStringLiteral("Enter the maximum capacity of this indicator: (maximum indicator reading)"),
-                   QStringLiteral("Max capacity"), QStringLiteral("60000"))
+            .input(
+                QStringLiteral("Enter the maximum capacity of this indicator: (maximum indicator reading)"),
+                QStringLiteral("Max capacity"), QStringLiteral("60000"))
             .trimmed();
     const auto capacity = capacityOf(capacityText);
     if (!capacity) return refuse(QString::fromLatin1(kCapacityInvalid));
 
-    run.sampleWeight = prompts
-                           .input(QStringLiteral("Keep a steady weight of ") + capacity->minimumWeight +
-                                      QStringLiteral(" or above on the weighbridge ") + capacity->description +
-                                      QStringLiteral(". What weight is indicator showing on its display ?"),
-                                  QStringLiteral("Sample weight"), QString())
-                           .trimmed();
+    run.sampleWeight =
+        prompts
+            .input(QStringLiteral("Keep a steady weight of ") + capacity->minimumWeight +
+                       QStringLiteral(" or above on the weighbridge ") + capacity->description +
+                       QStringLiteral(". What weight is indicator showing on its display ?"),
+                   QStringLiteral("Sample weight"), QString())
+            .trimmed();
     if (const auto refused = checkSampleWeight(run.sampleWeight)) return refuse(*refused);
     run.weight = run.sampleWeight.toLatin1();
     return true;
@@ -159,14 +165,15 @@ ProtocolSearch::Outcome ProtocolSearch::tryFirstPhaseRow(Run& run, const QString
     showPortState();
     services.port.setSettingsText(s);
     ++run.protocolNumber;
-    m_core.view().setCaption(QStringLiteral("Marlume : Autosense : Trying %1 (%2.%3 of 360 protocols - Delimit: %4 : "
-                                            "%5) till %6")
-                                 .arg(s)
-                                 .arg(run.protocolNumber)
-                                 .arg(row)
-                                 .arg(run.delimiterIndex)
-                                 .arg(settings.delimiterCode)
-                                 .arg(run.baudCeiling));
+    m_core.view().setCaption(
+        QStringLiteral("Marlume : Autosense : Trying %1 (%2.%3 of 360 protocols - Delimit: %4 : "
+                       "%5) till %6")
+            .arg(s)
+            .arg(run.protocolNumber)
+            .arg(row)
+            .arg(run.delimiterIndex)
+            .arg(settings.delimiterCode)
+            .arg(run.baudCeiling));
     m_core.wait(kBeforeOpenMs);
     if (!services.port.isOpen()) openPort();
     showPortState();
@@ -189,14 +196,16 @@ bool ProtocolSearch::secondPhase(Run& run) {
         setDelimiter(run, delimiters[d], static_cast<int>(d) + 1);
         for (std::size_t i = 0; i < rows.size(); ++i) {
             bool crossed = false;
-            if (trySecondPhaseRow(run, rows[i], static_cast<int>(i) + 1, crossed) == Outcome::Accepted) return true;
+            if (trySecondPhaseRow(run, rows[i], static_cast<int>(i) + 1, crossed) == Outcome::Accepted)
+                return true;
             if (crossed) break;
         }
     }
     return false;
 }
 
-ProtocolSearch::Outcome ProtocolSearch::trySecondPhaseRow(Run& run, const QString& s, int row, bool& crossed) {
+ProtocolSearch::Outcome ProtocolSearch::trySecondPhaseRow(Run& run, const QString& s, int row,
+                                                          bool& crossed) {
     Settings& settings = m_core.settings();
     Services& services = m_core.services();
     m_core.decoder().lastRecord.clear();
@@ -205,7 +214,8 @@ ProtocolSearch::Outcome ProtocolSearch::trySecondPhaseRow(Run& run, const QStrin
     autosenseSuggested = false;
 
     if (BaudOf(s) > run.baudCeiling) {
-        m_core.view().setCaption(QStringLiteral("Delvorn : Crossed %1. Skpping to next! ").arg(run.baudCeiling));
+        m_core.view().setCaption(
+            QStringLiteral("Delvorn : Crossed %1. Skpping to next! ").arg(run.baudCeiling));
         crossed = true;
         return Outcome::NextRow;
     }
@@ -216,13 +226,14 @@ ProtocolSearch::Outcome ProtocolSearch::trySecondPhaseRow(Run& run, const QStrin
     services.port.setSettingsText(s);
     ++run.protocolNumber;
     if (m_core.decoder().searchRunning) appendCombinationLine(run, s);
-    secondPhaseCaption = QStringLiteral("Delvorn : Trying %1 (%2.%3 of 360 protocols - Delimit: %4 : %5) till %6")
-                             .arg(s)
-                             .arg(run.protocolNumber)
-                             .arg(row)
-                             .arg(run.delimiterIndex)
-                             .arg(settings.delimiterCode)
-                             .arg(run.baudCeiling);
+    secondPhaseCaption =
+        QStringLiteral("Delvorn : Trying %1 (%2.%3 of 360 protocols - Delimit: %4 : %5) till %6")
+            .arg(s)
+            .arg(run.protocolNumber)
+            .arg(row)
+            .arg(run.delimiterIndex)
+            .arg(settings.delimiterCode)
+            .arg(run.baudCeiling);
     m_core.view().setCaption(secondPhaseCaption);
 
     m_core.decoder().lastRecord.clear();
@@ -256,8 +267,8 @@ ProtocolSearch::Outcome ProtocolSearch::offerProtocol(Run& run, const QString& s
     const QByteArray record = m_core.decoder().lastRecord;
 
     m_core.decoder().searchRunning = false;
-    reportEntry = reportEntryHead({run.protocolNumber, settings.weightstart, endPosition, run.delimiterName, s,
-                                   record, run.weight});
+    reportEntry = reportEntryHead(
+        {run.protocolNumber, settings.weightstart, endPosition, run.delimiterName, s, record, run.weight});
     lastNumberFinding = false;
     autosenseSuggested = false;
     const NumberFindings findings = AnalyseNumbers(record, run.weight);
@@ -280,15 +291,17 @@ ProtocolSearch::Outcome ProtocolSearch::offerProtocol(Run& run, const QString& s
     const QString offer =
         settings.simpinterface
             ? QStringLiteral("(Autosense on)")
-            : QStringLiteral("(Autosense off, Serial port configuration: %1 Start Position: %2 - %3 Delimiter: %4)")
+            : QStringLiteral(
+                  "(Autosense off, Serial port configuration: %1 Start Position: %2 - %3 Delimiter: %4)")
                   .arg(s)
                   .arg(settings.weightstart)
                   .arg(endPosition)
                   .arg(run.delimiterIndex);
     const bool accepted = services.prompts.askYesNo(
         QStringLiteral("Identified the protocol as %1").arg(run.protocolNumber) + offer +
-        QStringLiteral(". . Do you want Delvorn to configure these settings ? (You can skip this and continue with "
-                       "next protocol by clicking on 'NO' if the indicator display on PC is flickering)"));
+        QStringLiteral(
+            ". . Do you want Delvorn to configure these settings ? (You can skip this and continue with "
+            "next protocol by clicking on 'NO' if the indicator display on PC is flickering)"));
     if (!accepted) {
         run.baudCeiling = NextBaudCeiling(s);
         settings.weightstart = 1;
@@ -373,16 +386,18 @@ void ProtocolSearch::storeSettings(Run& run, const QString& s) {
         }
     }
 
-    services.prompts.message(QStringLiteral("Updated the settings. Baud: %1  Parity: %2  Data bits: %3  Stop bits: %4")
-                                 .arg(fields.baud)
-                                 .arg(parity)
-                                 .arg(fields.dataBits)
-                                 .arg(fields.stopBits));
+    services.prompts.message(
+        QStringLiteral("Updated the settings. Baud: %1  Parity: %2  Data bits: %3  Stop bits: %4")
+            .arg(fields.baud)
+            .arg(parity)
+            .arg(fields.dataBits)
+            .arg(fields.stopBits));
     restoreWindow(run);
     services.prompts.message(
-        QStringLiteral("Updated the settings. Wizard will open the log file and the report files now. You can use "
-                       "report file to view possible configurations for indicator interface settings. You may mail "
-                       "the log file to ") +
+        QStringLiteral(
+            "Updated the settings. Wizard will open the log file and the report files now. You can use "
+            "report file to view possible configurations for indicator interface settings. You may mail "
+            "the log file to ") +
         supportAddress());
     m_files.OpenWizardFiles();
 }
@@ -393,14 +408,16 @@ void ProtocolSearch::endOfSearch(Run& run) {
     m_files.WriteWizardLog(m_core.decoder().searchLog, run.sampleWeight);
     if (run.found) {
         services.prompts.message(
-            QStringLiteral("Was able to identify the indicator protocol. Please check the report and configure the "
-                           "interface if you have not already done that. You may run the wizard once again to check "
-                           "further. You may mail the log files to ") +
+            QStringLiteral(
+                "Was able to identify the indicator protocol. Please check the report and configure the "
+                "interface if you have not already done that. You may run the wizard once again to check "
+                "further. You may mail the log files to ") +
             supportAddress());
     } else {
         services.prompts.message(
-            QStringLiteral("Could not identify the connection!! You may run the wizard once again to check further. "
-                           "Marlume will open the log file now. Please mail the log file to ") +
+            QStringLiteral(
+                "Could not identify the connection!! You may run the wizard once again to check further. "
+                "Marlume will open the log file now. Please mail the log file to ") +
             supportAddress());
     }
     m_files.OpenWizardFiles();
@@ -409,7 +426,9 @@ void ProtocolSearch::endOfSearch(Run& run) {
     services.prompts.setPointer(Pointer::Custom);
 }
 
-void ProtocolSearch::pump() { m_core.services().events.processEvents(); }
+void ProtocolSearch::pump() {
+    m_core.services().events.processEvents();
+}
 
 void ProtocolSearch::openPort() {
     SerialPort& port = m_core.services().port;
@@ -427,7 +446,8 @@ void ProtocolSearch::showPortState() {
 }
 
 void ProtocolSearch::appendCombinationLine(const Run& run, const QString& s) {
-    m_core.decoder().searchLog += QStringLiteral("\r\n(%1-%2-%3)").arg(run.protocolNumber).arg(s, run.delimiterName).toLatin1();
+    m_core.decoder().searchLog +=
+        QStringLiteral("\r\n(%1-%2-%3)").arg(run.protocolNumber).arg(s, run.delimiterName).toLatin1();
 }
 
 void ProtocolSearch::restoreWindow(const Run& run) {
@@ -435,6 +455,8 @@ void ProtocolSearch::restoreWindow(const Run& run) {
     m_core.services().prompts.setPointer(Pointer::Custom);
 }
 
-QString ProtocolSearch::supportAddress() const { return QStringLiteral(VELTRANE_SUPPORT_EMAIL); }
+QString ProtocolSearch::supportAddress() const {
+    return QStringLiteral(VELTRANE_SUPPORT_EMAIL);
+}
 
 }  // namespace veltrane

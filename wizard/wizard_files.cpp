@@ -10,7 +10,9 @@ namespace {
 
 const QByteArray kCrLf("\r\n");
 
-QByteArray latin1(const QString& text) { return text.toLatin1(); }
+QByteArray latin1(const QString& text) {
+    return text.toLatin1();
+}
 
 }  // namespace
 
@@ -33,7 +35,8 @@ QString SettingsComments(const QString& settings) {
     }
     if (f.dataBitsText == QLatin1String("7")) {
         comments += QStringLiteral(
-            " Databits = 8 is preferred. If you find a suggested configuration in the report with databits=8, "
+            " Databits = 8 is preferred. If you find a suggested configuration in the report with "
+            "databits=8, "
             "then use that configuration. ");
     }
     if (f.stopBitsText == QLatin1String("2")) {
@@ -61,19 +64,24 @@ QByteArray reportEntryTail(const QDateTime& now) {
     return kCrLf + latin1(generalDate(now)) + QByteArray(42, '-');
 }
 
-QString WizardFiles::logPath() const { return m_services.appFolder + QLatin1String(kWizardLogName); }
-QString WizardFiles::reportPath() const { return m_services.appFolder + QLatin1String(kWizardReportName); }
+QString WizardFiles::logPath() const {
+    return m_services.appFolder + QLatin1String(kWizardLogName);
+}
+QString WizardFiles::reportPath() const {
+    return m_services.appFolder + QLatin1String(kWizardReportName);
+}
 
 bool WizardFiles::WriteWizardLog(QByteArray& searchLog, const QString& sampleWeight) {
-    const QByteArray block = searchLog + "(" + latin1(generalDate(m_services.clock.now())) + " Search:" +
-                             latin1(sampleWeight) + ")" + kCrLf + kCrLf + kCrLf;
+    const QByteArray block = searchLog + "(" + latin1(generalDate(m_services.clock.now())) +
+                             " Search:" + latin1(sampleWeight) + ")" + kCrLf + kCrLf + kCrLf;
     if (!append(logPath(), block)) return false;
     searchLog.clear();
     return true;
 }
 
 bool WizardFiles::WriteWizardReport(QByteArray& reportEntry, const QString& sampleWeight) {
-    const QByteArray text = reportEntry + " (Sample weight used :" + latin1(sampleWeight) + ")" + kCrLf + kCrLf;
+    const QByteArray text =
+        reportEntry + " (Sample weight used :" + latin1(sampleWeight) + ")" + kCrLf + kCrLf;
     if (!append(reportPath(), text)) return false;
     reportEntry.clear();
     return true;

@@ -33,7 +33,8 @@ struct ReportHead {
 QByteArray reportEntryHead(const ReportHead& head);
 inline constexpr auto kOneNumberLine = "OR, Just enable (tick) autosense option. Same Com port settings ";
 inline constexpr auto kLastNumberLine =
-    "Just enabling (ticking) Autosense may also work. You may have a slight flickering in the diaplay. Same com port settings.";
+    "Just enabling (ticking) Autosense may also work. You may have a slight flickering in the diaplay. Same "
+    "com port settings.";
 // Ends with a lone LF, as the report always had.
 inline constexpr auto kReverseLine =
     "Weight is sent in reverse! You will have to check this option in interface configuration. ";

@@ -3,11 +3,11 @@
 //   build/bench/feed_bench
 #include "platform/dde.h"
 
+#include <benchmark/benchmark.h>
 #include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
-#include <benchmark/benchmark.h>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -59,7 +59,8 @@ public:
         m_fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un addr{};
         addr.sun_family = AF_UNIX;
-        std::strncpy(addr.sun_path, QFile::encodeName(veltrane::ddeSocketPath(QStringLiteral("veltrane"))).constData(),
+        std::strncpy(addr.sun_path,
+                     QFile::encodeName(veltrane::ddeSocketPath(QStringLiteral("veltrane"))).constData(),
                      sizeof addr.sun_path - 1);
         if (::connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) std::abort();
     }

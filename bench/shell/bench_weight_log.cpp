@@ -6,9 +6,9 @@
 #include "platform/database.h"
 #include "shell/weight_log_model.h"
 
+#include <benchmark/benchmark.h>
 #include <QCoreApplication>
 #include <QTemporaryDir>
-#include <benchmark/benchmark.h>
 
 using namespace veltrane;
 
@@ -46,9 +46,15 @@ void searchRange(benchmark::State& state, QDate first, QDate last) {
     state.counters["rows_loaded"] = model.rowCount();
 }
 
-void BM_SearchOneDay(benchmark::State& state) { searchRange(state, QDate(2025, 6, 1), QDate(2025, 6, 1)); }
-void BM_SearchOneMonth(benchmark::State& state) { searchRange(state, QDate(2025, 6, 1), QDate(2025, 6, 30)); }
-void BM_SearchWholeLog(benchmark::State& state) { searchRange(state, QDate(2023, 1, 1), QDate(2027, 12, 31)); }
+void BM_SearchOneDay(benchmark::State& state) {
+    searchRange(state, QDate(2025, 6, 1), QDate(2025, 6, 1));
+}
+void BM_SearchOneMonth(benchmark::State& state) {
+    searchRange(state, QDate(2025, 6, 1), QDate(2025, 6, 30));
+}
+void BM_SearchWholeLog(benchmark::State& state) {
+    searchRange(state, QDate(2023, 1, 1), QDate(2027, 12, 31));
+}
 
 BENCHMARK(BM_SearchOneDay)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SearchOneMonth)->Unit(benchmark::kMillisecond);

@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const auto newlines = static_cast<std::size_t>(std::count(stream.begin(), stream.end(), '\n'));
     // One event per "\n"; an unfinished overlong tail adds its one refusal.
-    const std::size_t afterLast = stream.size() - (stream.rfind('\n') == std::string_view::npos ? 0 : stream.rfind('\n') + 1);
+    const std::size_t afterLast =
+        stream.size() - (stream.rfind('\n') == std::string_view::npos ? 0 : stream.rfind('\n') + 1);
     check(events == newlines + (afterLast > kDdeMaxLine ? 1 : 0));
     check(overlong <= events);
 

@@ -5,6 +5,8 @@
 
 namespace veltrane {
 
-bool DesktopShellOpen::open(const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+bool DesktopShellOpen::open(const QString& path) {
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
 
 }  // namespace veltrane

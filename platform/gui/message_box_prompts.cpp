@@ -20,11 +20,16 @@ QString titleOr(const QString& title) {
 
 QMessageBox::Icon boxIcon(MessageIcon icon) {
     switch (icon) {
-    case MessageIcon::Information: return QMessageBox::Information;
-    case MessageIcon::Exclamation: return QMessageBox::Warning;
-    case MessageIcon::Critical: return QMessageBox::Critical;
-    case MessageIcon::Question: return QMessageBox::Question;
-    case MessageIcon::None: break;
+        case MessageIcon::Information:
+            return QMessageBox::Information;
+        case MessageIcon::Exclamation:
+            return QMessageBox::Warning;
+        case MessageIcon::Critical:
+            return QMessageBox::Critical;
+        case MessageIcon::Question:
+            return QMessageBox::Question;
+        case MessageIcon::None:
+            break;
     }
     return QMessageBox::NoIcon;
 }
@@ -39,7 +44,8 @@ std::optional<QCursor> loadCursorFile(const QString& path) {
     // fields hold the hot spot.
     if (data.size() < 22) return std::nullopt;
     const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
-    if (qFromLittleEndian<quint16>(bytes) != 0 || qFromLittleEndian<quint16>(bytes + 2) != 2) return std::nullopt;
+    if (qFromLittleEndian<quint16>(bytes) != 0 || qFromLittleEndian<quint16>(bytes + 2) != 2)
+        return std::nullopt;
     const int hotX = qFromLittleEndian<quint16>(bytes + 6 + 4);
     const int hotY = qFromLittleEndian<quint16>(bytes + 6 + 6);
     // Qt's icon reader takes the same layout as an icon directory; present it as one.
@@ -62,18 +68,22 @@ void MessageBoxPrompts::message(const QString& text, MessageIcon icon, const QSt
 }
 
 bool MessageBoxPrompts::askYesNo(const QString& text, const QString& title) {
-    QMessageBox box(QMessageBox::Question, titleOr(title), text, QMessageBox::Yes | QMessageBox::No, m_parent);
+    QMessageBox box(QMessageBox::Question, titleOr(title), text, QMessageBox::Yes | QMessageBox::No,
+                    m_parent);
     box.setDefaultButton(QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
 }
 
 QString MessageBoxPrompts::input(const QString& prompt, const QString& title, const QString& defaultText) {
     bool ok = false;
-    const QString text = QInputDialog::getText(m_parent, titleOr(title), prompt, QLineEdit::Normal, defaultText, &ok);
+    const QString text =
+        QInputDialog::getText(m_parent, titleOr(title), prompt, QLineEdit::Normal, defaultText, &ok);
     return ok ? text : QString();
 }
 
-void MessageBoxPrompts::beep() { QApplication::beep(); }
+void MessageBoxPrompts::beep() {
+    QApplication::beep();
+}
 
 void MessageBoxPrompts::setPointer(Pointer pointer) {
     // One override at a time, so that restoring never unwinds further than this object went.
@@ -82,14 +92,17 @@ void MessageBoxPrompts::setPointer(Pointer pointer) {
         m_overridden = false;
     }
     switch (pointer) {
-    case Pointer::Normal: return;
-    case Pointer::Wait: QApplication::setOverrideCursor(QCursor(Qt::WaitCursor)); break;
-    case Pointer::Custom: {
-        const std::optional<QCursor> cursor = loadCursorFile(m_cursorFile);
-        if (!cursor) return;  // the normal pointer stays
-        QApplication::setOverrideCursor(*cursor);
-        break;
-    }
+        case Pointer::Normal:
+            return;
+        case Pointer::Wait:
+            QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+            break;
+        case Pointer::Custom: {
+            const std::optional<QCursor> cursor = loadCursorFile(m_cursorFile);
+            if (!cursor) return;  // the normal pointer stays
+            QApplication::setOverrideCursor(*cursor);
+            break;
+        }
     }
     m_overridden = true;
 }

@@ -5,8 +5,12 @@
 
 namespace veltrane {
 
-void QtClipboard::clear() { QGuiApplication::clipboard()->clear(QClipboard::Clipboard); }
+void QtClipboard::clear() {
+    QGuiApplication::clipboard()->clear(QClipboard::Clipboard);
+}
 
-void QtClipboard::setText(const QString& text) { QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard); }
+void QtClipboard::setText(const QString& text) {
+    QGuiApplication::clipboard()->setText(text, QClipboard::Clipboard);
+}
 
 }  // namespace veltrane

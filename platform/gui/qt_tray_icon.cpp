@@ -9,7 +9,9 @@ QtTrayIcon::QtTrayIcon(QObject* parent) : TrayIcon(parent) {
     connect(&m_icon, &QSystemTrayIcon::activated, this, &QtTrayIcon::activated);
 }
 
-bool QtTrayIcon::available() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool QtTrayIcon::available() const {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
 
 bool QtTrayIcon::add() {
     if (!available()) return false;
@@ -23,24 +25,37 @@ bool QtTrayIcon::remove() {
     return true;
 }
 
-bool QtTrayIcon::isShown() const { return m_icon.isVisible(); }
+bool QtTrayIcon::isShown() const {
+    return m_icon.isVisible();
+}
 
 void QtTrayIcon::setIconFile(const QString& path) {
     // A missing or unreadable file leaves the icon without an image rather than keeping the old one.
     m_icon.setIcon(QFileInfo(path).isFile() ? QIcon(path) : QIcon());
 }
 
-void QtTrayIcon::setToolTip(const QString& tip) { m_icon.setToolTip(tip); }
+void QtTrayIcon::setToolTip(const QString& tip) {
+    m_icon.setToolTip(tip);
+}
 
-QString QtTrayIcon::toolTip() const { return m_icon.toolTip(); }
+QString QtTrayIcon::toolTip() const {
+    return m_icon.toolTip();
+}
 
 void QtTrayIcon::activated(QSystemTrayIcon::ActivationReason reason) {
     switch (reason) {
-    case QSystemTrayIcon::DoubleClick: Q_EMIT message(TrayMessage::LButtonDblClk); break;
-    case QSystemTrayIcon::Context: Q_EMIT message(TrayMessage::RButtonUp); break;
-    case QSystemTrayIcon::Trigger: Q_EMIT message(TrayMessage::LButtonUp); break;
-    case QSystemTrayIcon::MiddleClick:
-    case QSystemTrayIcon::Unknown: break;
+        case QSystemTrayIcon::DoubleClick:
+            Q_EMIT message(TrayMessage::LButtonDblClk);
+            break;
+        case QSystemTrayIcon::Context:
+            Q_EMIT message(TrayMessage::RButtonUp);
+            break;
+        case QSystemTrayIcon::Trigger:
+            Q_EMIT message(TrayMessage::LButtonUp);
+            break;
+        case QSystemTrayIcon::MiddleClick:
+        case QSystemTrayIcon::Unknown:
+            break;
     }
 }
 

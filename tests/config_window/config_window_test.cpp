@@ -67,7 +67,8 @@ TEST_F(WindowTest, ShowsTheStoredRowNotTheProgramWideValues) {
     const std::pair<const char*, const char*> combos[] = {{"Combo2", "7"}, {"Combo1", "38400"}, {"Combo5", "e"},
         {"Combo6", "SPACE"}, {"Combo8", "Access file with three fields"}, {"text1", "ENQ"}, {"portDevice", "/dev/ttyS6"}};
     // clang-format on
-    for (const auto& [name, text] : combos) EXPECT_EQ(w<QComboBox>(name)->currentText(), QString::fromLatin1(text));
+    for (const auto& [name, text] : combos)
+        EXPECT_EQ(w<QComboBox>(name)->currentText(), QString::fromLatin1(text));
     EXPECT_EQ(w<QComboBox>("Combo6")->itemText(0), QStringLiteral("CR"));
     EXPECT_EQ(w<QLineEdit>("Text7")->text(), QStringLiteral("250.5"));
     EXPECT_EQ(w<QLineEdit>("Text10")->text(), QStringLiteral("250.5"));

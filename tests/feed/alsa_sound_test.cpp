@@ -2,10 +2,10 @@
 // HOME, writes every frame played on "default" to a file, which is compared with the word files decoded.
 #include "platform/sound.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include <sndfile.h>
 
@@ -45,7 +45,8 @@ protected:
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
     static QString word(const char* name) {
-        return qEnvironmentVariable("VELTRANE_APP_DIR") + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".wav");
+        return qEnvironmentVariable("VELTRANE_APP_DIR") + QLatin1Char('/') + QLatin1String(name) +
+               QStringLiteral(".wav");
     }
 
     static QTemporaryDir* s_home;
@@ -75,8 +76,8 @@ TEST_F(AlsaSoundTest, AnythingUnplayableIsSilence) {
     ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
     empty.close();
 
-    for (const QString& path : {dir.filePath(QStringLiteral("missing.wav")), text.fileName(), empty.fileName(),
-                                dir.path(), QString()}) {
+    for (const QString& path : {dir.filePath(QStringLiteral("missing.wav")), text.fileName(),
+                                empty.fileName(), dir.path(), QString()}) {
         EXPECT_FALSE(m_sound.play(path)) << path.toStdString();
     }
     EXPECT_TRUE(playedBytes().isEmpty());

@@ -50,9 +50,10 @@ TEST(DdeProtocol, SplitsLinesTheSameWayHoweverTheBytesArrive) {
     const std::string atLimit(kDdeMaxLine, 'y');
     const std::string stream = "A\n" + std::string(5000, 'x') + "\nB\n\n" + atLimit + "\n" +
                                std::string(kDdeMaxLine + 1, 'z') + "\nC\r\n" + std::string(9000, 't');
-    const std::vector<std::string> expected{"A", "<too long>", "B", "", atLimit, "<too long>", "C\r", "<too long>"};
-    for (std::size_t piece : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{4096}, std::size_t{4097},
-                              stream.size()}) {
+    const std::vector<std::string> expected{"A",     "<too long>", "B",   "",
+                                            atLimit, "<too long>", "C\r", "<too long>"};
+    for (std::size_t piece : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{4096},
+                              std::size_t{4097}, stream.size()}) {
         EXPECT_EQ(split(stream, piece), expected) << "pieces of " << piece;
     }
     // A dropped client's remaining lines are never answered.

@@ -3,10 +3,10 @@
 #include "platform/dde_protocol.h"
 #include "tests/support/unix_line_client.h"
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include <sys/socket.h>
 
@@ -62,7 +62,8 @@ TEST_F(DdeServerTest, AnswersEachLineInOrderEvenWhenSentTogether) {
     UnixLineClient client(path());
     ASSERT_TRUE(client.connected());
     ASSERT_TRUE(client.send(all));
-    for (const auto& c : cases) EXPECT_EQ(client.line(), c.reply) << "for line of " << c.line.size() << " bytes";
+    for (const auto& c : cases)
+        EXPECT_EQ(client.line(), c.reply) << "for line of " << c.line.size() << " bytes";
 }
 
 // What `echo REQUEST ... | socat - UNIX-CONNECT:...` does: the request, then the client's side shut.

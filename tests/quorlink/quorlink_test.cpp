@@ -3,6 +3,7 @@
 #include "platform/dde.h"
 #include "tests/support/unix_line_client.h"
 
+#include <gtest/gtest.h>
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -11,7 +12,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -168,7 +168,8 @@ TEST_F(QuorlinkTest, HungServerGivesTheErrorInsteadOfFreezing) {
     readByHand();
     EXPECT_TRUE(errorShown());
     EXPECT_EQ(weight(), "");
-    EXPECT_EQ(hung.receivedOnNextConnection(), static_cast<ssize_t>(sizeof "REQUEST veltrane weightdata\n" - 1));
+    EXPECT_EQ(hung.receivedOnNextConnection(),
+              static_cast<ssize_t>(sizeof "REQUEST veltrane weightdata\n" - 1));
 }
 
 }  // namespace

@@ -1,15 +1,15 @@
 // The serial port against a real pseudo-terminal: the test owns the master side and plays the device.
 #include "platform/qt_serial_port.h"
-#include "tests/support/wait.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/wait.h"
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QSignalSpy>
 
 using namespace veltrane;
-using veltrane::test::pumpUntil;
 using veltrane::test::PtyPair;
+using veltrane::test::pumpUntil;
 
 namespace {
 

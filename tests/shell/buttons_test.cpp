@@ -52,7 +52,7 @@ TEST_F(Buttons, PasswordGatesConfigureWizardCloseAndPortEveryTime) {
         bool gated;
         const char* action;
     };
-    const Case cases[] = {{0, true, "configure"}, {1, true, "wizard"},   {2, false, "log"},
+    const Case cases[] = {{0, true, "configure"}, {1, true, "wizard"},    {2, false, "log"},
                           {3, true, "close"},     {4, false, "minimise"}, {5, true, "openSerialPort"}};
     for (const Case& c : cases) {
         for (bool granted : {false, true}) {

@@ -1,15 +1,15 @@
+#include "shell/formlog.h"
 #include "config/schema.h"
 #include "config/settings.h"
 #include "platform/database.h"
-#include "shell/formlog.h"
 #include "shell/password.h"
 #include "shell/weight_log_model.h"
 #include "tests/support/fakes.h"
 
+#include <gtest/gtest.h>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
-#include <gtest/gtest.h>
 
 using namespace veltrane;
 using veltrane::test::FakeServices;
@@ -47,8 +47,7 @@ struct LogViewer : ::testing::Test {
         return set->recordCount();
     }
     std::unique_ptr<Formlog> open() {
-        return std::make_unique<Formlog>(
-            Formlog::Deps{fakes.prompts, fakes.clock, fakes.events, gate, path});
+        return std::make_unique<Formlog>(Formlog::Deps{fakes.prompts, fakes.clock, fakes.events, gate, path});
     }
     QStringList shownDates(Formlog& w) {
         QStringList out;
@@ -67,8 +66,8 @@ TEST_F(LogViewer, OpensOnTodayAndEmptyShowsZeroOfZero) {
 }
 
 TEST_F(LogViewer, RangeRunsFromMidnightOfTheFirstDayToMidnightAfterTheLastInclusive) {
-    for (const char* t : {"2026-03-09 23:59:59", "2026-03-10 00:00:00", "2026-03-11 12:00:00", "2026-03-12 00:00:00",
-                          "2026-03-12 00:00:01"}) {
+    for (const char* t : {"2026-03-09 23:59:59", "2026-03-10 00:00:00", "2026-03-11 12:00:00",
+                          "2026-03-12 00:00:00", "2026-03-12 00:00:01"}) {
         add(t, "500");
     }
     add("2026-03-10 08:00:00", "700");  // added later, listed by time
@@ -76,8 +75,8 @@ TEST_F(LogViewer, RangeRunsFromMidnightOfTheFirstDayToMidnightAfterTheLastInclus
     w->eventdate(0)->setText(QStringLiteral("2026-03-10"));
     w->eventdate(1)->setText(QStringLiteral("2026-03-11"));
     w->showall();
-    EXPECT_EQ(shownDates(*w), (QStringList{"2026-03-10 00:00:00", "2026-03-10 08:00:00", "2026-03-11 12:00:00",
-                                           "2026-03-12 00:00:00"}));
+    EXPECT_EQ(shownDates(*w), (QStringList{"2026-03-10 00:00:00", "2026-03-10 08:00:00",
+                                           "2026-03-11 12:00:00", "2026-03-12 00:00:00"}));
     EXPECT_EQ(w->gridCaption(), QStringLiteral("1 of 4"));
     w->DBGrid1()->setCurrentIndex(w->model().index(2, 0));
     EXPECT_EQ(w->gridCaption(), QStringLiteral("3 of 4"));
@@ -150,7 +149,8 @@ TEST_F(LogViewer, RefusalsDeleteNothing) {
         QStringList log;
     };
     const QString first = QStringLiteral("ask: Confirm that you really want to delete 1 alarm records ?");
-    const QString second = QStringLiteral("ask: Re-confirm that you really want to delete all these weight records ?");
+    const QString second =
+        QStringLiteral("ask: Re-confirm that you really want to delete all these weight records ?");
     const Case cases[] = {
         {{false}, true, {first}},
         {{true}, false, {first, "password"}},  // password window closed without entry: no message

@@ -1,16 +1,16 @@
+#include "shell/main_window.h"
 #include "config/schema.h"
 #include "config/settings.h"
 #include "core/weighing_core.h"
 #include "shell/c_sys_tray.h"
 #include "shell/formlog.h"
-#include "shell/main_window.h"
 #include "shell/weight_log_model.h"
 #include "tests/shell/fake_tray_icon.h"
 #include "tests/support/fakes.h"
 
+#include <gtest/gtest.h>
 #include <QLineEdit>
 #include <QPushButton>
-#include <gtest/gtest.h>
 
 using namespace veltrane;
 using veltrane::test::FakeServices;
@@ -52,7 +52,8 @@ TEST_F(MainWindowTest, LoadEndsInTheTrayWithThePortOpen) {
     EXPECT_TRUE(window->isHidden());
     EXPECT_TRUE(fakes.port.isOpen());
     // The default configuration still has the default password.
-    EXPECT_TRUE(fakes.prompts.messages().contains(QStringLiteral("Please change the password from 'pavix' !")));
+    EXPECT_TRUE(
+        fakes.prompts.messages().contains(QStringLiteral("Please change the password from 'pavix' !")));
     EXPECT_EQ(child<QLineEdit>("dat1")->text(), QStringLiteral("2026-03-14"));
 
     fakes.clock.advanceSeconds(3600);
@@ -67,7 +68,8 @@ TEST_F(MainWindowTest, LoadEndsInTheTrayWithThePortOpen) {
 }
 
 TEST_F(MainWindowTest, NewWeighmentButtonFollowsStartOnButton) {
-    auto db = Database::open(folder.file(QStringLiteral("scale.mdb")), QString::fromLatin1(kSettingsDatabaseConnect));
+    auto db = Database::open(folder.file(QStringLiteral("scale.mdb")),
+                             QString::fromLatin1(kSettingsDatabaseConnect));
     db->execute(QStringLiteral("update config set Startonbutton = -1"));
     window->show();
     ASSERT_EQ(window->load(), StartupResult::Running);

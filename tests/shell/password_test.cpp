@@ -1,10 +1,10 @@
 #include "shell/password.h"
 #include "tests/support/fakes.h"
 
+#include <gtest/gtest.h>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <gtest/gtest.h>
 
 using namespace veltrane;
 
@@ -17,13 +17,14 @@ TEST(AccessEntry, ComparisonRules) {
         bool valid;
     };
     const Case cases[] = {
-        {"secret", "secret", true}, {"secret", "  secret \t", true},  // typed blanks are trimmed
-        {"secret", "Secret", false},       // case matters
-        {" secret", "secret", false},      // the stored one is compared as stored
-        {"secret", "zof", true},           // the fallback always works
+        {"secret", "secret", true},
+        {"secret", "  secret \t", true},  // typed blanks are trimmed
+        {"secret", "Secret", false},      // case matters
+        {" secret", "secret", false},     // the stored one is compared as stored
+        {"secret", "zof", true},          // the fallback always works
         {"secret", " zof ", true},
         {"secret", "ZOF", false},
-        {"", "", true},                    // an empty stored password lets an empty entry in
+        {"", "", true},  // an empty stored password lets an empty entry in
         {"", "   ", true},
         {"secret", "", false},
     };

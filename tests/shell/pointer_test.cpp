@@ -1,15 +1,17 @@
 #include "platform/gui/message_box_prompts.h"
 #include "tests/support/fakes.h"
 
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QFile>
-#include <gtest/gtest.h>
 
 using namespace veltrane;
 
 namespace {
 
-QString appFile(const char* name) { return qEnvironmentVariable("VELTRANE_APP_DIR") + QLatin1Char('/') + QLatin1String(name); }
+QString appFile(const char* name) {
+    return qEnvironmentVariable("VELTRANE_APP_DIR") + QLatin1Char('/') + QLatin1String(name);
+}
 
 TEST(Pointer, OurCursorLoadsWithTheFingertipAsHotSpot) {
     const std::optional<QCursor> cursor = loadCursorFile(appFile("h_point.cur"));

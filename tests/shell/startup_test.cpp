@@ -4,8 +4,8 @@
 #include "shell/startup_sequence.h"
 #include "tests/support/fakes.h"
 
-#include <QFile>
 #include <gtest/gtest.h>
+#include <QFile>
 
 using namespace veltrane;
 using veltrane::test::FakeServices;
@@ -45,7 +45,8 @@ struct Startup : ::testing::Test {
         settings.Startauto = true;
     }
     void setMarker(const QVariant& marker) {
-        auto db = Database::open(folder.file(QStringLiteral("config.mdb")), QString::fromLatin1(kVersionDatabaseConnect));
+        auto db = Database::open(folder.file(QStringLiteral("config.mdb")),
+                                 QString::fromLatin1(kVersionDatabaseConnect));
         db->execute(QStringLiteral("update config set dummy = ?"), {marker});
     }
     // The program folder as Qt gives it: without the trailing "/".
@@ -73,16 +74,18 @@ TEST_F(Startup, DefaultPasswordAndManualPortAreToldAndStartUpGoesOn) {
     settings.accessPassword = QStringLiteral("pavix");
     settings.Startauto = false;
     EXPECT_EQ(startup.run(folder.path()), StartupResult::Running);
-    const QStringList tail = fakes.prompts.log.mid(fakes.prompts.log.indexOf("icon " + folder.path() + "SCALE.ICO"));
-    EXPECT_EQ(tail, (QStringList{
-                        "icon " + folder.path() + "SCALE.ICO",
-                        "tip Marlume Veltrane",
-                        "message: Please change the password from 'pavix' !",
-                        "beep",
-                        "message: Currently, Veltrane is not configured to open the com port automatically when it "
-                        "starts. You need to press 'Open port' button to receive data from indicator.",
-                        "MinToSysTray",
-                    }));
+    const QStringList tail =
+        fakes.prompts.log.mid(fakes.prompts.log.indexOf("icon " + folder.path() + "SCALE.ICO"));
+    EXPECT_EQ(tail,
+              (QStringList{
+                  "icon " + folder.path() + "SCALE.ICO",
+                  "tip Marlume Veltrane",
+                  "message: Please change the password from 'pavix' !",
+                  "beep",
+                  "message: Currently, Veltrane is not configured to open the com port automatically when it "
+                  "starts. You need to press 'Open port' button to receive data from indicator.",
+                  "MinToSysTray",
+              }));
 }
 
 TEST_F(Startup, VersionMarkers) {
@@ -91,10 +94,11 @@ TEST_F(Startup, VersionMarkers) {
         bool accepted;
     };
     const Case cases[] = {
-        {QStringLiteral("8.x"), true},    {QStringLiteral("9.x"), true},  {QStringLiteral("  9.x  "), true},
-        {QStringLiteral("11.x"), true},   {QStringLiteral("12.x"), true}, {QStringLiteral("10.x"), false},
-        {QStringLiteral("8.X"), false},   {QStringLiteral(""), false},    {QStringLiteral("0"), false},
-        {QVariant(), false},  // Null
+        {QStringLiteral("8.x"), true},     {QStringLiteral("9.x"), true},
+        {QStringLiteral("  9.x  "), true}, {QStringLiteral("11.x"), true},
+        {QStringLiteral("12.x"), true},    {QStringLiteral("10.x"), false},
+        {QStringLiteral("8.X"), false},    {QStringLiteral(""), false},
+        {QStringLiteral("0"), false},      {QVariant(), false},  // Null
     };
     for (const Case& c : cases) {
         setMarker(c.marker);

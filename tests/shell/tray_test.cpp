@@ -1,9 +1,9 @@
 #include "shell/c_sys_tray.h"
 #include "tests/shell/fake_tray_icon.h"
 
+#include <gtest/gtest.h>
 #include <QSignalSpy>
 #include <QWidget>
-#include <gtest/gtest.h>
 
 using namespace veltrane;
 using veltrane::test::FakeTrayIcon;

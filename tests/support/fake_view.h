@@ -23,8 +23,9 @@ public:
     void setCaption(const QString& text) override { captions << (windowCaption = text); }
     QString caption() const override { return windowCaption; }
 
-    QString weight, raw, status, stableCount, portStatus = QStringLiteral("PORT OFF"), portToolTip, portNumber,
-        portButton = QStringLiteral("Open port"), windowCaption;
+    QString weight, raw, status, stableCount, portStatus = QStringLiteral("PORT OFF"), portToolTip,
+                                              portNumber, portButton = QStringLiteral("Open port"),
+                                              windowCaption;
     QStringList captions;  // every caption set, in order
     bool rawShown = false;
 };

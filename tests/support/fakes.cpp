@@ -10,10 +10,18 @@ namespace veltrane::test {
 
 void FakePrompts::message(const QString& text, MessageIcon icon, const QString&) {
     switch (icon) {
-    case MessageIcon::Exclamation: log << QStringLiteral("message!: ") + text; break;
-    case MessageIcon::Information: log << QStringLiteral("message-info: ") + text; break;
-    case MessageIcon::Critical: log << QStringLiteral("message-critical: ") + text; break;
-    default: log << QStringLiteral("message: ") + text; break;
+        case MessageIcon::Exclamation:
+            log << QStringLiteral("message!: ") + text;
+            break;
+        case MessageIcon::Information:
+            log << QStringLiteral("message-info: ") + text;
+            break;
+        case MessageIcon::Critical:
+            log << QStringLiteral("message-critical: ") + text;
+            break;
+        default:
+            log << QStringLiteral("message: ") + text;
+            break;
     }
     if (whileModal) whileModal();
 }
@@ -36,7 +44,9 @@ QString FakePrompts::input(const QString& prompt, const QString& title, const QS
     return answer;
 }
 
-void FakePrompts::beep() { log << QStringLiteral("beep"); }
+void FakePrompts::beep() {
+    log << QStringLiteral("beep");
+}
 
 void FakePrompts::setPointer(Pointer pointer) {
     static const char* names[] = {"normal", "wait", "custom"};
@@ -46,7 +56,8 @@ void FakePrompts::setPointer(Pointer pointer) {
 QStringList FakePrompts::messages() const {
     QStringList out;
     for (const QString& line : log) {
-        if (line.startsWith(QStringLiteral("message"))) out << line.mid(line.indexOf(QStringLiteral(": ")) + 2);
+        if (line.startsWith(QStringLiteral("message")))
+            out << line.mid(line.indexOf(QStringLiteral(": ")) + 2);
     }
     return out;
 }
@@ -119,6 +130,8 @@ TempFolder::TempFolder() {
     m_path = dir.path() + QLatin1Char('/');
 }
 
-TempFolder::~TempFolder() { QDir(m_path).removeRecursively(); }
+TempFolder::~TempFolder() {
+    QDir(m_path).removeRecursively();
+}
 
 }  // namespace veltrane::test

@@ -50,7 +50,10 @@ private:
 
 class FakeEventPump final : public EventPump {
 public:
-    void processEvents() override { ++calls; if (onProcess) onProcess(); }
+    void processEvents() override {
+        ++calls;
+        if (onProcess) onProcess();
+    }
     int calls = 0;
     std::function<void()> onProcess;
 };
@@ -92,14 +95,20 @@ public:
 
 class FakeShell final : public ShellOpen {
 public:
-    bool open(const QString& path) override { opened << path; return result; }
+    bool open(const QString& path) override {
+        opened << path;
+        return result;
+    }
     QStringList opened;
     bool result = true;
 };
 
 class FakeClipboard final : public Clipboard {
 public:
-    void clear() override { text.clear(); ++clears; }
+    void clear() override {
+        text.clear();
+        ++clears;
+    }
     void setText(const QString& t) override { text = t; }
     QString text = QStringLiteral("<untouched>");
     int clears = 0;
@@ -109,7 +118,10 @@ class FakeDde final : public DdeServer {
 public:
     void setTopic(const QString& t) override { m_topic = t; }
     QString topic() const override { return m_topic; }
-    void setItem(const QString& item, const QString& text) override { items[item] = text; updates << text; }
+    void setItem(const QString& item, const QString& text) override {
+        items[item] = text;
+        updates << text;
+    }
     std::map<QString, QString> items;
     QStringList updates;
 

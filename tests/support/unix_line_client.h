@@ -47,9 +47,12 @@ public:
     bool send(std::string_view bytes) {
         while (!bytes.empty() && m_fd >= 0) {
             const ssize_t n = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            if (n > 0) bytes.remove_prefix(static_cast<std::size_t>(n));
-            else if (n < 0 && errno != EAGAIN) return false;
-            else QCoreApplication::processEvents();
+            if (n > 0)
+                bytes.remove_prefix(static_cast<std::size_t>(n));
+            else if (n < 0 && errno != EAGAIN)
+                return false;
+            else
+                QCoreApplication::processEvents();
         }
         return bytes.empty();
     }
@@ -57,21 +60,28 @@ public:
     // The next whole line without its "\n", or nothing when none came in time or the server closed.
     std::optional<std::string> line(int timeoutMs = 10000) {
         std::optional<std::string> result;
-        pumpUntil([&] {
-            const auto nl = m_buffer.find('\n');
-            if (nl != std::string::npos) {
-                result = m_buffer.substr(0, nl);
-                m_buffer.erase(0, nl + 1);
-                return true;
-            }
-            return !receive();
-        }, timeoutMs);
+        pumpUntil(
+            [&] {
+                const auto nl = m_buffer.find('\n');
+                if (nl != std::string::npos) {
+                    result = m_buffer.substr(0, nl);
+                    m_buffer.erase(0, nl + 1);
+                    return true;
+                }
+                return !receive();
+            },
+            timeoutMs);
         return result;
     }
 
     // Nothing more arrives for a while (for "no update was sent").
     bool quietFor(int ms) {
-        pumpUntil([&] { receive(); return false; }, ms);
+        pumpUntil(
+            [&] {
+                receive();
+                return false;
+            },
+            ms);
         return m_buffer.empty();
     }
 
@@ -92,9 +102,12 @@ private:
         char chunk[65536];
         for (;;) {
             const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
-            if (n > 0) m_buffer.append(chunk, static_cast<std::size_t>(n));
-            else if (n == 0) return false;
-            else return errno == EAGAIN || errno == EINTR;
+            if (n > 0)
+                m_buffer.append(chunk, static_cast<std::size_t>(n));
+            else if (n == 0)
+                return false;
+            else
+                return errno == EAGAIN || errno == EINTR;
         }
     }
 

@@ -5,17 +5,22 @@
 using namespace veltrane;
 
 namespace {
-QString q(const char* s) { return QString::fromLatin1(s); }
+QString q(const char* s) {
+    return QString::fromLatin1(s);
+}
 }  // namespace
 
 TEST(PortAnswer, AcceptsOneToTwentyInDigitsOnly) {
-    struct Case { const char* answer; const char* message; };
+    struct Case {
+        const char* answer;
+        const char* message;
+    };
     const char* between = "Com port number must be between 1 to 20!";
     const char* betwen = "Com port number must be betwen 1 to 20!";
     const Case cases[] = {
-        {"7", nullptr}, {"07", nullptr}, {"20", nullptr}, {" 7 ", nullptr},
-        {"21", between}, {"0", between}, {"", between}, {"2.5", between}, {"a7", between}, {"100", between},
-        {"7a", betwen}, {"+7", betwen}, {"7.", betwen},
+        {"7", nullptr}, {"07", nullptr}, {"20", nullptr},  {" 7 ", nullptr}, {"21", between},
+        {"0", between}, {"", between},   {"2.5", between}, {"a7", between},  {"100", between},
+        {"7a", betwen}, {"+7", betwen},  {"7.", betwen},
     };
     for (const auto& c : cases) {
         const auto refused = checkPortAnswer(q(c.answer));
@@ -29,7 +34,11 @@ TEST(PortAnswer, AcceptsOneToTwentyInDigitsOnly) {
 }
 
 TEST(CapacityAnswer, GivesDescriptionAndMinimumSampleWeight) {
-    struct Case { const char* answer; const char* description; const char* minimum; };
+    struct Case {
+        const char* answer;
+        const char* description;
+        const char* minimum;
+    };
     const Case accepted[] = {
         {"60000", " ( with 5 digits) ", "10000"},
         {"150", " ( with 3 digits) ", "100"},
@@ -42,11 +51,15 @@ TEST(CapacityAnswer, GivesDescriptionAndMinimumSampleWeight) {
         EXPECT_EQ(capacity->description, q(c.description)) << c.answer;
         EXPECT_EQ(capacity->minimumWeight, q(c.minimum)) << c.answer;
     }
-    for (const char* refused : {"99", "60.", "", "60 t", "abc"}) EXPECT_FALSE(capacityOf(q(refused))) << refused;
+    for (const char* refused : {"99", "60.", "", "60 t", "abc"})
+        EXPECT_FALSE(capacityOf(q(refused))) << refused;
 }
 
 TEST(SampleWeightAnswer, ChecksEmptyThenValueThenWholeNumber) {
-    struct Case { const char* answer; const char* message; };
+    struct Case {
+        const char* answer;
+        const char* message;
+    };
     const Case cases[] = {
         {"", "Weight must be numeric!"},
         {"abc", "Weight must be greater than zero!"},
@@ -68,7 +81,12 @@ TEST(SampleWeightAnswer, ChecksEmptyThenValueThenWholeNumber) {
 }
 
 TEST(MatchTest, DirectBeforeReversedAndOnlyBelowTheLimit) {
-    struct Case { const char* record; const char* weight; int start; bool reversed; };
+    struct Case {
+        const char* record;
+        const char* weight;
+        int start;
+        bool reversed;
+    };
     const Case matches[] = {
         {"ST,GS,+001234kg", "1234", 10, false},
         {"4321", "1234", 1, true},
@@ -92,16 +110,21 @@ TEST(MatchTest, DirectBeforeReversedAndOnlyBelowTheLimit) {
 }
 
 TEST(AnalyseNumbers, CountsOnlyTerminatedNumbers) {
-    struct Case { const char* record; const char* weight; bool one; bool last; };
+    struct Case {
+        const char* record;
+        const char* weight;
+        bool one;
+        bool last;
+    };
     const Case cases[] = {
         {"ST,GS,+001234kg", "1234", true, false},
-        {"12 34", "34", true, false},              // the final 34 is neither counted nor last
+        {"12 34", "34", true, false},  // the final 34 is neither counted nor last
         {"12 34", "12", true, true},
         {"G 1234 T 0500 N 0734 kg", "0734", false, true},
         {"G 1234 T 0500 N 0734 kg", "1234", false, false},
-        {"4321 ", "1234", true, true},            // last number reversed
-        {"1234", "1234", false, false},           // nothing terminates it
-        {"12/5 ", "5", false, true},              // "/" separates numbers
+        {"4321 ", "1234", true, true},   // last number reversed
+        {"1234", "1234", false, false},  // nothing terminates it
+        {"12/5 ", "5", false, true},     // "/" separates numbers
         {"-12.5kg", "-12.5", true, true},
     };
     for (const auto& c : cases) {

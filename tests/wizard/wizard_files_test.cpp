@@ -2,14 +2,13 @@
 
 #include "tests/support/fakes.h"
 
-#include <QFile>
 #include <gtest/gtest.h>
+#include <QFile>
 
 using namespace veltrane;
 using veltrane::test::FakeServices;
-using veltrane::test::TempFolder;
 using veltrane::test::readFile;
-
+using veltrane::test::TempFolder;
 
 TEST(SettingsTexts, ReadableTextAndComments) {
     EXPECT_EQ(SettingsText(QStringLiteral("2400,n,8,1")),
@@ -18,15 +17,17 @@ TEST(SettingsTexts, ReadableTextAndComments) {
               QStringLiteral("Baud : 38400  Data bits : 8   Stop bits : 2  Parity : e"));
     EXPECT_EQ(SettingsComments(QStringLiteral("9600,n,8,1")), QString());
     EXPECT_EQ(SettingsComments(QStringLiteral("300,e,7,2")),
-              QStringLiteral("\r\nComments: Parity = 'n' (none) is preferred. If you find a suggested configuration "
-                             "in the report with parity='n', then use that configuration.  Databits = 8 is "
-                             "preferred. If you find a suggested configuration in the report with databits=8, then "
-                             "use that configuration. Stop bits = 1 is preferred. If you find a suggested "
-                             "configuration in the report with stop bits=1, then use that configuration."));
+              QStringLiteral(
+                  "\r\nComments: Parity = 'n' (none) is preferred. If you find a suggested configuration "
+                  "in the report with parity='n', then use that configuration.  Databits = 8 is "
+                  "preferred. If you find a suggested configuration in the report with databits=8, then "
+                  "use that configuration. Stop bits = 1 is preferred. If you find a suggested "
+                  "configuration in the report with stop bits=1, then use that configuration."));
     // One comment alone loses its final blank too.
     EXPECT_EQ(SettingsComments(QStringLiteral("4800,o,8,1")),
-              QStringLiteral("\r\nComments: Parity = 'n' (none) is preferred. If you find a suggested configuration "
-                             "in the report with parity='n', then use that configuration."));
+              QStringLiteral(
+                  "\r\nComments: Parity = 'n' (none) is preferred. If you find a suggested configuration "
+                  "in the report with parity='n', then use that configuration."));
 }
 
 TEST(WizardFiles, ReportParagraphAndLogBlockAreAppendedByteForByte) {
@@ -35,8 +36,8 @@ TEST(WizardFiles, ReportParagraphAndLogBlockAreAppendedByteForByte) {
     fakes.clock.set(QDateTime(QDate(2026, 3, 14), QTime(9, 30, 5)));
     WizardFiles files(fakes.services);
 
-    QByteArray entry = reportEntryHead({4, 10, 13, QStringLiteral("CR"), QStringLiteral("2400,n,8,1"),
-                                        "ST,GS,+001234kg", "1234"});
+    QByteArray entry = reportEntryHead(
+        {4, 10, 13, QStringLiteral("CR"), QStringLiteral("2400,n,8,1"), "ST,GS,+001234kg", "1234"});
     entry += "\r\n" + QByteArray(kOneNumberLine);
     entry += SettingsComments(QStringLiteral("2400,n,8,1")).toLatin1();
     entry += reportEntryTail(fakes.clock.now());
@@ -80,8 +81,9 @@ TEST(WizardFiles, OpensReportThenLogAndReportsEachFailure) {
     FakeServices fakes(QStringLiteral("/srv/scale/"));
     fakes.shell.result = false;
     WizardFiles(fakes.services).OpenWizardFiles();
-    EXPECT_EQ(fakes.shell.opened,
-              QStringList({QStringLiteral("/srv/scale/wizardreport.txt"), QStringLiteral("/srv/scale/wizardlog.txt")}));
-    EXPECT_EQ(fakes.prompts.log, QStringList({QStringLiteral("message-info: Failed to start '/srv/scale/wizardreport.txt'"),
-                                              QStringLiteral("message-info: Failed to start '/srv/scale/wizardlog.txt'")}));
+    EXPECT_EQ(fakes.shell.opened, QStringList({QStringLiteral("/srv/scale/wizardreport.txt"),
+                                               QStringLiteral("/srv/scale/wizardlog.txt")}));
+    EXPECT_EQ(fakes.prompts.log,
+              QStringList({QStringLiteral("message-info: Failed to start '/srv/scale/wizardreport.txt'"),
+                           QStringLiteral("message-info: Failed to start '/srv/scale/wizardlog.txt'")}));
 }

@@ -8,10 +8,10 @@
 #include "tests/wizard/wizard_test_support.h"
 #include "wizard/protocol_search.h"
 
+#include <gtest/gtest.h>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <gtest/gtest.h>
 
 using namespace veltrane;
 using namespace veltrane::test;
@@ -21,17 +21,20 @@ namespace {
 constexpr double kWaitScale = 0.05;
 
 const QString kOfferTail = QStringLiteral(
-    ". . Do you want Delvorn to configure these settings ? (You can skip this and continue with next protocol by "
+    ". . Do you want Delvorn to configure these settings ? (You can skip this and continue with next "
+    "protocol by "
     "clicking on 'NO' if the indicator display on PC is flickering)");
 
 // indicator-sim on its own pty; the first line it prints is the device.
 class Indicator {
 public:
     explicit Indicator(const QStringList& args) {
-        m_process.start(qEnvironmentVariable("VELTRANE_APP_DIR") + QStringLiteral("/indicator-sim"),
-                        args + QStringList{QStringLiteral("--no-stdin"), QStringLiteral("--weight"),
-                                           QStringLiteral("1234"), QStringLiteral("--rate"), QStringLiteral("20")});
-        while (m_process.waitForReadyRead(10000) && !m_process.canReadLine()) {}
+        m_process.start(
+            qEnvironmentVariable("VELTRANE_APP_DIR") + QStringLiteral("/indicator-sim"),
+            args + QStringList{QStringLiteral("--no-stdin"), QStringLiteral("--weight"),
+                               QStringLiteral("1234"), QStringLiteral("--rate"), QStringLiteral("20")});
+        while (m_process.waitForReadyRead(10000) && !m_process.canReadLine()) {
+        }
         m_device = QString::fromLocal8Bit(m_process.readLine()).trimmed();
     }
     ~Indicator() {
@@ -49,8 +52,8 @@ struct PtyBench {
     explicit PtyBench(const QString& device)
         : timers(kWaitScale),
           port([device](int) { return device; }),
-          services{fakes.clock, fakes.prompts, events, timers, fakes.sound, fakes.shell, fakes.clipboard,
-                   port, fakes.dde, folder.path()},
+          services{fakes.clock, fakes.prompts,   events, timers,    fakes.sound,
+                   fakes.shell, fakes.clipboard, port,   fakes.dde, folder.path()},
           core(services, settings, view) {
         makeSettingsDatabase(folder.path());
         fakes.prompts.inputAnswers = {QStringLiteral("2"), QStringLiteral("60000"), QStringLiteral("1234")};
@@ -77,15 +80,16 @@ struct PtyBench {
 }  // namespace
 
 TEST(WizardOnPty, FindsCrTerminatedIndicatorAtProtocolFourAndStoresAutosense) {
-    Indicator indicator({QStringLiteral("--settings"), QStringLiteral("2400,n,8,1"), QStringLiteral("--template"),
-                         QStringLiteral("ST,GS,+{weight:06}kg\\r")});
+    Indicator indicator({QStringLiteral("--settings"), QStringLiteral("2400,n,8,1"),
+                         QStringLiteral("--template"), QStringLiteral("ST,GS,+{weight:06}kg\\r")});
     ASSERT_FALSE(indicator.device().isEmpty());
     PtyBench bench(indicator.device());
     bench.fakes.prompts.yesNoAnswers = {true, true};
 
     ProtocolSearch(bench.core).RunInterfaceWizard();
 
-    EXPECT_EQ(bench.offers(), QStringList({QStringLiteral("ask: Identified the protocol as 4(Autosense on)") + kOfferTail}));
+    EXPECT_EQ(bench.offers(),
+              QStringList({QStringLiteral("ask: Identified the protocol as 4(Autosense on)") + kOfferTail}));
     EXPECT_EQ(bench.settings.weightstart, 10);
     EXPECT_EQ(bench.settings.weightLength, 4);
     EXPECT_TRUE(bench.settings.simpinterface);
@@ -95,26 +99,28 @@ TEST(WizardOnPty, FindsCrTerminatedIndicatorAtProtocolFourAndStoresAutosense) {
     const QVariantMap row = readConfigRow(bench.folder.path());
     // Autosense needs no delimiter: the stored one stays.
     const QVariantMap stored{{"simpinterface", -1}, {"usevalue", 0}, {"delimiter", ";"}, {"baud", 2400},
-                             {"parity", "n"}, {"databits", 8}, {"stopbits", 1}, {"port", 2}};
+                             {"parity", "n"},       {"databits", 8}, {"stopbits", 1},    {"port", 2}};
     for (auto it = stored.begin(); it != stored.end(); ++it)
         EXPECT_EQ(row.value(it.key()).toString(), it.value().toString()) << it.key().toStdString();
 
-    EXPECT_EQ(bench.report(),
-              QByteArray("\r\n\r\n"
-                         "Protocol No: 4\r\n"
-                         " Settings: Uncheck autosense, Start position: 10 End position 13  Delimiter: CR\r\n"
-                         "Com port settings : Baud : 2400  Data bits : 8   Stop bits : 1  Parity : n\r\n"
-                         "(Data from indicator: ST,GS,+001234kg Actual weight : 1234)\r\n"
-                         "OR, Just enable (tick) autosense option. Same Com port settings \r\n"
-                         "2026-03-14 09:30:05------------------------------------------ (Sample weight used :1234)"
-                         "\r\n\r\n"));
+    EXPECT_EQ(
+        bench.report(),
+        QByteArray("\r\n\r\n"
+                   "Protocol No: 4\r\n"
+                   " Settings: Uncheck autosense, Start position: 10 End position 13  Delimiter: CR\r\n"
+                   "Com port settings : Baud : 2400  Data bits : 8   Stop bits : 1  Parity : n\r\n"
+                   "(Data from indicator: ST,GS,+001234kg Actual weight : 1234)\r\n"
+                   "OR, Just enable (tick) autosense option. Same Com port settings \r\n"
+                   "2026-03-14 09:30:05------------------------------------------ (Sample weight used :1234)"
+                   "\r\n\r\n"));
     // Each combination's line follows what was heard under it; the right one heard whole frames.
     const QByteArray log = bench.log();
     EXPECT_TRUE(log.contains("\r\n(1-300,n,8,1-CR)")) << log.left(200).constData();
     const auto third = log.indexOf("\r\n(3-1200,n,8,1-CR)");
     const auto fourth = log.indexOf("\r\n(4-2400,n,8,1-CR)");
     ASSERT_TRUE(third > 0 && fourth > third);
-    EXPECT_TRUE(log.mid(third, fourth - third).contains("-83-84-44-71-83-44-43-48-48-49-50-51-52-107-103-13"));
+    EXPECT_TRUE(
+        log.mid(third, fourth - third).contains("-83-84-44-71-83-44-43-48-48-49-50-51-52-107-103-13"));
     // Characters that arrive while events run after the line (before the match clears the search flag)
     // are still logged; nothing else may come between it and the block's closing line.
     static const QRegularExpression tail(QStringLiteral(
@@ -127,32 +133,35 @@ TEST(WizardOnPty, FindsCrTerminatedIndicatorAtProtocolFourAndStoresAutosense) {
 // With CR LF the LF opens the next record and counts in the positions. Declining sets the ceiling from the
 // declined settings, which the next titles show; the LF delimiter then finds the frame again.
 TEST(WizardOnPty, CrLfFramesShiftThePositionsAndADeclineMovesTheCeiling) {
-    Indicator indicator({QStringLiteral("--settings"), QStringLiteral("2400,n,8,1"), QStringLiteral("--template"),
-                         QStringLiteral("ST,GS,+{weight:06}kg\\r\\n")});
+    Indicator indicator({QStringLiteral("--settings"), QStringLiteral("2400,n,8,1"),
+                         QStringLiteral("--template"), QStringLiteral("ST,GS,+{weight:06}kg\\r\\n")});
     ASSERT_FALSE(indicator.device().isEmpty());
     PtyBench bench(indicator.device());
     bench.fakes.prompts.yesNoAnswers = {true, false, true};
 
     ProtocolSearch(bench.core).RunInterfaceWizard();
 
-    EXPECT_EQ(bench.offers(), QStringList({QStringLiteral("ask: Identified the protocol as 4(Autosense on)") + kOfferTail,
-                                           QStringLiteral("ask: Identified the protocol as 19(Autosense on)") + kOfferTail}));
+    EXPECT_EQ(bench.offers(),
+              QStringList({QStringLiteral("ask: Identified the protocol as 4(Autosense on)") + kOfferTail,
+                           QStringLiteral("ask: Identified the protocol as 19(Autosense on)") + kOfferTail}));
     const QByteArray report = bench.report();
-    EXPECT_TRUE(report.contains("Protocol No: 4\r\n Settings: Uncheck autosense, Start position: 11 End position 14  "
-                                "Delimiter: CR\r\n"));
-    EXPECT_TRUE(report.contains("Protocol No: 19\r\n Settings: Uncheck autosense, Start position: 10 End position 13  "
-                                "Delimiter: LF\r\n"));
-    EXPECT_TRUE(bench.view.captions.contains(
-        QStringLiteral("Marlume : Autosense : Trying 9600,n,8,1 (5.5 of 360 protocols - Delimit: 1 : 13) till 4800")));
-    EXPECT_TRUE(bench.view.captions.contains(
-        QStringLiteral("Marlume : Autosense : Trying 300,n,8,1 (16.1 of 360 protocols - Delimit: 4 : 10) till 4800")));
+    EXPECT_TRUE(
+        report.contains("Protocol No: 4\r\n Settings: Uncheck autosense, Start position: 11 End position 14  "
+                        "Delimiter: CR\r\n"));
+    EXPECT_TRUE(report.contains(
+        "Protocol No: 19\r\n Settings: Uncheck autosense, Start position: 10 End position 13  "
+        "Delimiter: LF\r\n"));
+    EXPECT_TRUE(bench.view.captions.contains(QStringLiteral(
+        "Marlume : Autosense : Trying 9600,n,8,1 (5.5 of 360 protocols - Delimit: 1 : 13) till 4800")));
+    EXPECT_TRUE(bench.view.captions.contains(QStringLiteral(
+        "Marlume : Autosense : Trying 300,n,8,1 (16.1 of 360 protocols - Delimit: 4 : 10) till 4800")));
     EXPECT_EQ(readConfigRow(bench.folder.path()).value(QStringLiteral("baud")).toInt(), 2400);
 }
 
 // Digits least significant first, ended by "=": found reversed, stored with position decoding.
 TEST(WizardOnPty, ReversedIndicatorIsStoredWithItsDelimiterAndReverseFlag) {
-    Indicator indicator({QStringLiteral("--settings"), QStringLiteral("9600,n,8,1"), QStringLiteral("--format"),
-                         QStringLiteral("reversed")});
+    Indicator indicator({QStringLiteral("--settings"), QStringLiteral("9600,n,8,1"),
+                         QStringLiteral("--format"), QStringLiteral("reversed")});
     ASSERT_FALSE(indicator.device().isEmpty());
     PtyBench bench(indicator.device());
     bench.fakes.prompts.yesNoAnswers = {true, true};
@@ -160,12 +169,15 @@ TEST(WizardOnPty, ReversedIndicatorIsStoredWithItsDelimiterAndReverseFlag) {
     ProtocolSearch(bench.core).RunInterfaceWizard();
 
     EXPECT_EQ(bench.offers(),
-              QStringList({QStringLiteral("ask: Identified the protocol as 55(Autosense off, Serial port configuration: "
-                                          "9600,n,8,1 Start Position: 1 - 4 Delimiter: 11)") + kOfferTail}));
-    EXPECT_TRUE(bench.report().contains("(Data from indicator: 432100 Actual weight : 1234)\r\nWeight is sent in reverse! "
-                                        "You will have to check this option in interface configuration. \n\r\n2026-"));
+              QStringList({QStringLiteral(
+                               "ask: Identified the protocol as 55(Autosense off, Serial port configuration: "
+                               "9600,n,8,1 Start Position: 1 - 4 Delimiter: 11)") +
+                           kOfferTail}));
+    EXPECT_TRUE(bench.report().contains(
+        "(Data from indicator: 432100 Actual weight : 1234)\r\nWeight is sent in reverse! "
+        "You will have to check this option in interface configuration. \n\r\n2026-"));
     const QVariantMap row = readConfigRow(bench.folder.path());
-    const QVariantMap stored{{"usevalue", -1}, {"simpinterface", 0}, {"delimiter", "="}, {"weightstart", 1},
+    const QVariantMap stored{{"usevalue", -1}, {"simpinterface", 0},  {"delimiter", "="}, {"weightstart", 1},
                              {"weightend", 4}, {"reverseweight", -1}, {"baud", 9600}};
     for (auto it = stored.begin(); it != stored.end(); ++it)
         EXPECT_EQ(row.value(it.key()).toString(), it.value().toString()) << it.key().toStdString();

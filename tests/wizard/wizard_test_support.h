@@ -14,13 +14,16 @@ namespace veltrane::test {
 // the columns the wizard wrote from those it left alone.
 inline void makeSettingsDatabase(const QString& folder) {
     createSettingsDatabase(folder + QLatin1String(kSettingsDatabaseName), folder);
-    auto db = Database::open(folder + QLatin1String(kSettingsDatabaseName), QLatin1String(kSettingsDatabaseConnect));
-    db->execute(QStringLiteral(
-        "update config set delimiter = ';', weightstart = 7, weightend = 9, simpinterface = 0, usevalue = -1"));
+    auto db = Database::open(folder + QLatin1String(kSettingsDatabaseName),
+                             QLatin1String(kSettingsDatabaseConnect));
+    db->execute(
+        QStringLiteral("update config set delimiter = ';', weightstart = 7, weightend = 9, simpinterface = "
+                       "0, usevalue = -1"));
 }
 
 inline QVariantMap readConfigRow(const QString& folder) {
-    auto db = Database::open(folder + QLatin1String(kSettingsDatabaseName), QLatin1String(kSettingsDatabaseConnect));
+    auto db = Database::open(folder + QLatin1String(kSettingsDatabaseName),
+                             QLatin1String(kSettingsDatabaseConnect));
     auto rows = db->openRecordSet(QStringLiteral("select * from config"));
     rows->moveFirst();
     QVariantMap row;

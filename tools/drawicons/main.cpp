@@ -65,7 +65,8 @@ QByteArray dib(const QImage& image) {
     for (int y = n - 1; y >= 0; --y) {
         QByteArray row(maskStride, '\0');
         for (int x = 0; x < n; ++x) {
-            if (qAlpha(image.pixel(x, y)) < 128) row[x / 8] = static_cast<char>(row[x / 8] | (0x80 >> (x % 8)));
+            if (qAlpha(image.pixel(x, y)) < 128)
+                row[x / 8] = static_cast<char>(row[x / 8] | (0x80 >> (x % 8)));
         }
         out.append(row);
     }
