@@ -1,6 +1,6 @@
 #pragma once
-// Database files: SQLCipher behind a small record-set interface of the kind the program was designed
-// around (open with a connect string and a query, move, read and write columns by name).
+// Database files: SQLCipher behind a small record-set interface (open with a connect string and a
+// query, move, read and write columns by name), the shape in which the rest of the program uses them.
 
 #include <QString>
 #include <QVariant>
@@ -50,11 +50,10 @@ public:
     // connect: ";pwd=X" keys the file with X (the key name in any case), an empty text or an empty
     // password opens it plain. Never creates a file. Throws DbError when the file is missing, the key
     // is wrong, the file is not a database, or the linked SQLite has no cipher support (a build error
-    // that must never write settings in the clear). Writes are durable (synchronous=FULL, rollback
-    // journal); a statement that meets another program's lock waits about 2 s, then fails with a
-    // description containing "locked".
-    // SQL texts may use datevalue('YYYY-MM-DD'), which gives "YYYY-MM-DD 00:00:00" (also the system's
-    // short date), to compare with the stored date-time texts.
+    // that must never write settings in the clear). Writes are durable through a power cut (rollback
+    // journal, synchronous=EXTRA); a statement that meets another program's lock waits about 2 s, then fails
+    // with a description containing "locked". SQL texts may use datevalue('YYYY-MM-DD'), which gives
+    // "YYYY-MM-DD 00:00:00" (also the system's short date), to compare with the stored date-time texts.
     static std::unique_ptr<Database> open(const QString& path, const QString& connect);
     // Creates a new file (fails when one exists). Used by the creation tool and tests.
     static std::unique_ptr<Database> create(const QString& path, const QString& connect);
@@ -69,7 +68,7 @@ public:
     virtual QString path() const = 0;
 };
 
-// A record set in the manner of the design: a current row, an end test, moves, and an edit buffer
+// A record set: a current row, an end test, moves, and an edit buffer
 // that add/edit fill and save writes. The query runs when a count, a move or a column read first needs
 // it (a set used only to add rows never reads the table); from then on the rows are that result plus
 // the rows this set added, at its end. Other writers' later rows are not seen until a new set is

@@ -8,12 +8,12 @@ cd "$(dirname "$0")/.."
 PACKAGES=(
   build-essential cmake pkg-config git
   qt6-base-dev qt6-serialport-dev libxkbcommon-dev libgl-dev
-  libsqlcipher-dev sqlcipher sqlite3
+  libsqlcipher-dev sqlcipher sqlite3 libssl-dev
   libasound2-dev libsndfile1-dev libasound2-plugins alsa-utils espeak-ng sox
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   xvfb xauth trayer xdotool xclip imagemagick socat x11-utils
-  procps psmisc
+  procps psmisc inotify-tools
 )
 
 missing=()
@@ -22,6 +22,9 @@ for p in "${PACKAGES[@]}"; do
     missing+=("$p")
   fi
 done
+# npm fetches the SQLCipher 4 amalgamation (scripts/test-sqlcipher4.sh); a Node.js that brings its own
+# npm is as good as Debian's.
+command -v npm >/dev/null || missing+=(npm)
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive

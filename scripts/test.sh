@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Set-up, build and the whole test suite, twice: the warning-clean build, then the same tests built with
 # AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/; no -Werror there, the compiler warns
-# falsely under the sanitizers). No display is needed: widget tests run offscreen and the whole-program
+# falsely under the sanitizers). Between the two, the database layer and its tests once more on
+# SQLCipher 4 (build-sqlcipher4/), against files the first build made. No display is needed: widget tests run offscreen and the whole-program
 # tests start their own Xvfb. Tests labelled no-asan cannot run under the sanitizer and are left out
 # of the second run only.
 set -euo pipefail
@@ -10,6 +11,7 @@ start=$(date +%s)
 scripts/setup.sh build -DVELTRANE_WERROR=ON
 scripts/check-format.sh
 (cd build && ctest --output-on-failure -j2 --timeout 900)
+scripts/test-sqlcipher4.sh build
 scripts/setup.sh build-asan -DVELTRANE_SANITIZE=ON
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j2 --timeout 900 -LE no-asan)

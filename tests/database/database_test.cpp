@@ -5,10 +5,35 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <string>
+#include <utility>
+#include <vector>
 
 using namespace veltrane;
 
 namespace {
+
+// The default file layer with its deletions recorded. A commit in rollback-journal mode is the journal's
+// deletion, and only a deletion that syncs its folder is still a commit after a power cut.
+struct DeletionLog {
+    static int remove(sqlite3_vfs*, const char* name, int syncFolder) {
+        deletions.emplace_back(name, syncFolder);
+        return real->xDelete(real, name, syncFolder);
+    }
+    static void install() {
+        if (real) return;
+        real = sqlite3_vfs_find(nullptr);
+        recording = *real;
+        recording.zName = "recording";
+        recording.xDelete = &remove;
+        sqlite3_vfs_register(&recording, 1);
+    }
+    static inline sqlite3_vfs* real = nullptr;
+    static inline sqlite3_vfs recording{};
+    static inline std::vector<std::pair<std::string, int>> deletions;
+};
 
 class DatabaseTest : public ::testing::Test {
 protected:
@@ -278,6 +303,23 @@ TEST_F(DatabaseTest, WriteMeetingAnotherProgramsLockFails) {
     other->execute(QStringLiteral("rollback"));
     rs->update();  // the edit buffer survives the failure: the same save succeeds once the lock is gone
     EXPECT_EQ(rs->recordCount(), 2);
+}
+
+TEST_F(DatabaseTest, ACommitSyncsTheFolderOfTheDeletedJournal) {
+    DeletionLog::install();
+    auto db = makeLog(0);
+    DeletionLog::deletions.clear();
+    db->execute(
+        QStringLiteral("insert into weightlog (Datetime, weight) values ('2026-03-14 09:30:00', '1')"));
+    auto rs = db->openRecordSet(QStringLiteral("select * from weightlog"));
+    rs->addNew();
+    rs->setField(QStringLiteral("weight"), QStringLiteral("2"));
+    rs->update();
+    ASSERT_EQ(DeletionLog::deletions.size(), 2u);
+    for (const auto& [name, syncFolder] : DeletionLog::deletions) {
+        EXPECT_TRUE(QString::fromStdString(name).endsWith(QStringLiteral("log.mdb-journal"))) << name;
+        EXPECT_EQ(syncFolder, 1) << name;
+    }
 }
 
 }  // namespace
