@@ -142,7 +142,9 @@ WeighingCore::~WeighingCore() = default;
 
 LoadResult WeighingCore::loadConfiguration() {
     ConfigLoader loader(m_settings, m_services, *m_impl);
-    return loader.load();
+    const LoadResult result = loader.load();
+    m_impl->outputs.settingsLoaded();
+    return result;
 }
 
 void WeighingCore::setWeightData(const QString& text) {

@@ -26,21 +26,26 @@ public:
     void setDryRun(bool dryRun) { m_dryRun = dryRun; }
 
     // Serves one weighment. A failure ends the serving at its step; its description is returned
-    // (empty when every step ran) for the caller to show at the next receive event.
+    // (empty when every step ran) for the caller to show at the next receive event. An output file
+    // that cannot be written for a reason other than a lock is reported the same way, after the
+    // later steps (clipboard, voice) have run, as when the operator gives up a locked file.
     QString ServeWeight(const QString& weightText);
-    // Replaces the CSV file; false on any failure (folder missing, locked by another program, disk full).
-    bool WriteCsvFile(const QString& weightText, const QString& dateTimeText);
+
+    enum class CsvWrite { Written, Locked, Failed };
+    // Replaces the CSV file. Locked: another program holds a lock on it (the question is asked);
+    // Failed: anything else (folder missing, disk full, read-only), with the system's description in
+    // *error when given.
+    CsvWrite WriteCsvFile(const QString& weightText, const QString& dateTimeText, QString* error = nullptr);
+    // After the settings are (re)loaded: removes what a replace of the CSV file left behind when the
+    // program was killed in the middle of it.
+    void settingsLoaded();
 
     // The bytes the CSV file holds after a serving.
     static QByteArray csvContent(const QString& typeCode, const QString& weightText,
                                  const QString& dateTimeText);
-    // True when another program holds an advisory lock (flock or fcntl) on the file.
-    static bool lockedByAnotherProgram(const QString& path);
-    // Writes a temporary file in the same folder and renames it over path, so that a reader sees the
-    // old content or the new one, never a partial or empty file. Durable when it returns true.
-    static bool replaceFile(const QString& path, const QByteArray& content);
 
 private:
+    QString writeCsvAsking(const QString& weightText, const QString& dateTimeText);
     void writeExportDatabase(const QString& weightText);
     void appendWeightLog(const QString& weightText);
 

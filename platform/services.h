@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/dde.h"
 #include "platform/event_pump.h"
+#include "platform/files.h"
 #include "platform/prompts.h"
 #include "platform/serial_port.h"
 #include "platform/shell.h"
@@ -26,6 +27,7 @@ struct Services {
     Clipboard& clipboard;
     SerialPort& port;
     DdeServer& dde;
+    Files& files;
     // The folder of the program file, with a trailing "/": the application folder.
     QString appFolder;
 };

@@ -35,13 +35,15 @@ int main(int argc, char* argv[]) {
     veltrane::QtSerialPort port(
         veltrane::settingsDeviceResolver(appFolder + QLatin1String(veltrane::kSettingsDatabaseName)));
     std::unique_ptr<veltrane::DdeServer> dde = veltrane::createLocalDdeServer(QStringLiteral("veltrane"));
-    veltrane::Services services{clock, prompts,   events, timers, sound,
-                                shell, clipboard, port,   *dde,   appFolder};
+    veltrane::PosixFiles files;
+    veltrane::Services services{clock,     prompts, events, timers, sound,    shell,
+                                clipboard, port,    *dde,   files,  appFolder};
 
     veltrane::Settings settings;
     veltrane::QtTrayIcon trayIcon;
     veltrane::MainWindow window(services, settings, trayIcon);
     prompts.setParentWindow(&window);
+                     &veltrane::MainWindow::setStatusText);
     // The loader may ask for the end during start-up, before the event loop runs to hear an exit().
     bool ended = false;
     QObject::connect(&window, &veltrane::MainWindow::endProgram, &app, [&ended] {

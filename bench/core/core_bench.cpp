@@ -1,5 +1,6 @@
 // Decoder throughput beside a bare loop over the same bytes, and the time of one serving (record
-// delimiter to CSV replaced and weight-log row durable) beside one bare durable SQLite insert.
+// delimiter to CSV replaced and weight-log row durable) beside one bare durable SQLite insert in each of
+// the durable modes SQLite offers.
 //   build/bench/core_bench
 #include "bench/core/bench_services.h"
 #include "config/schema.h"
@@ -100,7 +101,8 @@ void BM_ServeWeight(benchmark::State& state) {
     NoClipboard clipboard;
     NoPort port;
     NoFeed feed;
-    Services services{clock, prompts, events, timers, sound, shell, clipboard, port, feed, app.folder};
+    PosixFiles files;
+    Services services{clock, prompts, events, timers, sound, shell, clipboard, port, feed, files, app.folder};
     Settings settings;
     NoView view;
     WeighingCore core(services, settings, view);
@@ -134,16 +136,26 @@ void BM_OpenKeyedSettingsDatabase(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenKeyedSettingsDatabase)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// One bare insert into a plain SQLite file with the same durability (rollback journal, synchronous FULL).
+// One bare insert into a plain SQLite file, durable in one of the ways SQLite offers:
+//   0 rollback journal, synchronous FULL (the journal's deletion not synced)
+//   1 rollback journal, synchronous EXTRA (the database layer's choice: the deletion synced too)
+//   2 WAL, synchronous FULL (the log synced at each commit)
+//   3 WAL, synchronous FULL, a full checkpoint after each commit (the database file itself up to date)
 void BM_BareDurableInsert(benchmark::State& state) {
+    static const char* const setups[] = {
+        "pragma journal_mode=DELETE; pragma synchronous=FULL;",
+        "pragma journal_mode=DELETE; pragma synchronous=EXTRA;",
+        "pragma journal_mode=WAL; pragma synchronous=FULL;",
+        "pragma journal_mode=WAL; pragma synchronous=FULL;",
+    };
+    const auto mode = state.range(0);
     Serving app;
     const QByteArray path = QFile::encodeName(app.folder + QStringLiteral("bare.db"));
     sqlite3* db = nullptr;
     sqlite3_open(path.constData(), &db);
+    sqlite3_exec(db, setups[mode], nullptr, nullptr, nullptr);
     sqlite3_exec(
-        db,
-        "pragma journal_mode=DELETE; pragma synchronous=FULL;"
-        "create table weightlog (slno INTEGER PRIMARY KEY AUTOINCREMENT, Datetime TEXT, weight TEXT)",
+        db, "create table weightlog (slno INTEGER PRIMARY KEY AUTOINCREMENT, Datetime TEXT, weight TEXT)",
         nullptr, nullptr, nullptr);
     sqlite3_stmt* insert = nullptr;
     sqlite3_prepare_v2(db, "insert into weightlog (Datetime, weight) values ('2026-03-14 09:30:00', '12345')",
@@ -151,11 +163,12 @@ void BM_BareDurableInsert(benchmark::State& state) {
     for (auto _ : state) {
         if (sqlite3_step(insert) != SQLITE_DONE) state.SkipWithError("insert failed");
         sqlite3_reset(insert);
+        if (mode == 3) sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_FULL, nullptr, nullptr);
     }
     sqlite3_finalize(insert);
     sqlite3_close(db);
 }
-BENCHMARK(BM_BareDurableInsert)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BareDurableInsert)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -128,7 +128,8 @@ void BM_CoreReadsThePty(benchmark::State& state) {
         NoClipboard clipboard;
         QtSerialPort port(settingsDeviceResolver(folder + QStringLiteral("scale.mdb")));
         NoFeed feed;
-        Services services{clock, prompts, events, timers, sound, shell, clipboard, port, feed, folder};
+        PosixFiles files;
+        Services services{clock, prompts, events, timers, sound, shell, clipboard, port, feed, files, folder};
         Settings settings;
         NoView view;
         WeighingCore core(services, settings, view);

@@ -208,7 +208,8 @@ int main(int argc, char** argv) {
     NoClipboard clipboard;
     QtSerialPort port{settingsDeviceResolver(settingsPath)};
     std::unique_ptr<DdeServer> feed = createLocalDdeServer(QStringLiteral("veltrane"));
-    Services services{clock, prompts, events, timers, sound, shell, clipboard, port, *feed, appFolder};
+    PosixFiles files;
+    Services services{clock, prompts, events, timers, sound, shell, clipboard, port, *feed, files, appFolder};
     Settings settings;
     QuietView view;
     WeighingCore core{services, settings, view};

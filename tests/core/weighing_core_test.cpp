@@ -66,6 +66,25 @@ TEST(WeighingCore, FailedServingShowsAtTheNextReceivedCharacter) {
     EXPECT_EQ(c.fakes.prompts.log.size(), 1);
 }
 
+TEST(WeighingCore, AnUnwritableOutputFileIsShownOnceAndTheLogKeepsTheRow) {
+    Core c;
+    c.load();
+    EXPECT_EQ(c.fakes.files.cleaned, QStringList{c.app.outFolder() + QStringLiteral("veltrane.csv")})
+        << "leftovers of a killed serving are removed when the settings load";
+    c.fakes.files.replaceFailures = {QStringLiteral("No space left on device")};
+    c.send("800\r", 6);
+    EXPECT_EQ(c.observer.servings, QStringList{"800"});
+    EXPECT_EQ(c.app.weightLogRows(), 1);
+    EXPECT_TRUE(c.fakes.prompts.log.isEmpty()) << "no lock question for a full disk";
+    c.send("8");
+    c.send("00\r", 6);
+    EXPECT_EQ(
+        c.fakes.prompts.log,
+        QStringList{QStringLiteral("message!: Export file %1veltrane.csv could not be written: No space "
+                                   "left on device")
+                        .arg(c.app.outFolder())});
+}
+
 TEST(WeighingCore, RecordsArrivingWhileTheServingSpeaksDoNotServeAgain) {
     for (bool printButton : {false, true}) {
         Core c;

@@ -3,10 +3,21 @@
 #include "tests/core/core_fixture.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <functional>
+#include <optional>
 
 using namespace veltrane;
 using namespace veltrane::test;
@@ -172,9 +183,13 @@ TEST(WeightOutputs, FailedWriteLeavesNothingOpenOrBehind) {
     // A folder where the file should be: every write fails.
     QDir().mkpath(sv.s.csvFilePath);
     for (int i = 0; i < 50; ++i)
-        EXPECT_FALSE(sv.outputs.WriteCsvFile(QStringLiteral("1"), QStringLiteral("t")));
+        EXPECT_EQ(sv.outputs.WriteCsvFile(QStringLiteral("1"), QStringLiteral("t")),
+                  WeightOutputs::CsvWrite::Failed);
     sv.s.csvFilePath = sv.app.path() + QStringLiteral("missing/veltrane.csv");
-    EXPECT_FALSE(sv.outputs.WriteCsvFile(QStringLiteral("1"), QStringLiteral("t")));
+    QString error;
+    EXPECT_EQ(sv.outputs.WriteCsvFile(QStringLiteral("1"), QStringLiteral("t"), &error),
+              WeightOutputs::CsvWrite::Failed);
+    EXPECT_EQ(error, QString::fromLocal8Bit(std::strerror(ENOENT)));
     EXPECT_EQ(openDescriptors(), before);
     EXPECT_EQ(QDir(sv.s.outputFolder).entryList(QDir::Files | QDir::Hidden), QStringList{});
     EXPECT_TRUE(sv.notes.isEmpty());
@@ -248,4 +263,214 @@ TEST(WeightOutputs, TheWeightLogHoldsTheWeighmentBeforeTheOutputFileIsReplaced) 
     EXPECT_EQ(sv.serve(QStringLiteral("200")), QString());
     EXPECT_EQ(rowsWhileAsking, 2);
     EXPECT_TRUE(sv.csv().startsWith("Weight,Datetime\r\n200,"));
+}
+
+// ---- The CSV file among its neighbours: links, folders that refuse new files, leftovers, failing disks.
+
+namespace {
+
+QStringList hiddenEntries(const QString& folder) {
+    return QDir(folder)
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
+        .filter(QRegularExpression(QStringLiteral("^\\.")));
+}
+
+ino_t inodeOf(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
+// Runs fn as a user that folder permissions apply to: in a child process as "nobody" when the test runs
+// as root (root writes anywhere), else as the test's own user. fn's result, or -1 when it could not run.
+uid_t unprivilegedUid() {
+    if (::geteuid() != 0) return ::geteuid();
+    const passwd* nobody = ::getpwnam("nobody");
+    return nobody ? nobody->pw_uid : 65534;
+}
+int asUnprivileged(const std::function<int()>& fn) {
+    if (::geteuid() != 0) return fn();
+    const uid_t uid = unprivilegedUid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0) ::_exit(100);
+        ::_exit(fn());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Mounts live in a mount namespace of this test's own thread: whatever happens, they go with the process.
+bool privateMounts() {
+    static const bool ok =
+        ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    return ok;
+}
+class Mount {
+public:
+    Mount(const QString& target, const char* type, const char* source, unsigned long flags, const char* data)
+        : m_target(QFile::encodeName(target)) {
+        m_ok = ::mount(source, m_target.constData(), type, flags, data) == 0;
+        if (m_ok && (flags & MS_BIND) && (flags & MS_RDONLY))  // a bind takes its flags only at a remount
+            m_ok = ::mount(nullptr, m_target.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                           nullptr) == 0;
+    }
+    ~Mount() { ::umount2(m_target.constData(), MNT_DETACH); }
+    bool ok() const { return m_ok; }
+
+private:
+    QByteArray m_target;
+    bool m_ok = false;
+};
+
+void fillUp(const QString& folder) {
+    const int fd =
+        ::open(QFile::encodeName(folder + QStringLiteral("filler")).constData(), O_WRONLY | O_CREAT, 0600);
+    const QByteArray block(4096, 'x');
+    while (::write(fd, block.constData(), size_t(block.size())) > 0) {
+    }
+    ::close(fd);
+}
+
+}  // namespace
+
+TEST(WeightOutputs, ALinkedCsvFileStaysALinkAndTheFileItNamesIsReplaced) {
+    struct Case {
+        const char* kind;
+        QString linkText;  // what veltrane.csv points to; "share/" is a folder beside "out/"
+        QString target;    // the file that must get the content, relative to the app folder
+        QString middle;    // a link on the way, if any
+    };
+    const Case cases[] = {
+        {"absolute", "<app>share/erp.csv", "share/erp.csv", {}},
+        {"relative", "../share/erp.csv", "share/erp.csv", {}},
+        {"chain", "middle.csv", "share/erp.csv", "out/middle.csv"},
+        {"dangling", "<app>share/new.csv", "share/new.csv", {}},
+    };
+    for (const Case& c : cases) {
+        Serving sv(QStringLiteral("2"));
+        const QString app = sv.app.path();
+        QDir().mkpath(app + QStringLiteral("share"));
+        if (QString(c.kind) != QLatin1String("dangling")) {
+            QFile erp(app + c.target);
+            ASSERT_TRUE(erp.open(QIODevice::WriteOnly));
+        }
+        if (!c.middle.isEmpty()) {
+            ASSERT_EQ(::symlink(QFile::encodeName(app + c.target).constData(),
+                                QFile::encodeName(app + c.middle).constData()),
+                      0);
+        }
+        QString text = c.linkText;
+        text.replace(QStringLiteral("<app>"), app);
+        ASSERT_EQ(
+            ::symlink(QFile::encodeName(text).constData(), QFile::encodeName(sv.s.csvFilePath).constData()),
+            0);
+
+        EXPECT_EQ(sv.serve(QStringLiteral("12345.6")), QString()) << c.kind;
+        sv.fakes.clock.advanceSeconds(65);
+        EXPECT_EQ(sv.serve(QStringLiteral("980")), QString()) << c.kind;
+        EXPECT_TRUE(QFileInfo(sv.s.csvFilePath).isSymLink()) << c.kind;
+        EXPECT_EQ(readFile(app + c.target), "Weight,Datetime\r\n980,2026-03-14 09:31:05\r\n") << c.kind;
+        EXPECT_EQ(hiddenEntries(app + QStringLiteral("share")), QStringList{}) << c.kind;
+        EXPECT_EQ(hiddenEntries(sv.s.outputFolder), QStringList{}) << c.kind;
+    }
+}
+
+TEST(WeightOutputs, AFolderThatRefusesNewFilesStillGetsItsWritableFileRewritten) {
+    struct Case {
+        mode_t fileMode;
+        int expected;  // 0 written, 1 locked, 2 failed with "Permission denied", 3 other
+        const char* content;
+    };
+    const Case cases[] = {{0644, 0, "200,t\r\n"}, {0444, 2, "100,t\r\n"}};
+    for (const Case& c : cases) {
+        Serving sv(QStringLiteral("1"));
+        ASSERT_EQ(sv.outputs.WriteCsvFile(QStringLiteral("100"), QStringLiteral("t")),
+                  WeightOutputs::CsvWrite::Written);
+        const QByteArray csv = QFile::encodeName(sv.s.csvFilePath);
+        const ino_t before = inodeOf(sv.s.csvFilePath);
+        ASSERT_EQ(::chmod(QFile::encodeName(sv.app.path()).constData(), 0755), 0);
+        ASSERT_EQ(::chown(csv.constData(), unprivilegedUid(), gid_t(-1)), 0);
+        ASSERT_EQ(::chmod(csv.constData(), c.fileMode), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(sv.s.outputFolder).constData(), 0555), 0);
+        const int result = asUnprivileged([&] {
+            QString error;
+            switch (sv.outputs.WriteCsvFile(QStringLiteral("200"), QStringLiteral("t"), &error)) {
+                case WeightOutputs::CsvWrite::Written:
+                    return 0;
+                case WeightOutputs::CsvWrite::Locked:
+                    return 1;
+                default:
+                    return error == QString::fromLocal8Bit(std::strerror(EACCES)) ? 2 : 3;
+            }
+        });
+        ::chmod(QFile::encodeName(sv.s.outputFolder).constData(), 0755);
+        EXPECT_EQ(result, c.expected) << std::oct << c.fileMode;
+        EXPECT_EQ(sv.csv(), c.content) << std::oct << c.fileMode;
+        EXPECT_EQ(inodeOf(sv.s.csvFilePath), before) << "rewritten in place, the same file";
+    }
+}
+
+TEST(WeightOutputs, LeftoversOfAKilledReplaceGoWhenTheSettingsLoad) {
+    Serving sv(QStringLiteral("2"));
+    const QString out = sv.s.outputFolder;
+    const QStringList leftovers{".veltrane.csv.a1B2c3", ".veltrane.csv.ZZZZZZ"};
+    // Not what a replace of veltrane.csv leaves: these stay.
+    const QStringList others{".veltrane.csv.a1B2c", ".veltrane.csv.a1B2c3d", ".veltrane.csv.a1-2c3",
+                             "veltrane.csv.a1B2c3", ".other.csv.a1B2c3"};
+    for (const QString& name : leftovers + others) {
+        QFile f(out + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    QDir().mkpath(out + QStringLiteral(".veltrane.csv.D1r234"));
+    ASSERT_EQ(::symlink("/etc/hostname",
+                        QFile::encodeName(out + QStringLiteral(".veltrane.csv.L1nk56")).constData()),
+              0);
+
+    sv.outputs.settingsLoaded();
+    QStringList expected = others;
+    expected << ".veltrane.csv.D1r234"
+             << ".veltrane.csv.L1nk56";
+    expected.sort();
+    QStringList present =
+        QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    present.sort();
+    EXPECT_EQ(present, expected);
+}
+
+TEST(WeightOutputs, AFailingDiskIsReportedOnceAndTheLogKeepsTheRow) {
+    if (!privateMounts()) {
+        GTEST_SKIP() << "mounting is not allowed here (needs root)";
+    }
+    struct Case {
+        const char* kind;
+        int error;
+    };
+    for (const Case& c : {Case{"full", ENOSPC}, Case{"read-only", EROFS}}) {
+        Serving sv(QStringLiteral("2"));
+        sv.s.OutputClipboard = true;
+        const bool full = c.error == ENOSPC;
+        std::optional<Mount> mount;
+        if (full) mount.emplace(sv.s.outputFolder, "tmpfs", "tmpfs", 0, "size=64k");
+        ASSERT_TRUE(!full || mount->ok());
+        ASSERT_EQ(sv.serve(QStringLiteral("100")), QString());
+        if (full)
+            fillUp(sv.s.outputFolder);
+        else
+            mount.emplace(sv.s.outputFolder, nullptr, QFile::encodeName(sv.s.outputFolder).constData(),
+                          MS_BIND | MS_RDONLY, nullptr);
+        ASSERT_TRUE(mount->ok()) << c.kind;
+
+        for (const char* w : {"200", "300"}) {
+            EXPECT_EQ(sv.serve(QString::fromLatin1(w)),
+                      QStringLiteral("Export file %1 could not be written: %2")
+                          .arg(sv.s.csvFilePath, QString::fromLocal8Bit(std::strerror(c.error))))
+                << c.kind;
+            EXPECT_EQ(sv.fakes.clipboard.text, QString::fromLatin1(w)) << "the later steps still run";
+        }
+        EXPECT_EQ(sv.fakes.prompts.log, QStringList{}) << c.kind << ": no lock question";
+        EXPECT_EQ(sv.app.weightLogRows(), 3) << c.kind;
+        EXPECT_TRUE(sv.csv().startsWith("Weight,Datetime\r\n100,")) << c.kind << ": the old content, whole";
+        EXPECT_EQ(hiddenEntries(sv.s.outputFolder), QStringList{}) << c.kind;
+    }
 }

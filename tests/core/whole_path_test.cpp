@@ -81,8 +81,8 @@ struct Installation {
     QtEventPump events;
     QtTimerService timers;
     QtSerialPort port{settingsDeviceResolver(app.settingsPath())};
-    Services services{fakes.clock, fakes.prompts,   events, timers, fakes.sound,
-                      fakes.shell, fakes.clipboard, port,   *feed,  app.path()};
+    Services services{fakes.clock,     fakes.prompts, events, timers,      fakes.sound, fakes.shell,
+                      fakes.clipboard, port,          *feed,  fakes.files, app.path()};
     Settings settings;
     FakeView view;
     WeighingCore core{services, settings, view};

@@ -166,8 +166,8 @@ struct PtyInstallation {
     // Retries ten times as often as in the program: the test waits by condition, this only shortens it.
     QtTimerService timers{0.1};
     QtSerialPort port{settingsDeviceResolver(app.settingsPath())};
-    Services services{fakes.clock, fakes.prompts,   events, timers,    fakes.sound,
-                      fakes.shell, fakes.clipboard, port,   fakes.dde, app.path()};
+    Services services{fakes.clock,     fakes.prompts, events,    timers,      fakes.sound, fakes.shell,
+                      fakes.clipboard, port,          fakes.dde, fakes.files, app.path()};
     Settings settings;
     RecordingView view;
     WeighingCore core{services, settings, view};

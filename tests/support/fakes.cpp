@@ -121,8 +121,30 @@ void FakeSerialPort::inject(const QByteArray& bytes) {
     for (char c : bytes) Q_EMIT byteReceived(c);
 }
 
+bool FakeFiles::lockedByAnotherProgram(const QString& path) {
+    if (lockAnswers.empty()) return m_real.lockedByAnotherProgram(path);
+    const bool locked = lockAnswers.front();
+    lockAnswers.pop_front();
+    return locked;
+}
+
+QString FakeFiles::replace(const QString& path, const QByteArray& content) {
+    replaced << path;
+    if (!replaceFailures.empty()) {
+        const QString failure = replaceFailures.front();
+        replaceFailures.pop_front();
+        if (!failure.isEmpty()) return failure;
+    }
+    return m_real.replace(path, content);
+}
+
+int FakeFiles::removeLeftovers(const QString& path) {
+    cleaned << path;
+    return m_real.removeLeftovers(path);
+}
+
 FakeServices::FakeServices(const QString& appFolder)
-    : services{clock, prompts, events, timers, sound, shell, clipboard, port, dde, appFolder} {}
+    : services{clock, prompts, events, timers, sound, shell, clipboard, port, dde, files, appFolder} {}
 
 TempFolder::TempFolder() {
     QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/veltrane-test-XXXXXX"));

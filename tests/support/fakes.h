@@ -160,6 +160,23 @@ private:
     QString m_error;
 };
 
+// The real files underneath (tests read what was written), with the answers a test scripts in front:
+// a lock, or a failure with the system's description. Records every path it was asked about.
+class FakeFiles final : public Files {
+public:
+    bool lockedByAnotherProgram(const QString& path) override;
+    QString replace(const QString& path, const QByteArray& content) override;
+    int removeLeftovers(const QString& path) override;
+
+    std::deque<bool> lockAnswers;         // front first; the real probe once empty
+    std::deque<QString> replaceFailures;  // front first; an empty text writes the real file
+    QStringList replaced;
+    QStringList cleaned;
+
+private:
+    PosixFiles m_real;
+};
+
 // All fakes bundled, with Services pointing at them.
 struct FakeServices {
     explicit FakeServices(const QString& appFolder = {});
@@ -172,6 +189,7 @@ struct FakeServices {
     FakeClipboard clipboard;
     FakeSerialPort port;
     FakeDde dde;
+    FakeFiles files;
     Services services;
 };
 

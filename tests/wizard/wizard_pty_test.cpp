@@ -52,8 +52,8 @@ struct PtyBench {
     explicit PtyBench(const QString& device)
         : timers(kWaitScale),
           port([device](int) { return device; }),
-          services{fakes.clock, fakes.prompts,   events, timers,    fakes.sound,
-                   fakes.shell, fakes.clipboard, port,   fakes.dde, folder.path()},
+          services{fakes.clock,     fakes.prompts, events,    timers,      fakes.sound,  fakes.shell,
+                   fakes.clipboard, port,          fakes.dde, fakes.files, folder.path()},
           core(services, settings, view) {
         makeSettingsDatabase(folder.path());
         fakes.prompts.inputAnswers = {QStringLiteral("2"), QStringLiteral("60000"), QStringLiteral("1234")};

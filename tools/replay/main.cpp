@@ -301,7 +301,8 @@ int main(int argc, char** argv) {
     NoClipboard clipboard;
     NoPort port;
     NoFeed feed;
-    Services services{clock, prompts, events, timers, sound, shell, clipboard, port, feed, folder};
+    PosixFiles files;
+    Services services{clock, prompts, events, timers, sound, shell, clipboard, port, feed, files, folder};
     Settings settings;
     NoView view;
     WeighingCore core(services, settings, view);
