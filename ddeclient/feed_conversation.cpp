@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace quorlink {
@@ -28,16 +29,29 @@ QString feedSocketPath(const QString& service) {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
         return runtime + QLatin1Char('/') + name + QStringLiteral(".dde");
-    return QStringLiteral("/tmp/") + name + QLatin1Char('-') + QString::number(::getuid()) +
-           QStringLiteral(".dde");
+    return QStringLiteral("/tmp/%1-%2/%1.dde").arg(name).arg(::getuid());
 }
 
 bool FeedConversation::open(const QString& service) {
     close();
+    m_refusal.clear();
     const QString path = feedSocketPath(service);
     if (path.isEmpty()) return false;
     m_socket.connectToServer(path);
-    return waitFor([](QLocalSocket& s) { return s.state() == QLocalSocket::ConnectedState; });
+    if (!waitFor([](QLocalSocket& s) { return s.state() == QLocalSocket::ConnectedState; })) return false;
+    // The kernel's word for who listens there, not the file's owner, which says nothing about the
+    // program that answers.
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(int(m_socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 ||
+        peer.uid != ::getuid()) {
+        m_refusal = QStringLiteral("Error : the server at %1 is run by another user (uid %2), not read")
+                        .arg(path)
+                        .arg(peer.uid);
+        close();
+        return false;
+    }
+    return true;
 }
 
 std::optional<QString> FeedConversation::request(const QString& topic, const QString& item) {

@@ -10,8 +10,8 @@
 
 namespace quorlink {
 
-// Where a service listens: $XDG_RUNTIME_DIR/<service>.dde, or /tmp/<service>-<uid>.dde without a runtime
-// folder. Service names ignore case. Empty for a name that cannot be a file name.
+// Where a service listens: $XDG_RUNTIME_DIR/<service>.dde, or /tmp/<service>-<uid>/<service>.dde without a
+// runtime folder. Service names ignore case. Empty for a name that cannot be a file name.
 QString feedSocketPath(const QString& service);
 
 class FeedConversation {
@@ -20,7 +20,11 @@ public:
     // user input excepted.
     explicit FeedConversation(int timeoutMs = 300) : m_timeoutMs(timeoutMs) {}
 
+    // Connects to the service's server. A server run by another user is refused: whatever it answered
+    // would only pretend to be the weight (refusal() then says so).
     bool open(const QString& service);
+    // Why the last open refused the server it reached; empty when it did not.
+    QString refusal() const { return m_refusal; }
     // The item's text, or nothing: refused, no answer in time, or no conversation.
     std::optional<QString> request(const QString& topic, const QString& item);
     void close();
@@ -30,6 +34,7 @@ private:
 
     QLocalSocket m_socket;
     int m_timeoutMs;
+    QString m_refusal;
 };
 
 }  // namespace quorlink

@@ -86,7 +86,8 @@ void FrmClient::read() {
     } else {
         m_beep();
         weight->clear();
-        LabelError->setText(QStringLiteral("Error : Veltrane is not on!!"));
+        const QString refusal = m_conversation.refusal();
+        LabelError->setText(refusal.isEmpty() ? QStringLiteral("Error : Veltrane is not on!!") : refusal);
         LabelError->show();
     }
     m_reading = false;

@@ -2,14 +2,21 @@
 #include "platform/dde_protocol.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QLocalServer>
 #include <QLocalSocket>
+#include <QSocketNotifier>
+#include <QTimer>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <set>
 #include <utility>
@@ -17,20 +24,54 @@
 namespace veltrane {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // Replies and updates a client has not yet taken. A client that lets this much pile up is not reading,
 // and is dropped rather than let the program's memory grow with it.
 constexpr qint64 kMaxQueuedBytes = 64 * 1024;
+// With no descriptor left, a waiting connection keeps the listener readable: look again after this
+// rather than spin.
+constexpr int kAcceptPauseMs = 250;
+
+QString systemError(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 // A socket file left by a program that crashed refuses connections; a live one answers. Only our own
 // sockets are removed: a file of another user at our path is an attack or a mistake, not ours to delete.
-bool clearStaleSocket(const QString& path) {
+// Empty when the path is free now; otherwise why the feed cannot have it.
+QString claimPath(const QString& path) {
     struct stat st {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0) return true;
-    if (!S_ISSOCK(st.st_mode) || st.st_uid != ::getuid()) return false;
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0) return {};
+    if (st.st_uid != ::getuid()) return path + QStringLiteral(" belongs to another user");
+    if (!S_ISSOCK(st.st_mode)) return path + QStringLiteral(" is not a socket");
     QLocalSocket probe;
     probe.connectToServer(path);
-    if (probe.waitForConnected(200)) return false;
-    return QLocalServer::removeServer(path);
+    if (probe.waitForConnected(200)) return QStringLiteral("another program already serves ") + path;
+    if (!QFile::remove(path)) return QStringLiteral("cannot remove the old socket ") + path;
+    return {};
+}
+
+// Without a runtime folder the socket lives in a folder of its own, which only this user may enter:
+// /tmp is writable by everyone, and any name there could be taken first by someone else.
+QString preparePrivateFolder(const QString& folder) {
+    const QByteArray native = QFile::encodeName(folder);
+    if (::mkdir(native.constData(), S_IRWXU) != 0 && errno != EEXIST)
+        return QStringLiteral("cannot make the folder %1: %2").arg(folder, systemError(errno));
+    struct stat st {};
+    if (::lstat(native.constData(), &st) != 0)
+        return QStringLiteral("cannot use the folder %1: %2").arg(folder, systemError(errno));
+    if (!S_ISDIR(st.st_mode)) return folder + QStringLiteral(" is not a folder");
+    if (st.st_uid != ::getuid()) return QStringLiteral("the folder %1 belongs to another user").arg(folder);
+    if ((st.st_mode & 07777) != S_IRWXU && ::chmod(native.constData(), S_IRWXU) != 0)
+        return QStringLiteral("cannot make the folder %1 private: %2").arg(folder, systemError(errno));
+    return {};
+}
+
+// The user's runtime folder, private already; empty when there is none.
+QString runtimeFolder() {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return !runtime.isEmpty() && QFileInfo(runtime).isDir() ? runtime : QString();
 }
 
 // An item's text travels as one line: a line break inside it would end the line early.
@@ -42,24 +83,41 @@ QByteArray oneLine(const QString& text) {
 
 class LocalDdeServer final : public DdeServer {
 public:
-    LocalDdeServer(const QString& service, QObject* parent) : DdeServer(parent), m_server(this) {
+    LocalDdeServer(const QString& service, QObject* parent, const DdeServerLimits& limits)
+        : DdeServer(parent), m_limits(limits) {
         const QString path = ddeSocketPath(service);
-        m_server.setSocketOptions(QLocalServer::UserAccessOption);
-        if (!clearStaleSocket(path)) {
-            qWarning("live feed: %s is in use or not ours; no feed is served", qPrintable(path));
-        } else if (m_server.listen(path)) {
-            // Qt leaves the owner's execute bit on; connecting needs only read and write.
-            ::chmod(QFile::encodeName(path).constData(), S_IRUSR | S_IWUSR);
-            connect(&m_server, &QLocalServer::newConnection, this, [this] { acceptClients(); });
-        } else {
-            qWarning("live feed: cannot listen on %s: %s", qPrintable(path),
-                     qPrintable(m_server.errorString()));
+        QString problem;
+        if (runtimeFolder().isEmpty()) problem = preparePrivateFolder(QFileInfo(path).path());
+        if (problem.isEmpty()) problem = claimPath(path);
+        if (problem.isEmpty()) problem = listenOn(path);
+        if (!problem.isEmpty()) {
+            qWarning("live feed: %s", qPrintable(problem));
+            const QString reason = QStringLiteral("Live feed off: ") + problem;
+            QMetaObject::invokeMethod(
+                this, [this, reason] { Q_EMIT unavailable(reason); }, Qt::QueuedConnection);
         }
+
+        m_resumeAccepting.setSingleShot(true);
+        connect(&m_resumeAccepting, &QTimer::timeout, this, [this] {
+            if (m_notifier) m_notifier->setEnabled(true);
+            acceptClients();
+        });
+        const auto shortest = std::min(m_limits.idleTimeout, m_limits.drainTimeout);
+        m_sweep.setInterval(std::clamp<int>(int(shortest.count() / 4), 10, 30000));
+        connect(&m_sweep, &QTimer::timeout, this, [this] { sweep(); });
     }
 
     ~LocalDdeServer() override {
         for (auto& [socket, client] : m_clients) socket->disconnect(this);
         m_clients.clear();
+        m_notifier.reset();
+        if (m_listener >= 0) {
+            ::close(m_listener);
+            // Only the socket this server made: another program may have taken the name meanwhile.
+            struct stat st {};
+            if (::lstat(m_path.constData(), &st) == 0 && st.st_ino == m_socketInode)
+                ::unlink(m_path.constData());
+        }
     }
 
     void setTopic(const QString& topic) override { m_topic = topic; }
@@ -81,13 +139,63 @@ public:
 private:
     struct Client {
         DdeLineSplitter lines;
-        bool closing = false;                           // dropped: nothing more is read or queued
+        Clock::time_point lastHeard;
+        bool closing = false;  // dropped: nothing more is read or queued
+        Clock::time_point closingSince;
         std::set<std::pair<QString, QString>> advised;  // (topic, item), lower case
     };
 
+    // Empty when listening; otherwise why not.
+    QString listenOn(const QString& path) {
+        m_path = QFile::encodeName(path);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        if (std::size_t(m_path.size()) >= sizeof addr.sun_path)
+            return QStringLiteral("the socket path %1 is too long").arg(path);
+        std::memcpy(addr.sun_path, m_path.constData(), std::size_t(m_path.size()));
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0) return QStringLiteral("cannot make a socket: %1").arg(systemError(errno));
+        struct stat st {};
+        // Connecting needs only read and write, for the owner.
+        if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+            ::chmod(m_path.constData(), S_IRUSR | S_IWUSR) != 0 || ::listen(fd, SOMAXCONN) != 0 ||
+            ::lstat(m_path.constData(), &st) != 0) {
+            const int error = errno;
+            ::close(fd);
+            return QStringLiteral("cannot listen on %1: %2").arg(path, systemError(error));
+        }
+        m_listener = fd;
+        m_socketInode = st.st_ino;
+        m_notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] { acceptClients(); });
+        return {};
+    }
+
     void acceptClients() {
-        while (QLocalSocket* socket = m_server.nextPendingConnection()) {
-            m_clients.emplace(socket, Client{});
+        for (;;) {
+            const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (fd < 0) {
+                if (errno == EINTR || errno == ECONNABORTED) continue;
+                if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+                // Out of descriptors or memory: the connection waits in the backlog until some are free.
+                m_notifier->setEnabled(false);
+                m_resumeAccepting.start(kAcceptPauseMs);
+                return;
+            }
+            if (int(m_clients.size()) >= m_limits.maxClients) {
+                ::close(fd);  // the client sees the connection end at once
+                continue;
+            }
+            auto* socket = new QLocalSocket(this);
+            if (!socket->setSocketDescriptor(fd)) {
+                ::close(fd);
+                delete socket;
+                continue;
+            }
+            Client client;
+            client.lastHeard = Clock::now();
+            m_clients.emplace(socket, std::move(client));
+            if (!m_sweep.isActive()) m_sweep.start();
             connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readFrom(socket); });
             // Queued: a socket may disconnect inside a handler that is still using its state.
             connect(
@@ -98,6 +206,23 @@ private:
 
     void forget(QLocalSocket* socket) {
         if (m_clients.erase(socket) != 0) socket->deleteLater();
+        if (m_clients.empty()) m_sweep.stop();
+    }
+
+    // Silent clients are dropped; dropped ones that do not take their last lines are cut off.
+    void sweep() {
+        const Clock::time_point now = Clock::now();
+        for (auto& [socket, client] : m_clients) {
+            if (client.closing) {
+                if (now - client.closingSince >= m_limits.drainTimeout) {
+                    socket->abort();
+                    QMetaObject::invokeMethod(
+                        this, [this, s = socket] { forget(s); }, Qt::QueuedConnection);
+                }
+            } else if (now - client.lastHeard >= m_limits.idleTimeout) {
+                drop(socket, client);
+            }
+        }
     }
 
     void readFrom(QLocalSocket* socket) {
@@ -105,6 +230,8 @@ private:
         if (it == m_clients.end()) return;
         Client& client = it->second;
         const QByteArray chunk = socket->readAll();
+        if (client.closing) return;
+        client.lastHeard = Clock::now();
         // answer() may drop the client; its state still lives until the queued forget() runs.
         client.lines.feed(std::string_view(chunk.constData(), static_cast<std::size_t>(chunk.size())),
                           [&](std::optional<std::string_view> line) {
@@ -164,16 +291,23 @@ private:
         socket->write(line);
     }
 
-    // Nothing more is queued; the connection closes once the lines already queued are taken. Cutting it
-    // at once would leave the client the front half of a line (the system takes a write in pieces), and
-    // a client that never reads costs no more than an idle one: one socket, a bounded buffer.
+    // Nothing more is queued; the connection closes once the lines already queued are taken, so that the
+    // client is not left the front half of a line (the system takes a write in pieces). A client that
+    // does not take them within the drain time is cut off by the sweep.
     void drop(QLocalSocket* socket, Client& client) {
         client.closing = true;
+        client.closingSince = Clock::now();
         client.advised.clear();
         socket->disconnectFromServer();
     }
 
-    QLocalServer m_server;
+    DdeServerLimits m_limits;
+    int m_listener = -1;
+    QByteArray m_path;
+    ino_t m_socketInode = 0;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    QTimer m_resumeAccepting;
+    QTimer m_sweep;
     QString m_topic;
     QHash<QString, QString> m_items;  // lower-case item name -> text
     std::map<QLocalSocket*, Client> m_clients;
@@ -181,18 +315,17 @@ private:
 
 }  // namespace
 
-std::unique_ptr<DdeServer> createLocalDdeServer(const QString& service, QObject* parent) {
-    return std::make_unique<LocalDdeServer>(service, parent);
+std::unique_ptr<DdeServer> createLocalDdeServer(const QString& service, QObject* parent,
+                                                const DdeServerLimits& limits) {
+    return std::make_unique<LocalDdeServer>(service, parent, limits);
 }
 
 QString ddeSocketPath(const QString& service) {
-    // Service names are matched without regard to case, as on the platform the design comes from.
+    // Service names are matched without regard to case, as DDE names are.
     const QString name = service.toLower();
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
-        return runtime + QLatin1Char('/') + name + QStringLiteral(".dde");
-    return QStringLiteral("/tmp/") + name + QLatin1Char('-') + QString::number(::getuid()) +
-           QStringLiteral(".dde");
+    const QString runtime = runtimeFolder();
+    if (!runtime.isEmpty()) return runtime + QLatin1Char('/') + name + QStringLiteral(".dde");
+    return QStringLiteral("/tmp/%1-%2/%1.dde").arg(name).arg(::getuid());
 }
 
 }  // namespace veltrane

@@ -43,6 +43,7 @@ int main(int argc, char* argv[]) {
     veltrane::QtTrayIcon trayIcon;
     veltrane::MainWindow window(services, settings, trayIcon);
     prompts.setParentWindow(&window);
+    QObject::connect(dde.get(), &veltrane::DdeServer::unavailable, &window,
                      &veltrane::MainWindow::setStatusText);
     // The loader may ask for the end during start-up, before the event loop runs to hear an exit().
     bool ended = false;

@@ -8,14 +8,19 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <pwd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
-
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <set>
 #include <sstream>
+#include <vector>
 
 namespace veltrane {
 namespace {
@@ -28,8 +33,8 @@ protected:
         ASSERT_TRUE(m_runtime.isValid());
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
     }
-    std::unique_ptr<DdeServer> startFeed() {
-        auto server = createLocalDdeServer(QStringLiteral("veltrane"));
+    std::unique_ptr<DdeServer> startFeed(const DdeServerLimits& limits = {}) {
+        auto server = createLocalDdeServer(QStringLiteral("veltrane"), nullptr, limits);
         server->setTopic(QStringLiteral("veltrane"));
         server->setItem(QStringLiteral("weightdata"), QStringLiteral("1234"));
         return server;
@@ -139,6 +144,11 @@ constexpr bool kResidentSizeMeaningful = !__has_feature(address_sanitizer);
 constexpr bool kResidentSizeMeaningful = true;
 #endif
 
+QByteArray readFileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
 long residentKiB() {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);)
@@ -147,7 +157,9 @@ long residentKiB() {
 }
 
 TEST_F(DdeServerTest, ClientThatNeverReadsIsDroppedWithWholeLinesAndBoundedMemory) {
-    auto server = startFeed();
+    DdeServerLimits limits;
+    limits.drainTimeout = std::chrono::minutes(10);  // however slow this machine is, the lines stay whole
+    auto server = startFeed(limits);
     UnixLineClient stuck(path()), reader(path());
     stuck.send("ADVISE veltrane weightdata\n");
     test::pumpUntil([] { return false; }, 100);
@@ -212,48 +224,231 @@ TEST_F(DdeServerTest, SocketIsPrivateLocalAndNeverOnTheNetwork) {
     }
 }
 
-TEST_F(DdeServerTest, StartUpRemovesOnlyStaleSocketsOfItsOwn) {
+// The reasons a server gave for not serving, once the event loop has run.
+QStringList reasonsOf(DdeServer& server) {
+    auto reasons = std::make_shared<QStringList>();
+    QObject::connect(&server, &DdeServer::unavailable, [reasons](const QString& r) { *reasons << r; });
+    test::pumpUntil([] { return false; }, 50);
+    return *reasons;
+}
+
+void bindSocketFile(const QString& path) {  // as a crashed program leaves it: bound, not listening
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, QFile::encodeName(path).constData(), sizeof addr.sun_path - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ::close(fd);
+}
+
+uid_t nobody() {
+    const passwd* user = ::getpwnam("nobody");
+    return user ? user->pw_uid : 65534;
+}
+
+TEST_F(DdeServerTest, StartUpRemovesOnlyStaleSocketsOfItsOwnAndReportsATakenNameOnce) {
     const QString p = path();
-    {  // A socket file left behind by a crash: bound, never listened on, not removed.
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::strncpy(addr.sun_path, QFile::encodeName(p).constData(), sizeof addr.sun_path - 1);
-        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-        ::close(fd);
-    }
+    bindSocketFile(p);
     auto live = startFeed();
+    EXPECT_EQ(reasonsOf(*live), QStringList{});
     UnixLineClient client(p);
     client.send("REQUEST veltrane weightdata\n");
     EXPECT_EQ(client.line(), "DATA 1234");
 
     {  // A second program does not take the feed away from a running one.
         auto second = createLocalDdeServer(QStringLiteral("veltrane"));
+        EXPECT_EQ(reasonsOf(*second), QStringList{"Live feed off: another program already serves " + p});
         UnixLineClient again(p);
         again.send("REQUEST veltrane weightdata\n");
         EXPECT_EQ(again.line(), "DATA 1234");
     }
     live.reset();
+    EXPECT_FALSE(QFile::exists(p)) << "a server removes its socket when it ends";
 
-    // Something that is not a socket is left alone.
-    QFile::remove(p);
+    // Something that is not a socket, or a socket of another user, is left alone.
     QFile other(p);
     ASSERT_TRUE(other.open(QIODevice::WriteOnly));
     other.write("keep");
     other.close();
     auto refused = createLocalDdeServer(QStringLiteral("veltrane"));
-    EXPECT_FALSE(UnixLineClient(p).connected());
-    ASSERT_TRUE(other.open(QIODevice::ReadOnly));
-    EXPECT_EQ(other.readAll(), "keep");
+    EXPECT_EQ(reasonsOf(*refused), QStringList{"Live feed off: " + p + " is not a socket"});
+    EXPECT_EQ(readFileBytes(p), "keep");
+    refused.reset();
+    EXPECT_EQ(readFileBytes(p), "keep");
+
+    if (::geteuid() != 0) return;  // only root can give a file away
+    QFile::remove(p);
+    bindSocketFile(p);
+    ASSERT_EQ(::lchown(QFile::encodeName(p).constData(), nobody(), gid_t(-1)), 0);
+    auto squatted = createLocalDdeServer(QStringLiteral("veltrane"));
+    EXPECT_EQ(reasonsOf(*squatted), QStringList{"Live feed off: " + p + " belongs to another user"});
+    EXPECT_TRUE(QFileInfo(p).exists());
 }
 
-TEST_F(DdeServerTest, SocketPathFollowsTheRuntimeFolder) {
+TEST_F(DdeServerTest, WithoutARuntimeFolderTheSocketLivesInAPrivateFolder) {
     EXPECT_EQ(ddeSocketPath(QStringLiteral("Veltrane")), m_runtime.path() + QStringLiteral("/veltrane.dde"));
-    qputenv("XDG_RUNTIME_DIR", "");
-    const QString fallback = QStringLiteral("/tmp/veltrane-%1.dde").arg(::getuid());
-    EXPECT_EQ(ddeSocketPath(QStringLiteral("veltrane")), fallback);
-    qputenv("XDG_RUNTIME_DIR", "/nonexistent/runtime");
-    EXPECT_EQ(ddeSocketPath(QStringLiteral("veltrane")), fallback);
+    // A service name of this test's own: other programs of this user may use the real one meanwhile.
+    const QString service = QStringLiteral("feedtest%1").arg(::getpid());
+    const QString folder = QStringLiteral("/tmp/%1-%2").arg(service).arg(::getuid());
+    for (const char* runtime : {"", "/nonexistent/runtime"}) {
+        qputenv("XDG_RUNTIME_DIR", runtime);
+        EXPECT_EQ(ddeSocketPath(service), folder + QLatin1Char('/') + service + QStringLiteral(".dde"));
+    }
+    struct Case {
+        const char* kind;
+        std::function<void()> prepare;
+        QString reason;  // empty: served
+    };
+    const QString elsewhere = m_runtime.path() + QStringLiteral("/elsewhere");
+    const QByteArray native = QFile::encodeName(folder);
+    const std::vector<Case> cases{
+        {"absent", [] {}, {}},
+        {"open to others",
+         [&] {
+             QDir().mkdir(folder);
+             ::chmod(native.constData(), 0777);
+         },
+         {}},
+        {"a link",
+         [&] {
+             QDir().mkdir(elsewhere);
+             QFile::link(elsewhere, folder);
+         },
+         folder + " is not a folder"},
+        {"another user's",
+         [&] {
+             QDir().mkdir(folder);
+             ::chown(native.constData(), nobody(), gid_t(-1));
+         },
+         "the folder " + folder + " belongs to another user"},
+    };
+    for (const Case& c : cases) {
+        if (c.kind == std::string("another user's") && ::geteuid() != 0) continue;
+        QFile::remove(folder);
+        QDir(folder).removeRecursively();
+        c.prepare();
+        auto server = createLocalDdeServer(service);
+        server->setTopic(QStringLiteral("veltrane"));
+        server->setItem(QStringLiteral("weightdata"), QStringLiteral("1"));
+        const QStringList reasons = reasonsOf(*server);
+        struct stat st {};
+        ASSERT_EQ(::lstat(QFile::encodeName(folder).constData(), &st), 0) << c.kind;
+        if (c.reason.isEmpty()) {
+            EXPECT_EQ(reasons, QStringList{}) << c.kind;
+            EXPECT_TRUE(S_ISDIR(st.st_mode)) << c.kind;
+            EXPECT_EQ(st.st_mode & 07777, 0700u) << c.kind;
+            EXPECT_EQ(st.st_uid, ::getuid()) << c.kind;
+            UnixLineClient client(ddeSocketPath(service));
+            client.send("REQUEST veltrane weightdata\n");
+            EXPECT_EQ(client.line(), "DATA 1") << c.kind;
+        } else {
+            EXPECT_EQ(reasons, QStringList{"Live feed off: " + c.reason}) << c.kind;
+            EXPECT_FALSE(QFileInfo::exists(elsewhere + QLatin1Char('/') + service + QStringLiteral(".dde")));
+        }
+    }
+    QFile::remove(folder);
+    QDir(folder).removeRecursively();
+}
+
+// ---- Abuse: many clients, silent ones, ones that never read, no descriptors left.
+
+// Enough descriptors for n more, as far as the system allows; false when it does not.
+bool allowDescriptors(rlim_t n) {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    if (limit.rlim_cur >= n) return true;
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < n) return false;
+    limit.rlim_cur = n;
+    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
+TEST_F(DdeServerTest, OfTwoThousandConnectionsSixtyFourAreServedAndTheRestClosedAtOnce) {
+    if (!allowDescriptors(4096)) {
+        GTEST_SKIP() << "fewer than 4096 descriptors allowed";
+    }
+    auto server = startFeed();
+    std::vector<std::unique_ptr<UnixLineClient>> clients;
+    while (clients.size() < 2000) {
+        auto client = std::make_unique<UnixLineClient>(path());
+        if (client->connected())
+            clients.push_back(std::move(client));
+        else
+            QCoreApplication::processEvents();  // the backlog is full: let the server take some
+    }
+    int servedFirst = 0, servedLater = 0, closed = 0;  // the first 64 to come are served, not any 64
+    for (std::size_t i = 0; i < clients.size(); ++i) {
+        clients[i]->send("REQUEST veltrane weightdata\n");
+        const std::optional<std::string> reply = clients[i]->line();
+        if (reply == "DATA 1234")
+            ++(i < 64 ? servedFirst : servedLater);
+        else if (!reply)
+            ++closed;
+    }
+    EXPECT_EQ(servedFirst, 64);
+    EXPECT_EQ(servedLater, 0);
+    EXPECT_EQ(closed, 2000 - 64);
+    clients.clear();  // the places come free again
+    EXPECT_TRUE(test::pumpUntil([&] {
+        UnixLineClient probe(path());
+        probe.send("REQUEST veltrane weightdata\n");
+        return probe.line(2000) == "DATA 1234";
+    }));
+}
+
+TEST_F(DdeServerTest, SilentClientsAndClientsThatDoNotTakeTheirLinesLoseTheirPlace) {
+    DdeServerLimits limits;
+    limits.idleTimeout = std::chrono::milliseconds(300);
+    auto server = startFeed(limits);
+    UnixLineClient silent(path()), talking(path());
+    // The talking client asks every 100 ms and keeps its place; the silent one is dropped.
+    for (int i = 0; i < 10; ++i) {
+        talking.send("REQUEST veltrane weightdata\n");
+        EXPECT_EQ(talking.line(), "DATA 1234") << i;
+        test::pumpUntil([] { return false; }, 100);
+    }
+    EXPECT_EQ(silent.readToEnd(5000), std::optional<std::string>(""));
+    server.reset();
+
+    // An advised client that never reads what is queued for it is cut off, and its place is free again.
+    limits = DdeServerLimits{};
+    limits.maxClients = 1;
+    limits.drainTimeout = std::chrono::milliseconds(300);
+    server = startFeed(limits);
+    UnixLineClient stuck(path());
+    stuck.send("ADVISE veltrane weightdata\n");
+    test::pumpUntil([] { return false; }, 50);
+    const QString pad(1000, QLatin1Char('w'));
+    for (int i = 0; i < 5000; ++i) server->setItem(QStringLiteral("weightdata"), QString::number(i) + pad);
+    EXPECT_TRUE(test::pumpUntil(
+        [&] {
+            UnixLineClient probe(path());
+            probe.send("REQUEST veltrane weightdata\n");
+            return probe.line(500).has_value();
+        },
+        5000));
+}
+
+TEST_F(DdeServerTest, RunningOutOfDescriptorsDelaysConnectionsButNeverEndsTheFeed) {
+    auto server = startFeed();
+    UnixLineClient waiting(path());  // in the backlog; the server takes it at its next turn
+    ASSERT_TRUE(waiting.connected());
+    rlimit saved{};
+    ::getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit low = saved;
+    low.rlim_cur = rlim_t(QDir(QStringLiteral("/proc/self/fd")).count()) + 16;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> taken;
+    for (int fd; (fd = ::dup(0)) >= 0;) taken.push_back(fd);
+    const int error = errno;
+    test::pumpUntil([] { return false; }, 600);  // the server meets EMFILE, more than once
+    for (int fd : taken) ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    ASSERT_EQ(error, EMFILE);
+    waiting.send("REQUEST veltrane weightdata\n");
+    EXPECT_EQ(waiting.line(), "DATA 1234");
+    UnixLineClient later(path());
+    later.send("REQUEST veltrane weightdata\n");
+    EXPECT_EQ(later.line(), "DATA 1234");
 }
 
 }  // namespace

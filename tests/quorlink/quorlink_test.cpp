@@ -13,8 +13,14 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -170,6 +176,42 @@ TEST_F(QuorlinkTest, HungServerGivesTheErrorInsteadOfFreezing) {
     EXPECT_EQ(weight(), "");
     EXPECT_EQ(hung.receivedOnNextConnection(),
               static_cast<ssize_t>(sizeof "REQUEST veltrane weightdata\n" - 1));
+}
+
+// A server run by another user at the feed's path answers every connection with a weight of its own.
+TEST_F(QuorlinkTest, AServerOfAnotherUserIsRefused) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can start a server as another user";
+    }
+    const passwd* nobody = ::getpwnam("nobody");
+    const uid_t uid = nobody ? nobody->pw_uid : 65534;
+    ASSERT_EQ(::chmod(QFile::encodeName(m_runtime.path()).constData(), 0777), 0);
+    const QByteArray path = QFile::encodeName(veltrane::ddeSocketPath(QStringLiteral("veltrane")));
+    const pid_t impostor = ::fork();
+    if (impostor == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0) ::_exit(1);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, path.constData(), sizeof addr.sun_path - 1);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0)
+            ::_exit(1);
+        ::alarm(60);
+        for (int conn; (conn = ::accept(fd, nullptr, nullptr)) >= 0; ::close(conn))
+            if (::write(conn, "DATA 666\n", 9) != 9) ::_exit(1);
+        ::_exit(0);
+    }
+    ASSERT_TRUE(
+        pumpUntil([&] { return veltrane::test::UnixLineClient(QFile::decodeName(path)).connected(); }));
+    readByHand();
+    ::kill(impostor, SIGKILL);
+    ::waitpid(impostor, nullptr, 0);
+    EXPECT_TRUE(errorShown());
+    EXPECT_EQ(error(), QStringLiteral("Error : the server at %1 is run by another user (uid %2), not read")
+                           .arg(QFile::decodeName(path))
+                           .arg(uid));
+    EXPECT_EQ(weight(), "");
+    EXPECT_EQ(m_beeps, 1);
 }
 
 }  // namespace
