@@ -13,7 +13,6 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 using namespace veltrane;
 
@@ -175,46 +174,28 @@ TEST(Comports, DeviceOfAPort) {
 
 // Files that a build on another generation of SQLCipher made (scripts/test-sqlcipher4.sh: the system
 // library's build makes them, a build on the other generation runs this, then the system's sqlcipher tool
-// reads them back): a keyed settings file with a weight log, the version file and the export file.
+// reads them back): a keyed settings file with three weight-log rows, the version file, the export file.
 TEST(FilesFromAnotherBuild, OpenAndTakeANewRow) {
-    const QString folder = qEnvironmentVariable("VELTRANE_FILES_FROM_OTHER_BUILD");
-    if (folder.isEmpty()) {
+    const QString folder = qEnvironmentVariable("VELTRANE_FILES_FROM_OTHER_BUILD") + QLatin1Char('/');
+    if (folder == QLatin1String("/")) {
         GTEST_SKIP() << "no files of another build given";
     }
-    {  // the library this build runs on, as the script means it
-        sqlite3* raw = nullptr;
-        sqlite3_stmt* version = nullptr;
-        ASSERT_EQ(sqlite3_open(":memory:", &raw), SQLITE_OK);
-        ASSERT_EQ(sqlite3_prepare_v2(raw, "PRAGMA cipher_version", -1, &version, nullptr), SQLITE_OK);
-        ASSERT_EQ(sqlite3_step(version), SQLITE_ROW);
-        const QString running =
-            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(version, 0)));
-        sqlite3_finalize(version);
-        sqlite3_close(raw);
-        EXPECT_TRUE(running.startsWith(qEnvironmentVariable("VELTRANE_EXPECT_CIPHER_VERSION")))
-            << running.toStdString();
-    }
-    auto scale =
-        Database::open(folder + QStringLiteral("/scale.mdb"), QString::fromLatin1(kSettingsDatabaseConnect));
+    auto scale = Database::open(folder + QLatin1String(kSettingsDatabaseName),
+                                QString::fromLatin1(kSettingsDatabaseConnect));
     auto log = scale->openRecordSet(QStringLiteral("select * from weightlog order by slno"));
     ASSERT_EQ(log->recordCount(), 3);
     for (int i = 1; i <= 3; ++i, log->moveNext())
         EXPECT_EQ(log->field(QStringLiteral("weight")).toString(), QString::number(i * 1111));
     log->addNew();
-    log->setField(QStringLiteral("Datetime"), QStringLiteral("2026-03-14 09:30:04"));
     log->setField(QStringLiteral("weight"), QStringLiteral("4444"));
     log->update();
-    EXPECT_EQ(
-        scale->openRecordSet(QStringLiteral("select * from config"))->field(QStringLiteral("pw")).toString(),
-        QString::fromLatin1(kDefaultPassword));
-
-    auto version =
-        Database::open(folder + QStringLiteral("/config.mdb"), QString::fromLatin1(kVersionDatabaseConnect));
+    auto version = Database::open(folder + QLatin1String(kVersionDatabaseName),
+                                  QString::fromLatin1(kVersionDatabaseConnect));
     EXPECT_EQ(version->openRecordSet(QStringLiteral("select * from config"))
                   ->field(QStringLiteral("dummy"))
                   .toString(),
               QStringLiteral("12.x"));
-    auto exportFile = Database::open(folder + QStringLiteral("/veltrane.mdb"), QString());
+    auto exportFile = Database::open(folder + QLatin1String(kExportDatabaseName), QString());
     EXPECT_EQ(exportFile->openRecordSet(QStringLiteral("select * from weightlog"))->recordCount(), 0);
 }
 

@@ -13,8 +13,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <grp.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -38,9 +36,10 @@ public:
         ::listen(m_fd, 4);
     }
     ~SilentServer() { ::close(m_fd); }
+    int accept() { return ::accept(m_fd, nullptr, nullptr); }
     // Bytes received on the next waiting connection, or -1 when no one connected.
     ssize_t receivedOnNextConnection() {
-        const int conn = ::accept(m_fd, nullptr, nullptr);
+        const int conn = accept();
         if (conn < 0) return -1;
         char buf[256];
         const ssize_t n = ::recv(conn, buf, sizeof buf, MSG_DONTWAIT);
@@ -178,40 +177,31 @@ TEST_F(QuorlinkTest, HungServerGivesTheErrorInsteadOfFreezing) {
               static_cast<ssize_t>(sizeof "REQUEST veltrane weightdata\n" - 1));
 }
 
-// A server run by another user at the feed's path answers every connection with a weight of its own.
+// A server of another user at the feed's path answers every connection with a weight of its own.
 TEST_F(QuorlinkTest, AServerOfAnotherUserIsRefused) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "only root can start a server as another user";
     }
-    const passwd* nobody = ::getpwnam("nobody");
-    const uid_t uid = nobody ? nobody->pw_uid : 65534;
-    ASSERT_EQ(::chmod(QFile::encodeName(m_runtime.path()).constData(), 0777), 0);
-    const QByteArray path = QFile::encodeName(veltrane::ddeSocketPath(QStringLiteral("veltrane")));
+    ::chmod(QFile::encodeName(m_runtime.path()).constData(), 0777);
+    const QString path = veltrane::ddeSocketPath(QStringLiteral("veltrane"));
     const pid_t impostor = ::fork();
     if (impostor == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0) ::_exit(1);
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::strncpy(addr.sun_path, path.constData(), sizeof addr.sun_path - 1);
-        if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0)
-            ::_exit(1);
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(1);
+        SilentServer server(path);
         ::alarm(60);
-        for (int conn; (conn = ::accept(fd, nullptr, nullptr)) >= 0; ::close(conn))
-            if (::write(conn, "DATA 666\n", 9) != 9) ::_exit(1);
-        ::_exit(0);
+        for (;;) {
+            const int conn = server.accept();
+            if (conn >= 0 && ::write(conn, "DATA 666\n", 9) == 9) ::close(conn);
+            ::usleep(1000);
+        }
     }
-    ASSERT_TRUE(
-        pumpUntil([&] { return veltrane::test::UnixLineClient(QFile::decodeName(path)).connected(); }));
+    ASSERT_TRUE(pumpUntil([&] { return veltrane::test::UnixLineClient(path).connected(); }));
     readByHand();
     ::kill(impostor, SIGKILL);
     ::waitpid(impostor, nullptr, 0);
+    EXPECT_EQ(error(), "Error : the server at " + path + " is run by another user (uid 65534), not read");
     EXPECT_TRUE(errorShown());
-    EXPECT_EQ(error(), QStringLiteral("Error : the server at %1 is run by another user (uid %2), not read")
-                           .arg(QFile::decodeName(path))
-                           .arg(uid));
     EXPECT_EQ(weight(), "");
-    EXPECT_EQ(m_beeps, 1);
 }
 
 }  // namespace
