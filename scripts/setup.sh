@@ -7,13 +7,14 @@ cd "$(dirname "$0")/.."
 
 PACKAGES=(
   build-essential cmake pkg-config git
-  qt6-base-dev qt6-serialport-dev libxkbcommon-dev libgl-dev
+  qt6-base-dev qt6-serialport-dev qt6-svg-dev libxkbcommon-dev libgl-dev
   libsqlcipher-dev sqlcipher sqlite3
   libasound2-dev libsndfile1-dev libasound2-plugins alsa-utils espeak-ng sox
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   xvfb xauth trayer xdotool xclip imagemagick socat x11-utils
   procps psmisc
+  dpkg-dev lintian desktop-file-utils appstream file
 )
 
 missing=()
