@@ -2,6 +2,8 @@
 
 #include "config/comports.h"
 #include "config/settings.h"
+#include "core/weighing_core.h"
+#include "feeds/feed_hub.h"
 #include "platform/clock.h"
 #include "platform/dde.h"
 #include "platform/event_pump.h"
@@ -42,6 +44,8 @@ int main(int argc, char* argv[]) {
     veltrane::QtTrayIcon trayIcon;
     veltrane::MainWindow window(services, settings, trayIcon);
     prompts.setParentWindow(&window);
+    veltrane::FeedHub feeds(window.core(), *dde, appFolder + QLatin1String(veltrane::kSettingsDatabaseName),
+                            [&window](const QString& note) { window.setStatusText(note); });
     // The loader may ask for the end during start-up, before the event loop runs to hear an exit().
     bool ended = false;
     QObject::connect(&window, &veltrane::MainWindow::endProgram, &app, [&ended] {
@@ -51,5 +55,6 @@ int main(int argc, char* argv[]) {
     QObject::connect(&window, &veltrane::MainWindow::closed, &app, &QCoreApplication::quit);
 
     if (window.load() == veltrane::StartupResult::EndProgram || ended) return 1;
+    feeds.reload();
     return app.exec();
 }
