@@ -15,6 +15,7 @@ inline QString commaLocale() {
     return comma ? QStringLiteral("de_DE.UTF-8") : QString();
 }
 
-inline constexpr char kNoCommaLocale[] = "de_DE.UTF-8 is not installed: run scripts/setup.sh as root to make it";
+inline constexpr char kNoCommaLocale[] =
+    "de_DE.UTF-8 is not installed: run scripts/setup.sh as root to make it";
 
 }  // namespace veltrane::test
