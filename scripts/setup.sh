@@ -14,7 +14,7 @@ PACKAGES=(
   clang libclang-rt-14-dev clang-format
   xvfb xauth trayer xdotool xclip imagemagick socat x11-utils
   python3 nodejs fonts-dejavu-core
-  procps psmisc
+  procps psmisc locales
   dpkg-dev lintian desktop-file-utils appstream file
 )
 
@@ -31,6 +31,12 @@ if [ ${#missing[@]} -gt 0 ]; then
     apt-get update
     apt-get install -y --no-install-recommends "${missing[@]}"
   fi
+fi
+
+# The tests run a second time under a decimal-comma locale; making it takes a while, so only once.
+if ! locale -a 2>/dev/null | grep -x 'de_DE.utf8' >/dev/null; then
+  echo "setup: making the locale de_DE.UTF-8"
+  localedef -c -i de_DE -f UTF-8 de_DE.UTF-8 || echo "setup: could not make de_DE.UTF-8 (needs root)" >&2
 fi
 
 BUILD_DIR=${1:-build}
