@@ -69,7 +69,9 @@ mode_t newFileMode(const QByteArray& path) {
 }
 
 // The file a path finally names, following symbolic links (also dangling ones: the link then
-// gets its file). Relative targets count from the link's own folder.
+// gets its file). Relative targets count from the link's own folder. Links are common here: the
+// installed application folder links its files into /var/lib/veltrane, and an integrator may link
+// the output file to where the ERP reads it.
 QByteArray finalTarget(const QString& path) {
     QString current = QFileInfo(path).absoluteFilePath();
     for (int hop = 0; hop < kMaxLinkHops; ++hop) {
