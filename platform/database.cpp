@@ -165,8 +165,9 @@ std::unique_ptr<Database> connect(const QString& path, const QString& connectStr
     // A commit in rollback-journal mode is the journal's deletion. FULL syncs the database file but not
     // the folder after that deletion, so a power cut can bring the journal back and roll the last
     // weighment out of the log after the output file already showed it. EXTRA syncs the folder too.
-    // (WAL with synchronous FULL is as durable and about as fast, but leaves -wal and -shm files beside
-    // the database that another program reading the export file would have to know about.)
+    // WAL with synchronous FULL would be as durable at a fifth of the cost (BENCHMARKS.md), but leaves
+    // -wal and -shm files beside the database: the export file would no longer be one file any program
+    // can read. A serving comes every few seconds at most; the rollback journal's flushes do not show.
     Statement(*conn, QStringLiteral("PRAGMA synchronous = EXTRA")).runToEnd();
 
     const int fn = sqlite3_create_function_v2(raw, "datevalue", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,

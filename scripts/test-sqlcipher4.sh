@@ -30,8 +30,9 @@ if ! grep -qs "\"version\": \"$VERSION\"" "$OUT/amalgamation/package/package.jso
 fi
 grep -q "^#define CIPHER_VERSION_NUMBER $VERSION" "$SRC/sqlite3.c" || fail "$SRC/sqlite3.c is not SQLCipher $VERSION"
 
-# Only what the check needs: the amalgamation, the platform and settings layers, the tool and two tests.
-cmake -S . -B "$OUT" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTRANE_WERROR=ON -DVELTRANE_BENCH=OFF \
+# Only what the check needs: the amalgamation, the platform and settings layers, the tool and two tests,
+# without optimisation or debug data (build type None): they compile in half the time and run as well.
+cmake -S . -B "$OUT" -DCMAKE_BUILD_TYPE=None -DVELTRANE_WERROR=ON -DVELTRANE_BENCH=OFF \
   -DVELTRANE_SQLCIPHER_AMALGAMATION="$PWD/$SRC" >/dev/null
 cmake --build "$OUT" -j"$(nproc)" --target veltrane-mkdb database_test database_files_test
 
