@@ -99,7 +99,12 @@ public:
         opened << path;
         return result;
     }
+    bool startProgram(const QString& program) override {
+        started << program;
+        return result;
+    }
     QStringList opened;
+    QStringList started;
     bool result = true;
 };
 
