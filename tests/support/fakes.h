@@ -192,6 +192,19 @@ private:
     QString m_path;
 };
 
+// HOME set to a fresh temporary folder, and XDG_CONFIG_HOME unset, while it lives.
+struct TempHome : TempFolder {
+    TempHome() {
+        qputenv("HOME", path().toUtf8());
+        qunsetenv("XDG_CONFIG_HOME");
+    }
+    ~TempHome() {
+        qputenv("HOME", m_home);
+        m_config.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", m_config);
+    }
+    QByteArray m_home = qgetenv("HOME"), m_config = qgetenv("XDG_CONFIG_HOME");
+};
+
 // A whole file's bytes, or "<missing>" when it cannot be read.
 inline QByteArray readFile(const QString& path) {
     QFile f(path);
