@@ -1,5 +1,6 @@
 #include "config/schema.h"
 
+#include "config/feed_settings.h"
 #include "config/settings.h"
 
 #include <QStringList>
@@ -97,6 +98,7 @@ void createSettingsDatabase(const QString& path, const QString& outputFolder) {
     }
     row->update();
     db->execute(QStringLiteral("commit"));
+    ensureFeedsTable(*db);
 }
 
 void createVersionDatabase(const QString& path) {

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace veltrane {
 namespace {
@@ -96,6 +97,7 @@ struct WeighingCore::Impl final : DecoderHost, CycleHost, LoaderView {
     // A weight from a vanished indicator is no live weight: the box empties when the device goes.
     PortWatch watch;
     CoreObserver* observer = nullptr;
+    std::vector<WeightFeed*> feeds;
     QString weight;
     QString pendingError;
     bool delayElapsed = false;
@@ -110,6 +112,11 @@ WeighingCore::WeighingCore(Services& services, Settings& settings, MainView& vie
     Impl& d = *m_impl;
     d.cycle.lastRecordTime = services.clock.now();
     d.outputs.onStatusNote([this](const QString& note) { m_view.appendStatusText(note); });
+    d.outputs.onServed([this](const ServedWeighment& weighment) {
+        // A copy: a feed may remove itself (or another) while it is told.
+        const std::vector<WeightFeed*> feeds = m_impl->feeds;
+        for (WeightFeed* feed : feeds) feed->weighmentServed(weighment);
+    });
     d.voice.onSay([this](const QString& name) {
         if (m_impl->observer) m_impl->observer->say(name);
     });
@@ -130,9 +137,6 @@ WeighingCore::WeighingCore(Services& services, Settings& settings, MainView& vie
         m_impl->timerDelay->setEnabled(false);
     });
 
-    // The weight box exists from the start, empty: clients may link to it before the first weight.
-    services.dde.setItem(QStringLiteral("weightdata"), QString());
-
     connect(&services.port, &SerialPort::byteReceived, this, [this](char byte) { receiveByte(byte); });
     connect(&services.port, &SerialPort::deviceLost, this,
             [this](const QString&) { m_impl->watch.deviceLost(); });
@@ -150,7 +154,9 @@ void WeighingCore::setWeightData(const QString& text) {
     m_impl->weight = text;
     m_view.setWeightText(text);
     // Linked programs hear of changes only, as a linked text box notifies them.
-    if (changed) m_services.dde.setItem(QStringLiteral("weightdata"), text);
+    if (!changed) return;
+    const std::vector<WeightFeed*> feeds = m_impl->feeds;
+    for (WeightFeed* feed : feeds) feed->weightChanged(text);
 }
 
 QString WeighingCore::weightData() const {
@@ -217,6 +223,16 @@ void WeighingCore::AnnounceWeight(const QString& weightText) {
 
 void WeighingCore::setObserver(CoreObserver* observer) {
     m_impl->observer = observer;
+}
+
+void WeighingCore::addFeed(WeightFeed& feed) {
+    if (std::find(m_impl->feeds.begin(), m_impl->feeds.end(), &feed) != m_impl->feeds.end()) return;
+    m_impl->feeds.push_back(&feed);
+    feed.weightChanged(m_impl->weight);
+}
+
+void WeighingCore::removeFeed(WeightFeed& feed) {
+    std::erase(m_impl->feeds, &feed);
 }
 
 void WeighingCore::setDryRun(bool dryRun) {

@@ -6,6 +6,7 @@
 #include "config/loader.h"
 #include "config/settings.h"
 #include "core/main_view.h"
+#include "core/weight_feed.h"
 #include "platform/services.h"
 #include "platform/timers.h"
 
@@ -49,7 +50,7 @@ public:
     // the program at once.
     LoadResult loadConfiguration();
 
-    // The weight box (weightdata): shown in the view and published as the live feed's item.
+    // The weight box (weightdata): shown in the view and passed to the outward feeds.
     void setWeightData(const QString& text);
     QString weightData() const;
 
@@ -86,6 +87,11 @@ public:
     void ToggleRawDisplay();
 
     void setObserver(CoreObserver* observer);
+
+    // Outward feeds hear every change of the weight box and every serving's log row. A feed added
+    // hears the current weight at once; it must be removed before it is destroyed.
+    void addFeed(WeightFeed& feed);
+    void removeFeed(WeightFeed& feed);
 
     // Servings write nothing (no output file, weight log or clipboard) and no sound reaches the device;
     // the observer still sees every serving and every sound asked for. For the replay tool.

@@ -89,7 +89,10 @@ bool WeightOutputs::lockedByAnotherProgram(const QString& path) {
 }
 
 bool WeightOutputs::replaceFile(const QString& path, const QByteArray& content) {
-    const QFileInfo info(path);
+    // A link is kept and the file it leads to replaced: the installed application folder links its
+    // files into /var/lib/veltrane, and an integrator may link the output file where the ERP reads.
+    const QFileInfo link(path);
+    const QFileInfo info(link.isSymLink() ? link.symLinkTarget() : path);
     const QByteArray target = QFile::encodeName(info.absoluteFilePath());
     const QByteArray folder = QFile::encodeName(info.absolutePath());
     QByteArray temp = folder + "/." + QFile::encodeName(info.fileName()) + ".XXXXXX";
@@ -132,7 +135,7 @@ void WeightOutputs::writeExportDatabase(const QString& weightText) {
     if (m_appendStatus) m_appendStatus(QStringLiteral("   MDB file updated."));
 }
 
-void WeightOutputs::appendWeightLog(const QString& weightText) {
+qint64 WeightOutputs::appendWeightLog(const QString& weightText, const QString& dateTimeText) {
     try {
         if (!m_weightLog) {
             m_weightLog = Database::open(m_services.appFolder + QLatin1String(kSettingsDatabaseName),
@@ -140,7 +143,8 @@ void WeightOutputs::appendWeightLog(const QString& weightText) {
         }
         // One row appended; reading the whole log first (as a record set would) only costs time.
         m_weightLog->execute(QStringLiteral("insert into weightlog (Datetime, weight) values (?, ?)"),
-                             {generalDate(m_services.clock.now()), weightText});
+                             {dateTimeText, weightText});
+        return m_weightLog->lastInsertRowId();
     } catch (...) {
         m_weightLog.reset();
         throw;
@@ -155,11 +159,13 @@ QString WeightOutputs::ServeWeight(const QString& weightText) {
             // that the receiving program got but the log lacks. A failed log write still lets the
             // output file be written; its error is reported after it.
             QString logError;
+            qint64 slno = 0;
             try {
-                appendWeightLog(weightText);
+                slno = appendWeightLog(weightText, dateTimeText);
             } catch (const DbError& e) {
                 logError = e.description();
             }
+            if (logError.isEmpty() && m_served) m_served({slno, weightText, dateTimeText});
             if (m_settings.outputTypeCode != QLatin1String("3")) {
                 for (;;) {
                     if (m_settings.outputFolder.isEmpty() || m_settings.outputTypeCode.isEmpty()) break;

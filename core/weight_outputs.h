@@ -4,6 +4,7 @@
 
 #include "config/settings.h"
 #include "core/voice.h"
+#include "core/weight_feed.h"
 #include "platform/database.h"
 #include "platform/services.h"
 
@@ -22,6 +23,8 @@ public:
 
     // Textstatus notes ("   CSV file updated.") are appended through this.
     void onStatusNote(std::function<void(const QString&)> append) { m_appendStatus = std::move(append); }
+    // Told of each serving's weight-log row once it is on disk, before the output file is written.
+    void onServed(std::function<void(const ServedWeighment&)> served) { m_served = std::move(served); }
     // Nothing is written anywhere; only the announcement is asked for (the replay tool).
     void setDryRun(bool dryRun) { m_dryRun = dryRun; }
 
@@ -42,12 +45,14 @@ public:
 
 private:
     void writeExportDatabase(const QString& weightText);
-    void appendWeightLog(const QString& weightText);
+    // Returns the new row's serial number.
+    qint64 appendWeightLog(const QString& weightText, const QString& dateTimeText);
 
     const Settings& m_settings;
     Services& m_services;
     Voice& m_voice;
     std::function<void(const QString&)> m_appendStatus;
+    std::function<void(const ServedWeighment&)> m_served;
     bool m_dryRun = false;
     // Opening the keyed settings database costs a key derivation: it stays open between servings and
     // is opened afresh after any failure.

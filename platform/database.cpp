@@ -660,6 +660,7 @@ public:
     }
 
     QString path() const override { return m_conn->path(); }
+    qint64 lastInsertRowId() override { return sqlite3_last_insert_rowid(m_conn->handle()); }
 
 private:
     std::shared_ptr<Connection> m_conn;

@@ -67,6 +67,8 @@ public:
     // Statements without a result (DDL, pragmas). Throws DbError.
     virtual void execute(const QString& sql, const QVariantList& binds = {}) = 0;
     virtual QString path() const = 0;
+    // The key of the row the last successful insert on this connection added (0 before any).
+    virtual qint64 lastInsertRowId() = 0;
 };
 
 // A record set in the manner of the design: a current row, an end test, moves, and an edit buffer

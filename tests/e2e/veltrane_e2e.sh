@@ -3,8 +3,8 @@
 # Starts the real veltrane in a temporary program folder against indicator-sim, under its own Xvfb and
 # trayer. Checks: it goes to the tray at start, serves weighments into the CSV file and the weight log,
 # publishes the weight on the live feed, stays in the tray on a single click of the icon, comes back on a
-# double-click, goes back to the tray with its Minimize button and comes back with the icon's menu.
-# Keeps a screenshot of the restored main window.
+# double-click, goes back to the tray with its Minimize button, comes back again when started a second time
+# and, minimised once more, with the icon's menu. Keeps a screenshot of the restored main window.
 set -uo pipefail
 APP=$1
 ARTEFACTS=$2
@@ -123,7 +123,14 @@ wait_for 10 sh -c "$(declare -f tray_icon); tray_icon >/dev/null" || fail "Minim
 main_shown && fail "the window is still shown after Minimize"
 echo "ok: Minimize went back to the tray"
 
+# Started again (from the menu, say), it brings the running copy's window back and ends.
+(cd "$PROGRAM" && timeout 20 ./veltrane) >"$WORK/second.log" 2>&1 || fail "a second start ended with $?"
+wait_for 10 main_shown || fail "a second start did not bring the window back"
+echo "ok: a second start brought the window back and ended"
+
 # The icon's menu: its one entry, "Show Veltrane", brings the window back on every desktop.
+xdotool mousemove --window "$WINDOW" "$MIN_X" "$MIN_Y" click 1
+wait_for 10 sh -c "$(declare -f tray_icon); tray_icon >/dev/null" || fail "Minimize did not put the icon back in the tray"
 read -r x y < <(tray_icon | sed -E 's/.*\+([0-9-]+)\+([0-9-]+)$/\1 \2/')
 xdotool mousemove $((x + 8)) $((y + 8)) click 3
 sleep 1

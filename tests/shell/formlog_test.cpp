@@ -11,6 +11,7 @@
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QTableView>
 
 using namespace veltrane;
@@ -117,6 +118,16 @@ TEST_F(LogViewer, DateChecks) {
         QApplication::sendEvent(w->eventdate(1), &out);
         EXPECT_EQ(fakes.prompts.log.size(), checked ? 2 : 0) << reason;
     }
+}
+
+TEST_F(LogViewer, TrackingNumbersShowWithoutGroupingWhateverTheLocale) {
+    db->execute(QStringLiteral("insert into weightlog values (1234567, '2026-03-14 10:00:00', '12.5')"));
+    auto w = open();
+    auto* delegate = static_cast<QStyledItemDelegate*>(w->DBGrid1()->itemDelegate());
+    QStringList shown;
+    for (int column = 0; column < 3; ++column)
+        shown << delegate->displayText(w->model().index(0, column).data(), QLocale(QLocale::German));
+    EXPECT_EQ(shown.join(u'|').toStdString(), "2026-03-14 10:00:00|12.5|1234567");
 }
 
 TEST_F(LogViewer, TextMadeToReachTheQueryIsNotADateAndDeletesNothing) {
