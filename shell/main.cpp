@@ -65,9 +65,9 @@ int main(int argc, char* argv[]) {
     prompts.setParentWindow(&window);
     QObject::connect(dde.get(), &veltrane::DdeServer::unavailable, &window,
                      &veltrane::MainWindow::setStatusText);
-    // The same path as a double-click on the tray icon: the window comes back wherever it was.
-    QObject::connect(&instance, &veltrane::SingleInstance::showRequested, &window,
-                     [&trayIcon] { Q_EMIT trayIcon.message(veltrane::TrayMessage::LButtonDblClk); });
+    // The same path as the tray menu's "Show Veltrane": the window comes back on every desktop.
+    QObject::connect(&instance, &veltrane::SingleInstance::showRequested, &trayIcon,
+                     &veltrane::TrayIcon::showRequested);
     veltrane::FeedHub feeds(window.core(), *dde, appFolder + QLatin1String(veltrane::kSettingsDatabaseName),
                             [&window](const QString& note) { window.setStatusText(note); });
     // The loader may ask for the end during start-up, before the event loop runs to hear an exit().
