@@ -4,6 +4,7 @@
 #include <QSysInfo>
 #include <QVariant>
 
+#include <algorithm>
 #include <vector>
 
 namespace veltrane {
@@ -73,9 +74,10 @@ QString defaultMqttTopic() {
 }
 
 void ensureFeedsTable(Database& db) {
-    const bool exists = !db.openRecordSet(QStringLiteral("select * from sqlite_master where type = 'table' and "
-                                                         "name = 'feeds'"))
-                             ->isEof();
+    const bool exists =
+        !db.openRecordSet(QStringLiteral("select * from sqlite_master where type = 'table' and "
+                                         "name = 'feeds'"))
+             ->isEof();
     db.execute(QStringLiteral("begin"));
     try {
         if (!exists) {
@@ -88,8 +90,9 @@ void ensureFeedsTable(Database& db) {
             const QStringList present = db.openRecordSet(QStringLiteral("select * from feeds"))->fieldNames();
             for (const auto& column : feedColumns()) {
                 if (present.contains(name(column), Qt::CaseInsensitive)) continue;
-                db.execute(QStringLiteral("alter table feeds add column %1 %2 default %3")
-                               .arg(name(column), QString::fromLatin1(column.type), sqlDefault(column.initial)));
+                db.execute(
+                    QStringLiteral("alter table feeds add column %1 %2 default %3")
+                        .arg(name(column), QString::fromLatin1(column.type), sqlDefault(column.initial)));
             }
         }
         auto row = db.openRecordSet(QStringLiteral("select * from feeds"));
@@ -154,7 +157,8 @@ std::optional<FeedSettingsError> checkFeedSettings(const FeedSettings& s) {
         return FeedSettingsError{label, label + QStringLiteral(": ") + why};
     };
     if (!isPortNumber(s.httpport))
-        return error("Web feed port", QStringLiteral("%1 is not a port number from 1 to 65535.").arg(s.httpport));
+        return error("Web feed port",
+                     QStringLiteral("%1 is not a port number from 1 to 65535.").arg(s.httpport));
     QHostAddress address;
     if (!address.setAddress(s.httpaddress.trimmed()))
         return error("Web feed address",
@@ -171,11 +175,20 @@ std::optional<FeedSettingsError> checkFeedSettings(const FeedSettings& s) {
                                            .arg(s.httpaddress));
     if (s.mqttfeed && s.mqtthost.trimmed().isEmpty())
         return error("Broker host", QStringLiteral("the broker's host name or address is needed."));
+    const QString host = s.mqtthost.trimmed();
+    if (std::any_of(host.begin(), host.end(), [](QChar c) { return c.isSpace(); }))
+        return error("Broker host", QStringLiteral("\"%1\" is not a host name or address.").arg(s.mqtthost));
     if (!isPortNumber(s.mqttport))
-        return error("Broker port", QStringLiteral("%1 is not a port number from 1 to 65535.").arg(s.mqttport));
+        return error("Broker port",
+                     QStringLiteral("%1 is not a port number from 1 to 65535.").arg(s.mqttport));
     if (s.mqtttopic.contains(QLatin1Char('+')) || s.mqtttopic.contains(QLatin1Char('#')) ||
         s.mqtttopic.contains(QChar(0)))
         return error("Topic", QStringLiteral("\"%1\" may not contain + or #.").arg(s.mqtttopic));
+    if (s.mqtttopic.startsWith(QLatin1Char('$')))
+        return error("Topic", QStringLiteral("topics that begin with $ belong to the broker."));
+    // The protocol sends a password only after a user name.
+    if (s.mqttuser.isEmpty() && !s.mqttpassword.isEmpty())
+        return error("Broker user", QStringLiteral("a password needs a user name."));
     return std::nullopt;
 }
 

@@ -50,7 +50,8 @@ struct FeedSettingsError {
     QString message;
 };
 // Checks what a save would store: ports from 1 to 65535, an IP address to listen on, a token for any
-// address beyond this computer, a broker host when the broker feed is on, a topic without wildcards.
+// address beyond this computer, a broker host (without blanks) when the broker feed is on, a topic
+// without wildcards that is not one of the broker's own ($...), no broker password without a user.
 std::optional<FeedSettingsError> checkFeedSettings(const FeedSettings& settings);
 
 }  // namespace veltrane

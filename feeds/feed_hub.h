@@ -28,7 +28,8 @@ public:
 class FeedHub {
 public:
     // settingsDatabase: the path of scale.mdb. note: shows a line on the main window's status line.
-    FeedHub(WeighingCore& core, DdeServer& dde, QString settingsDatabase, std::function<void(const QString&)> note);
+    FeedHub(WeighingCore& core, DdeServer& dde, QString settingsDatabase,
+            std::function<void(const QString&)> note);
     ~FeedHub();
     FeedHub(const FeedHub&) = delete;
     FeedHub& operator=(const FeedHub&) = delete;

@@ -4,6 +4,7 @@
 #include "config/settings.h"
 #include "core/weighing_core.h"
 #include "feeds/feed_hub.h"
+#include "feeds/mqtt/mqtt_feed.h"
 #include "platform/clock.h"
 #include "platform/dde.h"
 #include "platform/event_pump.h"
@@ -44,8 +45,12 @@ int main(int argc, char* argv[]) {
     veltrane::QtTrayIcon trayIcon;
     veltrane::MainWindow window(services, settings, trayIcon);
     prompts.setParentWindow(&window);
+    const auto statusNote = [&window](const QString& note) { window.setStatusText(note); };
+    // Feeds outlive the hub, which removes them from the core.
+    veltrane::MqttFeed mqtt(appFolder + QLatin1String(veltrane::kSettingsDatabaseName), statusNote);
     veltrane::FeedHub feeds(window.core(), *dde, appFolder + QLatin1String(veltrane::kSettingsDatabaseName),
-                            [&window](const QString& note) { window.setStatusText(note); });
+                            statusNote);
+    feeds.add(mqtt, &mqtt);
     // The loader may ask for the end during start-up, before the event loop runs to hear an exit().
     bool ended = false;
     QObject::connect(&window, &veltrane::MainWindow::endProgram, &app, [&ended] {
@@ -53,6 +58,8 @@ int main(int argc, char* argv[]) {
         QCoreApplication::exit(1);
     });
     QObject::connect(&window, &veltrane::MainWindow::closed, &app, &QCoreApplication::quit);
+    // A feed whose settings did not change keeps running undisturbed.
+    QObject::connect(&window, &veltrane::MainWindow::configurationClosed, &app, [&feeds] { feeds.reload(); });
 
     if (window.load() == veltrane::StartupResult::EndProgram || ended) return 1;
     feeds.reload();

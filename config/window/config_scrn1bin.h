@@ -8,6 +8,7 @@
 // portDevice is the device box beside the port list.
 
 #include "config/config_save.h"
+#include "config/feed_settings.h"
 #include "config/settings.h"
 #include "platform/services.h"
 
@@ -25,6 +26,8 @@ class QTabWidget;
 class QVBoxLayout;
 
 namespace veltrane {
+
+class BrokerFeedGroup;
 
 class ConfigScrn1BIN : public QDialog {
     Q_OBJECT
@@ -75,6 +78,8 @@ private:
     std::map<int, QLineEdit*> m_txt;
     QComboBox* m_portList = nullptr;
     QComboBox* m_portDevice = nullptr;
+    BrokerFeedGroup* m_brokerFeed = nullptr;
+    FeedSettings m_feeds;  // table feeds as read or last saved
 };
 
 }  // namespace veltrane

@@ -1,6 +1,7 @@
 // The configuration window offscreen, over a real settings database: what it shows, the check-box
 // rules, the focus checks, help and samples, Save and Exit as the super-user meets them.
 
+#include "config/feed_settings.h"
 #include "config/window/config_scrn1bin.h"
 #include "tests/config_window/config_fixture.h"
 
@@ -235,14 +236,49 @@ TEST_F(WindowTest, SaveWritesTheScreenAndExitDropsEdits) {
     EXPECT_EQ(w<QComboBox>("portDevice")->currentText(), QStringLiteral("/dev/ttyUSB1"));
 }
 
+TEST_F(WindowTest, BrokerFieldsAreCheckedBeforeAnythingIsSaved) {
+    const auto feeds = [this] {
+        return readFeedSettings(*Database::open(dbPath(), QStringLiteral(";pwd=qd584")));
+    };
+    open();
+    w<QLineEdit>("Text6")->setText(QStringLiteral("8"));
+    w<QCheckBox>("mqttfeed")->setChecked(true);
+    for (const auto& [port, message] :
+         {std::pair{"x", "Broker port: \"x\" is not a port number from 1 to 65535."},
+          std::pair{"1883", "Broker host: the broker's host name or address is needed."}}) {
+        w<QLineEdit>("mqttport")->setText(QString::fromLatin1(port));
+        fake.prompts.log.clear();
+        w<QPushButton>("OKButton")->click();
+        EXPECT_EQ(fake.prompts.messages(), QStringList{QString::fromUtf8(message)});
+        EXPECT_EQ(stored("minstablereadings").toInt(), 3) << "nothing saved";
+        EXPECT_FALSE(feeds().mqttfeed);
+    }
+    w<QLineEdit>("mqtthost")->setText(QStringLiteral("broker.example"));
+    w<QLineEdit>("mqtttopic")->setText(QStringLiteral("north/bridge1"));
+    w<QPushButton>("OKButton")->click();
+    EXPECT_EQ(stored("minstablereadings").toInt(), 8);
+    const FeedSettings saved = feeds();
+    EXPECT_TRUE(saved.mqttfeed);
+    EXPECT_EQ(saved.mqtthost, QStringLiteral("broker.example"));
+    EXPECT_EQ(saved.mqtttopic, QStringLiteral("north/bridge1"));
+
+    // An empty topic stores nothing and reads as this computer's default, shown as the hint.
+    w<QLineEdit>("mqtttopic")->clear();
+    w<QPushButton>("OKButton")->click();
+    EXPECT_EQ(feeds().mqtttopic, defaultMqttTopic());
+    open();
+    EXPECT_EQ(w<QLineEdit>("mqtttopic")->text(), QString());
+    EXPECT_EQ(w<QLineEdit>("mqtthost")->text(), QStringLiteral("broker.example"));
+}
+
 TEST_F(WindowTest, ScreenshotOfEachTab) {
     open();
     window->resize(window->sizeHint());
     const QString folder = qEnvironmentVariable("VELTRANE_APP_DIR") + QStringLiteral("/../artefacts/");
     ASSERT_TRUE(QDir().mkpath(folder));
-    const char* names[] = {"interface", "weighment", "veltrane", "password"};
+    const char* names[] = {"interface", "weighment", "veltrane", "password", "feeds"};
     auto* tabs = w<QTabWidget>("SSTab1");
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 5; ++i) {
         tabs->setCurrentIndex(i);
         const QString file = folder + QStringLiteral("config-%1.png").arg(QString::fromLatin1(names[i]));
         EXPECT_TRUE(window->grab().save(file)) << file.toStdString();

@@ -50,7 +50,8 @@ TEST(Feeds, HearTheWeightBoxAndEachServingsLogRow) {
     Hub h;
     ASSERT_EQ(h.core.loadConfiguration(), LoadResult::Completed);
     h.fakes.clock.advanceSeconds(20);
-    for (const char* load : {"900\r", "0\r", "1250\r"}) h.fakes.port.inject(load);  // one stable reading serves
+    for (const char* load : {"900\r", "0\r", "1250\r"})
+        h.fakes.port.inject(load);  // one stable reading serves
     h.fakes.prompts.log.clear();
     for (int truck = 0; truck < 2; ++truck) {
         for (int i = 0; i < 6; ++i) h.fakes.port.inject(truck ? "1250\r" : "900\r");
@@ -63,7 +64,8 @@ TEST(Feeds, HearTheWeightBoxAndEachServingsLogRow) {
     EXPECT_EQ(h.feed.rowPresent, (std::vector<bool>{true, true}));
     // Changes only, and the live feed's item follows the same box.
     EXPECT_EQ(h.feed.weights.first(), QString()) << "a feed added hears the current (empty) box";
-    EXPECT_EQ(h.feed.weights.count(QStringLiteral("1250")), 2) << "once for the stray reading, once for the truck";
+    EXPECT_EQ(h.feed.weights.count(QStringLiteral("1250")), 2)
+        << "once for the stray reading, once for the truck";
     EXPECT_EQ(h.fakes.dde.updates.mid(1), h.feed.weights) << "the item exists, empty, from the start";
 }
 
@@ -129,6 +131,9 @@ TEST(Feeds, SettingsThatCannotBeSavedNameTheirField) {
         {"broker off without host", [](FeedSettings& s) { s.mqttport = 8883; }, nullptr},
         {"broker port", [](FeedSettings& s) { s.mqttport = -1; }, "Broker port"},
         {"wildcard topic", [](FeedSettings& s) { s.mqtttopic = "site/#"; }, "Topic"},
+        {"broker's own topic", [](FeedSettings& s) { s.mqtttopic = "$SYS/x"; }, "Topic"},
+        {"host with a blank", [](FeedSettings& s) { s.mqtthost = "broker .example"; }, "Broker host"},
+        {"password without user", [](FeedSettings& s) { s.mqttpassword = "pw"; }, "Broker user"},
         // clang-format on
     };
     for (const Case& c : cases) {
