@@ -13,6 +13,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   xvfb xauth trayer xdotool xclip imagemagick socat x11-utils
+  python3 nodejs fonts-dejavu-core
   procps psmisc
   libmosquitto-dev libssl-dev mosquitto mosquitto-clients
 )

@@ -4,6 +4,7 @@
 #include "config/comports.h"
 #include "core/weighing_core.h"
 #include "core/weighment_cycle.h"
+#include "feeds/feed_hub.h"
 #include "platform/qt_serial_port.h"
 #include "tests/core/core_fixture.h"
 
@@ -86,6 +87,7 @@ struct Installation {
     Settings settings;
     FakeView view;
     WeighingCore core{services, settings, view};
+    FeedHub feeds{core, *feed, app.settingsPath(), {}};
     Served observer;
     QProcess sim;
     QString link;

@@ -1,0 +1,245 @@
+#!/usr/bin/env bash
+# The pictures of the documents, taken from the real program: Veltrane in a fresh program folder, fed by
+# indicator-sim, under its own Xvfb with trayer as the notification area, driven with xdotool through
+# every window the operator guide shows.
+#
+#   scripts/screenshots.sh [OUTPUT_DIR]     (default docs/images; the program comes from build/app,
+#                                            or from $VELTRANE_APP_DIR)
+#
+# Fails, naming the window, when a window it expects does not appear; never on how a picture looks.
+# Pictures are saved with an 8-bit palette to keep them small.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+APP=${VELTRANE_APP_DIR:-$ROOT/build/app}
+OUT=${1:-$ROOT/docs/images}
+PASSWORD=shots-secret
+start=$(date +%s)
+
+for tool in Xvfb trayer xdotool xwininfo import convert identify; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh installs it)"; exit 1; }
+done
+for program in veltrane veltrane-mkdb indicator-sim; do
+  [ -x "$APP/$program" ] || { echo "FAIL: $APP/$program is not built"; exit 1; }
+done
+[ -f /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf ] || { echo "FAIL: fonts-dejavu-core is not installed"; exit 1; }
+mkdir -p "$OUT"
+
+WORK=$(mktemp -d /tmp/veltrane-shots.XXXXXX)
+PIDS=()
+cleanup() {
+  for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do kill "${PIDS[i]}" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  if [ -n "${DISPLAY:-}" ]; then
+    echo "--- windows on the screen"
+    xdotool search --onlyvisible --name '.' 2>/dev/null | while read -r w; do
+      echo "  $(xdotool getwindowname "$w" 2>/dev/null)"
+    done
+  fi
+  echo "--- veltrane output"; cat "$WORK/veltrane.log" 2>/dev/null
+  echo "--- indicator-sim output"; tail -5 "$WORK/sim.log" 2>/dev/null
+  exit 1
+}
+# wait_for SECONDS COMMAND...: polls until the command succeeds.
+wait_for() {
+  local limit=$1; shift
+  for ((t = 0; t < limit * 10; t++)); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+
+# --- the program folder, the display, the tray and the indicator
+
+PROGRAM=$WORK/program
+mkdir -p "$PROGRAM"
+cp "$APP/veltrane" "$APP/PN.ICO" "$APP/SCALE.ICO" "$APP/h_point.cur" "$PROGRAM/"
+LINK=$WORK/indicator.tty
+"$APP/veltrane-mkdb" --set pw="$PASSWORD" --set Startauto=on --set AutosaveonStableWeight=on \
+  --comport 1="$LINK" "$PROGRAM" >/dev/null || fail "veltrane-mkdb"
+
+export XDG_RUNTIME_DIR=$WORK/run
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+unset WAYLAND_DISPLAY
+export QT_QPA_PLATFORM=xcb
+# The same look wherever the pictures are taken.
+export QT_STYLE_OVERRIDE=Fusion LANG=C.UTF-8 LC_ALL=C.UTF-8
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
+PIDS+=($!)
+wait_for 10 test -s "$WORK/display" || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
+export DISPLAY=:$(head -1 "$WORK/display")
+trayer --edge top --align right --widthtype pixel --width 100 --heighttype pixel --height 24 \
+  >"$WORK/trayer.log" 2>&1 &
+PIDS+=($!)
+wait_for 10 sh -c 'xwininfo -root -tree | grep -q "\"panel\""' || fail "the tray host (trayer) did not start"
+
+# An empty platform, then a truck that stays: one weighment, and a steady weight for the wizard.
+"$APP/indicator-sim" --link "$LINK" --program 0:2,24360:1 --once --no-stdin >"$WORK/sim.log" 2>&1 &
+PIDS+=($!)
+wait_for 10 test -e "$LINK" || fail "indicator-sim did not make $LINK"
+
+
+# --- helpers for windows
+
+# expect NAME [SECONDS]: waits for the visible window whose whole title is NAME (a regular expression)
+# and puts its id in WIN; fails naming it when it does not come.
+expect() {
+  local name=$1 limit=${2:-15}
+  for ((t = 0; t < limit * 10; t++)); do
+    WIN=$(xdotool search --onlyvisible --name "^$name\$" 2>/dev/null | head -1)
+    [ -n "$WIN" ] && return 0
+    sleep 0.1
+  done
+  fail "the window '$name' did not appear"
+}
+expect_gone() {
+  wait_for 10 sh -c "! xdotool search --onlyvisible --name '^$1\$' >/dev/null 2>&1" ||
+    fail "the window '$1' did not close"
+}
+# shoot WINDOW FILE [bare]: the window as it is on the screen, under a bar with its title (there is no window
+# manager to draw one), in an 8-bit palette. "bare" leaves the bar out.
+FONT=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
+shoot() {
+  [ -n "$1" ] || fail "no window to take the picture $2 of"
+  sleep 0.5  # let the window finish drawing
+  timeout 20 import -window "$1" "$WORK/shot.png" 2>/dev/null || fail "could not take the picture $2"
+  if [ "${3:-}" = bare ]; then
+    convert "$WORK/shot.png" -dither None -colors 256 "PNG8:$OUT/$2" || fail "could not convert $2"
+  else
+    local title width
+    title=$(xdotool getwindowname "$1")
+    width=$(identify -format %w "$WORK/shot.png")
+    convert \( -size "${width}x24" xc:'#2f3b4a' -font "$FONT" -fill white -pointsize 12 -gravity west \
+      -annotate +8+0 "$title" \) "$WORK/shot.png" -append -dither None -colors 256 "PNG8:$OUT/$2" ||
+      fail "could not convert $2"
+  fi
+  echo "ok: $2"
+}
+# Raised first: with no window manager nothing else brings a window to the front.
+click() {
+  xdotool windowraise "$1"
+  xdotool mousemove --window "$1" "$2" "$3" sleep 0.3 click 1
+}
+# keys WINDOW KEY...: the keys typed into the window. Without a window manager a new window does not
+# always get the keyboard focus, so it is given the focus first.
+keys() {
+  xdotool windowfocus --sync "$1"
+  shift
+  xdotool key --delay 30 "$@"
+}
+# type_into WINDOW TEXT
+type_into() {
+  xdotool windowfocus --sync "$1"
+  xdotool type --delay 30 "$2"
+}
+# button WINDOW INDEX: the centre of the main window's button INDEX (0..5, one row across the bottom).
+button() {
+  local WIDTH HEIGHT X Y SCREEN WINDOW
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  click "$1" $((WIDTH * (2 * $2 + 1) / 12)) $((HEIGHT - 33))
+}
+# password: answers the password window that the last click opened.
+password() {
+  expect 'Enter Password'
+  type_into "$WIN" "$PASSWORD"
+  keys "$WIN" Return
+  expect_gone 'Enter Password'
+}
+tray_icon() { xwininfo -root -tree | grep '"veltrane": ("veltrane" "veltrane")' | grep -v 'Ver 3.0'; }
+MAIN='Marlume Veltrane Ver 3.0'
+
+# start_veltrane: Veltrane from the program folder, in the tray; then its main window brought back with a
+# double-click on the icon, in MAIN_ID. Each tour of windows below starts Veltrane afresh: on an X server
+# without a window manager, once a modal window has closed, Qt no longer takes clicks on the main window.
+start_veltrane() {
+  (cd "$PROGRAM" && exec ./veltrane >>"$WORK/veltrane.log" 2>&1) &
+  VELTRANE=$!
+  PIDS+=($VELTRANE)
+  wait_for 30 sh -c "$(declare -f tray_icon); tray_icon >/dev/null" || fail "the tray icon did not appear"
+}
+restore() {
+  local x y
+  read -r x y < <(tray_icon | sed -E 's/.*\+([0-9-]+)\+([0-9-]+)$/\1 \2/')
+  xdotool mousemove $((x + 8)) $((y + 8)) click --repeat 2 --delay 80 1
+  expect "$MAIN"
+  MAIN_ID=$WIN
+}
+stop_veltrane() {
+  kill "$VELTRANE" 2>/dev/null
+  wait_for 10 sh -c "! kill -0 $VELTRANE 2>/dev/null" || fail "veltrane did not end"
+  expect_gone "$MAIN"
+}
+
+# --- the tray and the main window; the password window, then the configuration window's four tabs
+
+start_veltrane
+PANEL=$(xwininfo -root -tree | awk '/"panel"/ {print $1; exit}')
+[ -n "$PANEL" ] && shoot "$PANEL" tray.png bare
+wait_for 60 grep -q '^24360,' "$PROGRAM/veltrane.csv" 2>/dev/null || fail "no weighment was served"
+restore
+shoot "$MAIN_ID" main-window.png
+
+button "$MAIN_ID" 0
+expect 'Enter Password'
+type_into "$WIN" "$PASSWORD"
+shoot "$WIN" password.png
+keys "$WIN" Return
+expect_gone 'Enter Password'
+expect 'Configuration'
+for tab in interface weighment veltrane password; do
+  shoot "$WIN" "config-$tab.png"
+  keys "$WIN" ctrl+Tab
+done
+keys "$WIN" Escape
+expect_gone 'Configuration'
+stop_veltrane
+
+# --- the weight-log viewer (no password), with the weighments of both starts
+
+served=$(stat -c %i "$PROGRAM/veltrane.csv")
+start_veltrane
+# Each weighment replaces the file, so a new file is a new weighment.
+wait_for 60 sh -c "[ \$(stat -c %i '$PROGRAM/veltrane.csv') != $served ]" || fail "no second weighment was served"
+restore
+button "$MAIN_ID" 2
+expect 'Veltrane log data'
+shoot "$WIN" log-viewer.png
+stop_veltrane
+
+# --- the wizard: its questions, the search, the offer
+
+start_veltrane
+restore
+button "$MAIN_ID" 1
+password
+expect 'Veltrane'
+shoot "$WIN" wizard-start.png
+keys "$WIN" Return  # Yes
+expect 'COM Port'
+shoot "$WIN" wizard-port.png
+keys "$WIN" Return  # port 1, the default
+expect 'Max capacity'
+shoot "$WIN" wizard-capacity.png
+keys "$WIN" Return  # 60000, the default
+expect 'Sample weight'
+type_into "$WIN" 24360
+shoot "$WIN" wizard-sample.png
+keys "$WIN" Return
+expect 'Veltrane'
+keys "$WIN" Return  # the notice that the search starts
+expect 'Marlume : Autosense : Trying .*' 20
+sleep 2
+shoot "$WIN" wizard-search.png
+# The simulator sends CR-ended frames at 9600 baud: the fifth combination matches, 15 s before the offer.
+expect 'Veltrane' 90
+shoot "$WIN" wizard-offer.png
+[ -s "$PROGRAM/wizardreport.txt" ] || fail "the wizard wrote no report"
+echo "--- the wizard's report"; tr -d '\r' <"$PROGRAM/wizardreport.txt"
+
+kill -0 "$VELTRANE" 2>/dev/null || fail "veltrane ended"
+echo "PASS: $(ls "$OUT"/*.png | wc -l) pictures in $OUT, $(( $(date +%s) - start )) s"
+exit 0
