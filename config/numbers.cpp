@@ -3,9 +3,9 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <string>
+#include <string_view>
 
 namespace veltrane {
 namespace {
@@ -70,14 +70,21 @@ double parseLeading(const char* p, const char* end) {
     return value;
 }
 
+// std::to_chars never looks at the C locale, which a Qt application sets from the environment: with
+// printf a decimal-comma locale would turn 12.5 into "12,5" and a served weight into two CSV fields.
 QString formatSignificant(double value, int digits) {
-    if (!std::isfinite(value)) return QStringLiteral("0");
-    if (value == 0.0) return QStringLiteral("0");
+    if (!std::isfinite(value) || value == 0.0) return QStringLiteral("0");
     std::array<char, 64> buf{};
-    std::snprintf(buf.data(), buf.size(), "%.*e", digits - 1, value);
-    std::string sci(buf.data());
-    const auto ePos = sci.find('e');
-    const int exponent = std::stoi(sci.substr(ePos + 1));
+    char* const first = buf.data();
+    char* const last = buf.data() + buf.size();
+    const auto sci = std::to_chars(first, last, value, std::chars_format::scientific, digits - 1);
+    const std::string_view sciText(first, static_cast<std::size_t>(sci.ptr - first));
+    const auto ePos = sciText.find('e');
+    // to_chars writes the exponent as e+NN or e-NN; from_chars takes no "+".
+    const std::string_view expText = sciText.substr(ePos + 2);
+    int exponent = 0;
+    std::from_chars(expText.data(), expText.data() + expText.size(), exponent);
+    if (sciText[ePos + 1] == '-') exponent = -exponent;
     auto stripZeros = [](std::string s) {
         if (s.find('.') != std::string::npos) {
             while (!s.empty() && s.back() == '0') s.pop_back();
@@ -86,15 +93,20 @@ QString formatSignificant(double value, int digits) {
         return s;
     };
     if (exponent >= digits || exponent < -digits) {
-        std::string mantissa = stripZeros(sci.substr(0, ePos));
-        std::snprintf(buf.data(), buf.size(), "E%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
-        return QString::fromStdString(mantissa + buf.data());
+        std::string out = stripZeros(std::string(sciText.substr(0, ePos)));
+        const int magnitude = std::abs(exponent);
+        out += exponent < 0 ? "E-" : "E+";
+        if (magnitude < 10) out += '0';
+        std::array<char, 8> expDigits{};
+        const auto written = std::to_chars(expDigits.data(), expDigits.data() + expDigits.size(), magnitude);
+        out.append(expDigits.data(), written.ptr);
+        return QString::fromStdString(out);
     }
     const int decimals = std::max(0, digits - 1 - exponent);
-    std::snprintf(buf.data(), buf.size(), "%.*f", decimals, value);
-    std::string fixed = stripZeros(buf.data());
-    if (fixed == "-0") fixed = "0";
-    return QString::fromStdString(fixed);
+    const auto fixed = std::to_chars(first, last, value, std::chars_format::fixed, decimals);
+    std::string text = stripZeros(std::string(first, fixed.ptr));
+    if (text == "-0") text = "0";
+    return QString::fromStdString(text);
 }
 
 }  // namespace

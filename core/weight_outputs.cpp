@@ -89,7 +89,10 @@ bool WeightOutputs::lockedByAnotherProgram(const QString& path) {
 }
 
 bool WeightOutputs::replaceFile(const QString& path, const QByteArray& content) {
-    const QFileInfo info(path);
+    // A link is kept and the file it leads to replaced: the installed application folder links its
+    // files into /var/lib/veltrane, and an integrator may link the output file where the ERP reads.
+    const QFileInfo link(path);
+    const QFileInfo info(link.isSymLink() ? link.symLinkTarget() : path);
     const QByteArray target = QFile::encodeName(info.absoluteFilePath());
     const QByteArray folder = QFile::encodeName(info.absolutePath());
     QByteArray temp = folder + "/." + QFile::encodeName(info.fileName()) + ".XXXXXX";

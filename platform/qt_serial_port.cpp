@@ -1,7 +1,17 @@
 #include "platform/qt_serial_port.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
 
 namespace veltrane {
 
@@ -33,7 +43,77 @@ QSerialPort::StopBits toStopBits(int stopBits) {
     }
 }
 
+QString userName(uid_t uid) {
+    const passwd* pw = ::getpwuid(uid);
+    return pw ? QString::fromLocal8Bit(pw->pw_name) : QString::number(uid);
+}
+
+QString groupName(gid_t gid) {
+    const group* gr = ::getgrgid(gid);
+    return gr ? QString::fromLocal8Bit(gr->gr_name) : QString::number(gid);
+}
+
+bool accountInGroup(uid_t uid, gid_t gid) {
+    const passwd* pw = ::getpwuid(uid);
+    if (!pw) return false;
+    int count = 64;
+    std::vector<gid_t> groups(static_cast<size_t>(count));
+    if (::getgrouplist(pw->pw_name, pw->pw_gid, groups.data(), &count) < 0) {
+        groups.resize(static_cast<size_t>(count));
+        if (::getgrouplist(pw->pw_name, pw->pw_gid, groups.data(), &count) < 0) return false;
+    }
+    groups.resize(static_cast<size_t>(count));
+    return std::find(groups.begin(), groups.end(), gid) != groups.end();
+}
+
+bool sessionInGroup(gid_t gid) {
+    if (::getegid() == gid) return true;
+    const int count = ::getgroups(0, nullptr);
+    if (count <= 0) return false;
+    std::vector<gid_t> groups(static_cast<size_t>(count));
+    const int got = ::getgroups(count, groups.data());
+    return got > 0 && std::find(groups.begin(), groups.begin() + got, gid) != groups.begin() + got;
+}
+
+// Whether this process, as the user it runs as, may not read and write the device.
+bool refusedForPermission(const QString& device) {
+    return ::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0 &&
+           (errno == EACCES || errno == EPERM);
+}
+
 }  // namespace
+
+DeviceAccess lookUpDeviceAccess(const QString& device) {
+    DeviceAccess access{device, userName(::getuid()), {}, {}, false, false, false};
+    struct stat st {};
+    if (::stat(QFile::encodeName(device).constData(), &st) != 0) return access;
+    access.owner = userName(st.st_uid);
+    access.group = groupName(st.st_gid);
+    access.groupMayUse = (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP) && st.st_gid != 0;
+    access.accountInGroup = accountInGroup(::getuid(), st.st_gid);
+    access.sessionInGroup = sessionInGroup(st.st_gid);
+    return access;
+}
+
+QString permissionAdvice(const DeviceAccess& a) {
+    if (!a.groupMayUse) {
+        return QStringLiteral(
+                   "Permission denied: %1 may be used only by its owner %2. An administrator must "
+                   "give a group read and write access to it (a udev rule), and this user must "
+                   "be a member of that group.")
+            .arg(a.device, a.owner.isEmpty() ? QStringLiteral("(unknown)") : a.owner);
+    }
+    if (a.accountInGroup && !a.sessionInGroup) {
+        return QStringLiteral(
+                   "Permission denied: %1 is for members of the group %2. The user %3 was added "
+                   "to it after this login began: log out and log in again.")
+            .arg(a.device, a.group, a.user);
+    }
+    return QStringLiteral(
+               "Permission denied: %1 is for members of the group %2, and the user %3 is not one. "
+               "Add the user to the group (as root: adduser %3 %2), then log out and log in again.")
+        .arg(a.device, a.group, a.user);
+}
 
 QString QtSerialPort::defaultDevicePath(int portNumber) {
     return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
@@ -86,9 +166,14 @@ bool QtSerialPort::open() {
     m_port.setStopBits(toStopBits(settings->stopBits));
     m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port.open(QIODevice::ReadWrite)) {
+        // The port's own text says "Permission denied" also when another program holds the lock, so
+        // the device's permissions decide which of the two it is.
+        const bool noPermission =
+            m_port.error() == QSerialPort::PermissionError && refusedForPermission(device);
         m_lastError = QStringLiteral("Serial port %1 (%2) could not be opened: %3")
                           .arg(m_portNumber)
-                          .arg(device, m_port.errorString());
+                          .arg(device, noPermission ? permissionAdvice(lookUpDeviceAccess(device))
+                                                    : m_port.errorString());
         if (m_port.isOpen()) m_port.close();
         m_port.clearError();
         return false;

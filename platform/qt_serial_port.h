@@ -9,6 +9,20 @@
 
 namespace veltrane {
 
+// What a refused device tells about the way to it, looked up when opening fails for lack of permission.
+struct DeviceAccess {
+    QString device;
+    QString user;   // the account this program runs as
+    QString owner;  // the device file's owner and group
+    QString group;
+    bool groupMayUse;     // the group has read and write access
+    bool accountInGroup;  // the account is a member of that group in the user database
+    bool sessionInGroup;  // ...and this login already carries the membership
+};
+DeviceAccess lookUpDeviceAccess(const QString& device);
+// The plain words an operator needs: why, and what to do about it.
+QString permissionAdvice(const DeviceAccess& access);
+
 class QtSerialPort final : public SerialPort {
     Q_OBJECT
 public:

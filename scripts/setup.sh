@@ -7,14 +7,15 @@ cd "$(dirname "$0")/.."
 
 PACKAGES=(
   build-essential cmake pkg-config git
-  qt6-base-dev qt6-serialport-dev libxkbcommon-dev libgl-dev
+  qt6-base-dev qt6-serialport-dev qt6-svg-dev libxkbcommon-dev libgl-dev
   libsqlcipher-dev sqlcipher sqlite3
   libasound2-dev libsndfile1-dev libasound2-plugins alsa-utils espeak-ng sox
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   xvfb xauth trayer xdotool xclip imagemagick socat x11-utils
   python3 nodejs fonts-dejavu-core
-  procps psmisc
+  procps psmisc locales
+  dpkg-dev lintian desktop-file-utils appstream file
   libmosquitto-dev libssl-dev mosquitto mosquitto-clients
 )
 
@@ -45,6 +46,12 @@ if [ ${#missing[@]} -gt 0 ]; then
     deb-systemd-helper disable mosquitto.service >/dev/null 2>&1 || true
     update-rc.d mosquitto disable >/dev/null 2>&1 || true
   fi
+fi
+
+# The tests run a second time under a decimal-comma locale; making it takes a while, so only once.
+if ! locale -a 2>/dev/null | grep -x 'de_DE.utf8' >/dev/null; then
+  echo "setup: making the locale de_DE.UTF-8"
+  localedef -c -i de_DE -f UTF-8 de_DE.UTF-8 || echo "setup: could not make de_DE.UTF-8 (needs root)" >&2
 fi
 
 BUILD_DIR=${1:-build}

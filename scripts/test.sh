@@ -1,16 +1,26 @@
 #!/usr/bin/env bash
-# Set-up, build and the whole test suite, twice: the warning-clean build, then the same tests built with
+# Set-up, build and the whole test suite: the warning-clean build, once in the C locale and once in a
+# decimal-comma one (de_DE.UTF-8: numbers must not follow the locale), then the same tests built with
 # AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/; no -Werror there, the compiler warns
 # falsely under the sanitizers). No display is needed: widget tests run offscreen and the whole-program
 # tests start their own Xvfb. Tests labelled no-asan cannot run under the sanitizer and are left out
-# of the second run only.
+# of the sanitizer run only. Before the sanitizer build, the Debian package made from build/ is
+# installed, used, upgraded and purged (scripts/test-package.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 start=$(date +%s)
 scripts/setup.sh build -DVELTRANE_WERROR=ON
 scripts/check-format.sh
 (cd build && ctest --output-on-failure -j2 --timeout 900)
+if ! locale -a | grep -x 'de_DE.utf8' >/dev/null; then
+  echo "test.sh: the locale de_DE.UTF-8 is missing (scripts/setup.sh makes it as root)" >&2
+  exit 1
+fi
+comma_start=$(date +%s)
+(cd build && LC_ALL=de_DE.UTF-8 LANG=de_DE.UTF-8 ctest --output-on-failure -j2 --timeout 900)
+echo "test.sh: the run under de_DE.UTF-8 took $(( $(date +%s) - comma_start )) s"
+scripts/test-package.sh build
 scripts/setup.sh build-asan -DVELTRANE_SANITIZE=ON
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j2 --timeout 900 -LE no-asan)
-echo "test.sh: both builds and both test runs took $(( ($(date +%s) - start) / 60 )) min"
+echo "test.sh: both builds and the three test runs took $(( ($(date +%s) - start) / 60 )) min"

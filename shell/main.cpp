@@ -14,17 +14,35 @@
 #include "platform/gui/qt_tray_icon.h"
 #include "platform/qt_serial_port.h"
 #include "platform/services.h"
+#include "platform/single_instance.h"
 #include "platform/sound.h"
 #include "platform/timers.h"
 #include "shell/main_window.h"
 
 #include <QApplication>
 
+#include <cstdio>
+
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("veltrane"));
     // Closing the main window ends the program even when the log viewer is still open.
     app.setQuitOnLastWindowClosed(false);
+    app.setDesktopFileName(QStringLiteral("example.veltrane.Veltrane"));
+
+    // A second copy could not open the port the first one holds: it brings the first one's window
+    // forward instead.
+    veltrane::SingleInstance instance(QStringLiteral("veltrane"));
+    switch (instance.start()) {
+        case veltrane::SingleInstance::Start::HandedOver:
+            return 0;
+        case veltrane::SingleInstance::Start::NotAnswering:
+            std::fprintf(stderr, "veltrane: another copy is running but does not answer (%s)\n",
+                         qPrintable(instance.socketPath()));
+            return 1;
+        case veltrane::SingleInstance::Start::First:
+            break;
+    }
 
     const QString appFolder = QCoreApplication::applicationDirPath() + QLatin1Char('/');
 
@@ -45,6 +63,9 @@ int main(int argc, char* argv[]) {
     veltrane::QtTrayIcon trayIcon;
     veltrane::MainWindow window(services, settings, trayIcon);
     prompts.setParentWindow(&window);
+    // The same path as a double-click on the tray icon: the window comes back wherever it was.
+    QObject::connect(&instance, &veltrane::SingleInstance::showRequested, &window,
+                     [&trayIcon] { Q_EMIT trayIcon.message(veltrane::TrayMessage::LButtonDblClk); });
     const auto statusNote = [&window](const QString& note) { window.setStatusText(note); };
     // Feeds outlive the hub, which removes them from the core.
     veltrane::MqttFeed mqtt(appFolder + QLatin1String(veltrane::kSettingsDatabaseName), statusNote);

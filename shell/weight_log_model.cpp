@@ -95,9 +95,9 @@ QVariant WeightLogModel::data(const QModelIndex& index, int role) const {
         case 0:
             return row.datetime;
         case 1:
-            return row.weight;
+            return row.weight.toString();
         case 2:
-            return row.slno;
+            return QString::number(row.slno);  // as text: a view would group the digits of a number
         default:
             return {};
     }

@@ -1,38 +1,56 @@
 #include "config/numbers.h"
+#include "tests/support/comma_locale.h"
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+
 using namespace veltrane;
 
+// Qt applications take the C library's locale from the environment; the texts must not follow it.
+class Numbers : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (veltrane::test::commaLocale().isEmpty()) GTEST_SKIP() << veltrane::test::kNoCommaLocale;
+        std::setlocale(LC_ALL, "de_DE.UTF-8");
+    }
+    void TearDown() override { std::setlocale(LC_ALL, m_previous.constData()); }
+
+private:
+    QByteArray m_previous = std::setlocale(LC_ALL, nullptr);
+};
+
 // clang-format off
-TEST(LeadingNumberValue, ReadsTheNumberAtTheStart) {
+TEST_F(Numbers, LeadingNumberValueReadsTheNumberAtTheStart) {
     struct Case { const char* text; double value; };
     const Case cases[] = {
         {"", 0}, {"abc", 0}, {"-", 0}, {".", 0},
-        {"1234", 1234}, {"+001234kg", 1234}, {"-0012.30kg", -12.3},
-        {"1 2 3", 123}, {" \t\n12.5", 12.5}, {"12.5.6", 12.5},
+        {"1234", 1234}, {"+001234kg", 1234}, {"-0012.30kg", -12.3}, {"0012.50", 12.5},
+        {"1 2 3", 123}, {" \t\n12.5", 12.5}, {"12.5.6", 12.5}, {"12,50", 12}, {"1.234,5", 1.234},
         {"1E3", 1000}, {"1D3", 1000}, {"2e-2x", 0.02}, {"1e", 1}, {"1e+", 1},
         {"12/5", 12}, {"--5", 0}, {"1e999", 0},
     };
     for (const auto& c : cases) EXPECT_DOUBLE_EQ(leadingNumberValue(QString::fromLatin1(c.text)), c.value) << c.text;
 }
 
-TEST(NumberText, DoubleAndSingleDigits) {
+TEST_F(Numbers, TextOfDoubleAndSingle) {
     const std::pair<double, const char*> doubles[] = {{0, "0"}, {-12.5, "-12.5"}, {125.0, "125"}, {0.1 + 0.2, "0.3"},
-        {123456789012345.0, "123456789012345"}, {1e16, "1E+16"}};
-    for (const auto& [v, text] : doubles) EXPECT_EQ(numberText(v), QString::fromLatin1(text)) << text;
-    const std::pair<float, const char*> singles[] = {
+        {12.5, "12.5"}, {1234.0, "1234"}, {1234567.125, "1234567.125"}, {0.00012, "0.00012"}, {-1e-20, "-1E-20"},
+        {123456789012345.0, "123456789012345"}, {1e16, "1E+16"}, {-2.5e123, "-2.5E+123"}};
+    for (const auto& [v, text] : doubles) EXPECT_EQ(numberText(v).toStdString(), text);
+    const std::pair<float, const char*> singles[] = {{12.5f, "12.5"}, {1234.0f, "1234"},
         {12345.67f, "12345.67"}, {123456.78f, "123456.8"}, {12345.6f, "12345.6"}, {9999999.6f, "1E+07"}};
-    for (const auto& [v, text] : singles) EXPECT_EQ(numberTextSingle(v), QString::fromLatin1(text)) << text;
+    for (const auto& [v, text] : singles) EXPECT_EQ(numberTextSingle(v).toStdString(), text);
 }
 
-TEST(NumericText, WholeTextMustBeANumber) {
-    for (const char* yes : {"60000", " 60.000 ", "-1.5E+3"}) EXPECT_TRUE(isNumeric(QString::fromLatin1(yes))) << yes;
-    for (const char* no : {"", "12kg", "1e", "abc"}) EXPECT_FALSE(isNumeric(QString::fromLatin1(no))) << no;
+TEST_F(Numbers, NumericTextMustBeANumberAsAWhole) {
+    for (const char* yes : {"60000", " 60.000 ", "-1.5E+3", "0012.50"}) EXPECT_TRUE(isNumeric(QString::fromLatin1(yes))) << yes;
+    for (const char* no : {"", "12kg", "1e", "abc", "12,5", "1.234,5"}) EXPECT_FALSE(isNumeric(QString::fromLatin1(no))) << no;
+    EXPECT_EQ(numericValue(QStringLiteral("0012.50")), 12.5);
 }
 // clang-format on
 
-TEST(RoundHalfEven, TiesGoToEven) {
+TEST_F(Numbers, RoundHalfEvenTiesGoToEven) {
     EXPECT_EQ(roundHalfEven(2.5, 0), 2.0);
     EXPECT_EQ(roundHalfEven(3.5, 0), 4.0);
     EXPECT_EQ(roundHalfEven(static_cast<double>(1000.04f), 1), 1000.0);

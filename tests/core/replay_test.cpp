@@ -1,6 +1,7 @@
 // The replay tool as other tools use it: the real binary, its output lines and exit codes.
 
 #include "tests/core/core_fixture.h"
+#include "tests/support/comma_locale.h"
 
 #include <QProcess>
 
@@ -15,10 +16,18 @@ struct RunResult {
     int exitCode = -1;
     QStringList out;
     QStringList err;
+    QByteArray bytes;  // standard output and then standard error, as written
 };
 
-RunResult replay(const QStringList& args, const QByteArray& input) {
+// Runs under the given C library locale (LC_ALL and LANG), or the inherited one when none is named.
+RunResult replay(const QStringList& args, const QByteArray& input, const QString& locale = {}) {
     QProcess p;
+    if (!locale.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LC_ALL"), locale);
+        env.insert(QStringLiteral("LANG"), locale);
+        p.setProcessEnvironment(env);
+    }
     p.start(qEnvironmentVariable("VELTRANE_APP_DIR") + QStringLiteral("/veltrane-replay"), args);
     if (!p.waitForStarted(30000)) return {};
     p.write(input);
@@ -26,24 +35,27 @@ RunResult replay(const QStringList& args, const QByteArray& input) {
     p.waitForFinished(120000);
     RunResult r;
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    r.err = QString::fromUtf8(p.readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QByteArray out = p.readAllStandardOutput();
+    const QByteArray err = p.readAllStandardError();
+    r.bytes = out + err;
+    r.out = QString::fromUtf8(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    r.err = QString::fromUtf8(err).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     return r;
 }
 
-}  // namespace
+struct Stream {
+    const char* name;
+    QStringList args;
+    QByteArray input;
+    QStringList out;
+};
 
-TEST(Replay, EventLines) {
+// Recorded streams and the events they give.
+QList<Stream> streams() {
     const QStringList wordsOn{"--set", "activateVoiceAlert=1", "--set", "voicealertnormal=0"};
-    struct Case {
-        const char* name;
-        QStringList args;
-        QByteArray input;
-        QStringList out;
-    };
     const QString load = QStringLiteral("record\t001234\t1234");
     const QString empty = QStringLiteral("record\t000000\t0");
-    const Case cases[] = {
+    return {
         {"stable load served once, then re-armed",
          {},
          QByteArray("ST,GS,+001234kg\r\n").repeated(7) + QByteArray("+000000\r\n").repeated(6),
@@ -55,6 +67,16 @@ TEST(Replay, EventLines) {
          {"record\t1234\t1234", "record\t1234\t1234", "served\t1234", "say\t1.wav", "say\tthousand.wav",
           "say\t2.wav", "say\thundred.wav", "say\t34.wav", "record\t0\t0", "record\t0\t0", "rearmed",
           "say\ttruckout.wav"}},
+        {"a fraction and its digits spoken; a later --set beats an earlier --null",
+         {"--null", "minstablereadings", "--set", "minstablereadings=1", "--set", "activateVoiceAlert=1",
+          "--set", "voicealertnormal=1"},
+         QByteArray("ST,GS,+1234.50kg\r\n").repeated(2),
+         {"record\t\t0", "record\t1234.50\t1234.5", "record\t1234.50\t1234.5", "served\t1234.5", "say\t1.wav",
+          "say\t2.wav", "say\t3.wav", "say\t4.wav", "say\tpoint.wav", "say\t5.wav"}},
+        {"decimal point put in by the program",
+         {"--set", "iNSERTDECIMALS=1", "--set", "iNSERTBEFORE=2", "--set", "minstablereadings=1"},
+         QByteArray("+123456\r").repeated(2),
+         {"record\t\t0", "record\t123456\t1234.56", "record\t123456\t1234.56", "served\t1234.56"}},
         // 19.999 s is 19 whole seconds; 19.999 to 39.998 is 20
         {"print button, 20 whole seconds",
          {"--set", "AutosaveonStableWeight=false", "--set", "saveonbutton=true", "--interval", "19999"},
@@ -67,10 +89,28 @@ TEST(Replay, EventLines) {
          QByteArray("\tA\\\x01\xe9+00125 kg\r"),
          {"record\t\\tA\\\\\\x01\\xE9+00125 kg\t125"}},
     };
-    for (const Case& c : cases) {
+}
+
+}  // namespace
+
+TEST(Replay, EventLines) {
+    for (const Stream& c : streams()) {
         const RunResult r = replay(c.args, c.input);
         EXPECT_EQ(r.exitCode, 0) << c.name;
         EXPECT_EQ(r.out, c.out) << c.name;
+    }
+}
+
+// The C library's numeric locale comes from the environment; the served texts must not.
+TEST(Replay, SameBytesUnderADecimalCommaLocale) {
+    const QString comma = commaLocale();
+    if (comma.isEmpty()) GTEST_SKIP() << kNoCommaLocale;
+    for (const Stream& c : streams()) {
+        const RunResult plain = replay(c.args, c.input, QStringLiteral("C"));
+        const RunResult local = replay(c.args, c.input, comma);
+        EXPECT_EQ(plain.exitCode, 0) << c.name;
+        EXPECT_EQ(local.exitCode, 0) << c.name;
+        EXPECT_EQ(local.bytes.toStdString(), plain.bytes.toStdString()) << c.name;
     }
 }
 
@@ -99,7 +139,7 @@ TEST(Replay, BadArgumentsExitWithTwo) {
         // clang-format off
         {"--bogus"}, {"--interval", "soon"}, {"--interval"}, {"--set", "nosuchcolumn=1"},
         {"--set", "simpinterface=maybe"}, {"--set", "noequals"}, {"--settings", folder.file("missing.mdb")},
-        {folder.file("missing.bin")}, {folder.path()}, {"a", "b"},
+        {folder.file("missing.bin")}, {folder.path()}, {"a", "b"}, {"--set"}, {"--null", " "}, {"-x"},
         // clang-format on
     };
     for (const QStringList& args : cases) {

@@ -56,11 +56,17 @@ TEST(WeightOutputs, CsvBytesAcrossTwoServings) {
     };
     for (const Case& c : cases) {
         Serving sv(QString::fromLatin1(c.type));
+        // Type 2 serves through a link, as into an installed application folder: the link stays.
+        const bool throughLink = c.type[0] == '2';
+        const QString target = sv.app.path() + QStringLiteral("linked.csv");
+        if (throughLink) QFile::link(target, sv.s.csvFilePath);
         EXPECT_EQ(sv.serve(QStringLiteral("12345.6")), QString());
         EXPECT_EQ(sv.csv(), c.first) << c.type;
         sv.fakes.clock.advanceSeconds(65);
         EXPECT_EQ(sv.serve(QStringLiteral("980")), QString());
         EXPECT_EQ(sv.csv(), c.second) << c.type;
+        EXPECT_EQ(QFileInfo(sv.s.csvFilePath).isSymLink(), throughLink);
+        EXPECT_EQ(readFile(target), throughLink ? c.second : QByteArray("<missing>"));
         EXPECT_EQ(sv.notes, QStringList(2, QStringLiteral("   CSV file updated.")));
         EXPECT_EQ(sv.app.weightLogRows(), 2) << c.type;
         EXPECT_FALSE(QFile::exists(sv.s.mdbFilePath)) << "a CSV serving touches no export database";

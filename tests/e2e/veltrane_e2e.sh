@@ -2,8 +2,9 @@
 # veltrane_e2e.sh APP_DIR ARTEFACT_DIR
 # Starts the real veltrane in a temporary program folder against indicator-sim, under its own Xvfb and
 # trayer. Checks: it goes to the tray at start, serves weighments into the CSV file and the weight log,
-# publishes the weight on the live feed, comes back on a double-click of the tray icon and goes back
-# to the tray with its Minimize button. Keeps a screenshot of the restored main window.
+# publishes the weight on the live feed, comes back on a double-click of the tray icon, goes back to
+# the tray with its Minimize button, and comes back again when started a second time. Keeps a
+# screenshot of the restored main window.
 set -uo pipefail
 APP=$1
 ARTEFACTS=$2
@@ -115,6 +116,11 @@ xdotool mousemove --window "$WINDOW" "$MIN_X" "$MIN_Y" click 1
 wait_for 10 sh -c "$(declare -f tray_icon); tray_icon >/dev/null" || fail "Minimize did not put the icon back in the tray"
 main_shown && fail "the window is still shown after Minimize"
 echo "ok: Minimize went back to the tray"
+
+# Started again (from the menu, say), it brings the running copy's window back and ends.
+(cd "$PROGRAM" && timeout 20 ./veltrane) >"$WORK/second.log" 2>&1 || fail "a second start ended with $?"
+wait_for 10 main_shown || fail "a second start did not bring the window back"
+echo "ok: a second start brought the window back and ended"
 
 kill -0 $VELTRANE 2>/dev/null || fail "veltrane ended"
 echo "PASS"

@@ -5,7 +5,15 @@
 
 #include <gtest/gtest.h>
 #include <QCoreApplication>
+#include <QFile>
 #include <QSignalSpy>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
 
 using namespace veltrane;
 using veltrane::test::PtyPair;
@@ -87,6 +95,8 @@ TEST(QtSerialPort, RefusesBadSettingsBusyAndMissingDevice) {
     QtSerialPort second([&](int) { return p.pty.slavePath(); });
     EXPECT_FALSE(second.open()) << "a port already in use must not open twice";
     EXPECT_FALSE(second.lastError().isEmpty());
+    EXPECT_FALSE(second.lastError().contains(QLatin1String("adduser")))
+        << "a port in use is not a matter of permissions: " << second.lastError().toStdString();
     EXPECT_FALSE(p.port.open()) << "already open";
     EXPECT_TRUE(p.port.isOpen());
     p.port.close();
@@ -171,4 +181,35 @@ TEST(QtSerialPort, VanishingDeviceClosesThePortAndIsToldOnce) {
         EXPECT_FALSE(lost.at(0).at(0).toString().isEmpty());
         EXPECT_FALSE(p.port.write("x"));
     }
+}
+
+// Root opens any device, so the refusal is met as the user nobody for the length of one open (root's
+// groups dropped, the saved id kept to come back).
+TEST(QtSerialPort, RefusedDeviceNamesItsGroupAndANewLogin) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the device away and to become nobody";
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    const QByteArray slave = QFile::encodeName(pty.slavePath());
+    const group* dialout = ::getgrnam("dialout");
+    const gid_t gid = dialout ? dialout->gr_gid : 20;
+    const QString groupName = QString::fromLocal8Bit(::getgrgid(gid)->gr_name);
+    ASSERT_EQ(::chown(slave.constData(), 0, gid), 0);
+    ASSERT_EQ(::chmod(slave.constData(), 0660), 0);
+
+    QtSerialPort port([&](int) { return pty.slavePath(); });
+    std::vector<gid_t> groups(static_cast<size_t>(::getgroups(0, nullptr)));
+    ::getgroups(static_cast<int>(groups.size()), groups.data());
+    ASSERT_TRUE(::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 0) == 0 &&
+                ::setresuid(65534, 65534, 0) == 0);
+    EXPECT_FALSE(port.open());
+    if (::setresuid(0, 0, 0) != 0 || ::setresgid(0, 0, 0) != 0 ||
+        ::setgroups(groups.size(), groups.data()) != 0)
+        std::abort();  // the other tests would run as the wrong user
+
+    const QString error = port.lastError();
+    for (const QString& part :
+         {QStringLiteral("Permission denied"), QStringLiteral("group ") + groupName,
+          QStringLiteral("adduser nobody ") + groupName, QStringLiteral("log out and log in again")})
+        EXPECT_TRUE(error.contains(part)) << error.toStdString();
+    EXPECT_TRUE(port.open()) << "the same device opens for a user it allows";
 }

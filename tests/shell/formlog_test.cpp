@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QTableView>
 
 using namespace veltrane;
@@ -102,6 +103,16 @@ TEST_F(LogViewer, DateChecks) {
     w->checkDate(0);
     EXPECT_EQ(fakes.prompts.log, (QStringList{"beep", "message: Not a valid date!"}));
     EXPECT_EQ(w->eventdate(0)->text(), QStringLiteral("2026-03-14"));
+}
+
+TEST_F(LogViewer, TrackingNumbersShowWithoutGroupingWhateverTheLocale) {
+    db->execute(QStringLiteral("insert into weightlog values (1234567, '2026-03-14 10:00:00', '12.5')"));
+    auto w = open();
+    auto* delegate = static_cast<QStyledItemDelegate*>(w->DBGrid1()->itemDelegate());
+    QStringList shown;
+    for (int column = 0; column < 3; ++column)
+        shown << delegate->displayText(w->model().index(0, column).data(), QLocale(QLocale::German));
+    EXPECT_EQ(shown.join(u'|').toStdString(), "2026-03-14 10:00:00|12.5|1234567");
 }
 
 TEST_F(LogViewer, TextMadeToReachTheQueryIsNotADateAndDeletesNothing) {

@@ -160,6 +160,12 @@ TEST(IndicatorSim, UnplugAndReplugLikeAUsbAdapter) {
     EXPECT_EQ(lost.count(), 3);
 }
 
+TEST(IndicatorSim, TruckTakesTheWeightThatFollowsIt) {
+    Sim sim({"--truck", "30000"});
+    ASSERT_TRUE(sim.started);
+    EXPECT_TRUE(sim.command(QStringLiteral("status")).contains(QLatin1String("30000:8")));
+}
+
 TEST(IndicatorSim, StopsCleanlyLeavingNothingBehind) {
     for (const bool bySignal : {false, true}) {
         Sim sim({"--weight", "1"});
@@ -183,7 +189,10 @@ TEST(IndicatorSim, BadArgumentsExitWithAMessage) {
     const QString program = qEnvironmentVariable("VELTRANE_APP_DIR") + QStringLiteral("/indicator-sim");
     for (const QStringList& args :
          {QStringList{"--format", "nope"}, QStringList{"--settings", "9600,n,8"}, QStringList{"--rate"},
-          QStringList{"--mode", "sometimes"}, QStringList{"--frobnicate"}, QStringList{"--program", "1:0"}}) {
+          QStringList{"--mode", "sometimes"}, QStringList{"--frobnicate"}, QStringList{"--program", "1:0"},
+          QStringList{"7"}, QStringList{"--truck", "7", "8"},
+          QStringList{"--weight", "5", "--truck", "--once", "7"}, QStringList{"--truck", "-7"},
+          QStringList{"--rate", "x", "--rate", "5"}}) {
         QProcess p;
         p.start(program, args);
         ASSERT_TRUE(p.waitForFinished(10000));

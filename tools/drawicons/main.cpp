@@ -1,11 +1,17 @@
-// veltrane-drawicons <folder>: draws PN.ICO (a truck on a weighbridge), SCALE.ICO (a platform scale)
-// and h_point.cur (a pointing hand) into the folder. Drawn here so that no image comes from elsewhere.
+// veltrane-drawicons: draws PN.ICO (a truck on a weighbridge), SCALE.ICO (a platform scale) and
+// h_point.cur (a pointing hand) into the application folder, and the desktop's application icon (the
+// truck) as PNG images and an SVG in the icon-theme layout. Drawn here so that no image comes from
+// elsewhere.
 
 #include <QColor>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <QSvgGenerator>
 #include <QtEndian>
 
 #include <cstdio>
@@ -202,19 +208,70 @@ void pointingHand(QPainter& p) {
     p.drawLine(QPointF(180, 132), QPointF(180, 158));
 }
 
+// The menu and the software centre show the truck: <theme>/hicolor/<n>x<n>/apps/veltrane.png at the
+// sizes desktops ask for, and hicolor/scalable/apps/veltrane.svg for every other size.
+bool writeThemeIcons(const QString& theme, const Drawing& draw) {
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString folder = QStringLiteral("%1/hicolor/%2x%2/apps").arg(theme).arg(size);
+        if (!QDir().mkpath(folder) ||
+            !render(draw, size).save(folder + QStringLiteral("/veltrane.png"), "PNG"))
+            return false;
+    }
+    const QString folder = theme + QStringLiteral("/hicolor/scalable/apps");
+    if (!QDir().mkpath(folder)) return false;
+    QSvgGenerator svg;
+    svg.setFileName(folder + QStringLiteral("/veltrane.svg"));
+    svg.setSize(QSize(256, 256));
+    svg.setViewBox(QRect(0, 0, 256, 256));
+    svg.setTitle(QStringLiteral("Veltrane"));
+    svg.setDescription(QStringLiteral("A truck on a weighbridge"));
+    QPainter painter;
+    if (!painter.begin(&svg)) return false;
+    painter.setRenderHint(QPainter::Antialiasing);
+    draw(painter);
+    return painter.end();
+}
+
+bool writeApplicationFolderIcons(const QString& folder) {
+    return writeIconFile(folder + QStringLiteral("/PN.ICO"), truckOnWeighbridge, {16, 32, 48}, 1) &&
+           writeIconFile(folder + QStringLiteral("/SCALE.ICO"), platformScale, {16, 32, 48}, 1) &&
+           writeIconFile(folder + QStringLiteral("/h_point.cur"), pointingHand, {32}, 2, {104, 8});
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: veltrane-drawicons <folder>\n");
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Draws Veltrane's icons and pointer."));
+    parser.addHelpOption();
+    const QCommandLineOption theme(QStringLiteral("theme"),
+                                   QStringLiteral("Also write the application icon into <folder> in the "
+                                                  "icon-theme layout (hicolor/<n>x<n>/apps/veltrane.png, "
+                                                  "hicolor/scalable/apps/veltrane.svg)."),
+                                   QStringLiteral("folder"));
+    parser.addOption(theme);
+    parser.addPositionalArgument(QStringLiteral("folder"),
+                                 QStringLiteral("The application folder: PN.ICO, SCALE.ICO and h_point.cur."),
+                                 QStringLiteral("[folder]"));
+    const auto usage = [](const QString& why) {
+        std::fprintf(stderr, "veltrane-drawicons: %s\nTry 'veltrane-drawicons --help'.\n", qPrintable(why));
         return 2;
+    };
+    if (!parser.parse(QCoreApplication::arguments())) return usage(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) parser.showHelp(0);
+    const QStringList folders = parser.positionalArguments();
+    if (folders.size() > 1) return usage(QStringLiteral("only one folder may be given"));
+    if (folders.isEmpty() && !parser.isSet(theme))
+        return usage(QStringLiteral("nothing to draw: give a folder or --theme"));
+
+    if (!folders.isEmpty() && !writeApplicationFolderIcons(folders.front())) {
+        std::fprintf(stderr, "veltrane-drawicons: cannot write into %s\n", qPrintable(folders.front()));
+        return 1;
     }
-    const QString folder = QString::fromLocal8Bit(argv[1]) + QLatin1Char('/');
-    const bool ok = writeIconFile(folder + QStringLiteral("PN.ICO"), truckOnWeighbridge, {16, 32, 48}, 1) &&
-                    writeIconFile(folder + QStringLiteral("SCALE.ICO"), platformScale, {16, 32, 48}, 1) &&
-                    writeIconFile(folder + QStringLiteral("h_point.cur"), pointingHand, {32}, 2, {104, 8});
-    if (!ok) {
-        std::fprintf(stderr, "veltrane-drawicons: cannot write into %s\n", argv[1]);
+    if (parser.isSet(theme) && !writeThemeIcons(parser.value(theme), truckOnWeighbridge)) {
+        std::fprintf(stderr, "veltrane-drawicons: cannot write the theme icons into %s\n",
+                     qPrintable(parser.value(theme)));
         return 1;
     }
     return 0;

@@ -2,6 +2,8 @@
 #include "tools/indicator-sim/control_channel.h"
 #include "tools/indicator-sim/simulator.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +13,7 @@
 #include <unistd.h>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 
 using namespace veltrane::sim;
 
@@ -23,7 +26,8 @@ void onSignal(int) {
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
 }
 
-QString helpText() {
+// What --help shows after the generated list of options.
+QString helpDetails() {
     QString formats;
     Reading example;
     example.weight = 1234;
@@ -39,43 +43,6 @@ QString helpText() {
                      QLatin1String(f.description));
     }
     return QStringLiteral(
-               "Usage: indicator-sim [options]\n"
-               "\n"
-               "Plays a weighing indicator on a new pseudo-terminal. The first line on standard output is "
-               "the\n"
-               "device path; open it with any serial program (cat, socat, Veltrane through the comports "
-               "table).\n"
-               "\n"
-               "Options:\n"
-               "  --link PATH           also make PATH a symbolic link to the device (an old link is "
-               "replaced,\n"
-               "                        any other file is not); removed again at exit\n"
-               "  --settings TEXT       line settings, baud,parity,data bits,stop bits (default 9600,n,8,1)\n"
-               "  --format NAME         frame format, see below (default st-gs)\n"
-               "  --template TEXT       free frame text with placeholders; selects the format \"template\"\n"
-               "  --mode MODE           continuous (default), print or poll\n"
-               "  --rate HZ             frames per second in continuous mode (default 5)\n"
-               "  --request TEXT        poll mode: the request that makes it answer (default ENQ = byte 5;\n"
-               "                        e.g. '$' or '?'); a CR after the request is accepted and ignored\n"
-               "  --weight W            a fixed, stable weight (default 0)\n"
-               "  --program SPEC        weight programme: weight:seconds[:settle],... e.g. 0:5,1234:10,0:5\n"
-               "  --truck [W]           the truck cycle: empty, driving on, rocking, stable at W (default "
-               "24360),\n"
-               "                        driving off, empty\n"
-               "  --noise A             settling noise amplitude (weight units) at the start of each step\n"
-               "  --settle S            seconds each step settles (unstable) unless the step says otherwise\n"
-               "  --once                hold the last step instead of repeating the programme\n"
-               "  --tare W              tare for the tare-net format (default 0)\n"
-               "  --decimals N          decimals of the weight, 0 to 6 (default 0)\n"
-               "  --unit TEXT           unit text (default kg)\n"
-               "  --replay FILE         send the bytes of FILE (a recorded stream) instead of frames\n"
-               "  --replay-rate BPS     bytes per second for --replay (default baud/10; 0 = as fast as "
-               "read)\n"
-               "  --replay-loop         repeat the replay for ever\n"
-               "  --control PATH        also take commands on a local socket at PATH\n"
-               "  --no-stdin            do not read commands from standard input\n"
-               "  --help                this text\n"
-               "\n"
                "Formats (layout, then the frame for the weight 1234 with tare 200; \\x02 is STX, \\x03 "
                "ETX):\n"
                "%1"
@@ -140,89 +107,151 @@ double numberArg(const QString& option, const QString& text, double min, double 
     return v;
 }
 
+QCommandLineOption option(const char* name, const char* description, const char* valueName = nullptr) {
+    return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(description),
+                              valueName ? QString::fromLatin1(valueName) : QString());
+}
+
+// The options in the order --help lists them.
+struct Options {
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("This text.")};
+    QCommandLineOption link = option("link",
+                                     "Also make PATH a symbolic link to the device (an old link is replaced, "
+                                     "any other file is not); removed again at exit.",
+                                     "PATH");
+    QCommandLineOption settings =
+        option("settings", "Line settings, baud,parity,data bits,stop bits (default 9600,n,8,1).", "TEXT");
+    QCommandLineOption format = option("format", "Frame format, see below (default st-gs).", "NAME");
+    QCommandLineOption templateText =
+        option("template", "Free frame text with placeholders; selects the format \"template\".", "TEXT");
+    QCommandLineOption mode = option("mode", "continuous (default), print or poll.", "MODE");
+    QCommandLineOption rate = option("rate", "Frames per second in continuous mode (default 5).", "HZ");
+    QCommandLineOption request = option("request",
+                                        "Poll mode: the request that makes it answer (default ENQ = byte 5; "
+                                        "e.g. '$' or '?'); a CR after the request is accepted and ignored.",
+                                        "TEXT");
+    QCommandLineOption weight = option("weight", "A fixed, stable weight (default 0).", "W");
+    QCommandLineOption program{
+        {QStringLiteral("program"), QStringLiteral("programme")},
+        QStringLiteral("Weight programme: weight:seconds[:settle],... e.g. 0:5,1234:10,0:5."),
+        QStringLiteral("SPEC")};
+    QCommandLineOption truck =
+        option("truck",
+               "The truck cycle: empty, driving on, rocking, stable at W (the argument "
+               "after --truck, default 24360), driving off, empty.");
+    QCommandLineOption noise =
+        option("noise", "Settling noise amplitude (weight units) at the start of each step.", "A");
+    QCommandLineOption settle =
+        option("settle", "Seconds each step settles (unstable) unless the step says otherwise.", "S");
+    QCommandLineOption once = option("once", "Hold the last step instead of repeating the programme.");
+    QCommandLineOption tare = option("tare", "Tare for the tare-net format (default 0).", "W");
+    QCommandLineOption decimals = option("decimals", "Decimals of the weight, 0 to 6 (default 0).", "N");
+    QCommandLineOption unit = option("unit", "Unit text (default kg).", "TEXT");
+    QCommandLineOption replay =
+        option("replay", "Send the bytes of FILE (a recorded stream) instead of frames.", "FILE");
+    QCommandLineOption replayRate =
+        option("replay-rate", "Bytes per second for --replay (default baud/10; 0 = as fast as read).", "BPS");
+    QCommandLineOption replayLoop = option("replay-loop", "Repeat the replay for ever.");
+    QCommandLineOption control = option("control", "Also take commands on a local socket at PATH.", "PATH");
+    QCommandLineOption noStdin = option("no-stdin", "Do not read commands from standard input.");
+
+    QList<QCommandLineOption> all() const {
+        return {help,   link,    settings,   format,     templateText, mode,   rate, request,
+                weight, program, truck,      noise,      settle,       once,   tare, decimals,
+                unit,   replay,  replayRate, replayLoop, control,      noStdin};
+    }
+};
+
+// --truck takes an optional weight: the argument right after it, unless that is an option. The parser
+// knows no optional values, so that argument arrives as a positional one and is matched up here.
+std::optional<QString> truckWeightArgument(const QStringList& args, const QStringList& positional) {
+    std::optional<QString> weight;
+    for (const QString& text : positional) {
+        bool afterTruck = false;
+        for (qsizetype i = 1; i < args.size() && !afterTruck; ++i)
+            afterTruck = args[i - 1] == u"--truck" && args[i] == text;
+        if (weight || !afterTruck) usageError(QStringLiteral("unknown argument \"%1\"").arg(text));
+        weight = text;
+    }
+    return weight;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
-    SimulatorConfig config;
-    QString programmeText;
-    bool truck = false;
-    double truckWeight = 24360;
-    double noise = -1, settle = -1, fixedWeight = 0;
-    bool once = false, useStdin = true;
-    QString controlPath, replayFile;
-
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& opt = args[i];
-        auto value = [&]() -> QString {
-            if (i + 1 >= args.size()) usageError(QStringLiteral("%1 needs a value").arg(opt));
-            return args[++i];
-        };
-        QString why;
-        if (opt == u"--help" || opt == u"-h") {
-            std::fputs(helpText().toLocal8Bit().constData(), stdout);
-            return 0;
-        } else if (opt == u"--link") {
-            config.link = value();
-        } else if (opt == u"--settings") {
-            const std::optional<LineSettings> s = LineSettings::parse(value(), &why);
-            if (!s) usageError(why);
-            config.settings = *s;
-        } else if (opt == u"--format") {
-            config.format = value();
-            if (!findFormat(config.format))
-                usageError(QStringLiteral("unknown format \"%1\"").arg(config.format));
-        } else if (opt == u"--template") {
-            const std::optional<QByteArray> t = unescape(value(), &why);
-            if (!t) usageError(why);
-            if (!expandTemplate(*t, config.reading, &why)) usageError(why);
-            config.userTemplate = *t;
-            config.format = QStringLiteral("template");
-        } else if (opt == u"--mode") {
-            const std::optional<Mode> m = parseMode(value());
-            if (!m) usageError(QStringLiteral("--mode is continuous, print or poll"));
-            config.mode = *m;
-        } else if (opt == u"--rate") {
-            config.rate = numberArg(opt, value(), 0.01, 1000);
-        } else if (opt == u"--request") {
-            const std::optional<QByteArray> r = requestBytes(value(), &why);
-            if (!r) usageError(why);
-            config.request = *r;
-        } else if (opt == u"--weight") {
-            fixedWeight = numberArg(opt, value(), -1e9, 1e9);
-        } else if (opt == u"--program" || opt == u"--programme") {
-            programmeText = value();
-        } else if (opt == u"--truck") {
-            truck = true;
-            if (i + 1 < args.size() && !args[i + 1].startsWith(u"--"))
-                truckWeight = numberArg(opt, args[++i], 0, 1e9);
-        } else if (opt == u"--noise") {
-            noise = numberArg(opt, value(), 0, 1e9);
-        } else if (opt == u"--settle") {
-            settle = numberArg(opt, value(), 0, 3600);
-        } else if (opt == u"--once") {
-            once = true;
-        } else if (opt == u"--tare") {
-            config.reading.tare = numberArg(opt, value(), -1e9, 1e9);
-        } else if (opt == u"--decimals") {
-            config.reading.decimals = static_cast<int>(numberArg(opt, value(), 0, 6));
-        } else if (opt == u"--unit") {
-            config.reading.unit = value();
-        } else if (opt == u"--replay") {
-            replayFile = value();
-        } else if (opt == u"--replay-rate") {
-            config.replayRate = numberArg(opt, value(), 0, 1e9);
-        } else if (opt == u"--replay-loop") {
-            config.replayLoop = true;
-        } else if (opt == u"--control") {
-            controlPath = value();
-        } else if (opt == u"--no-stdin") {
-            useStdin = false;
-        } else {
-            usageError(QStringLiteral("unknown argument \"%1\"").arg(opt));
-        }
+    const Options o;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Plays a weighing indicator on a new pseudo-terminal. The first line on standard output is "
+        "the\ndevice path; open it with any serial program (cat, socat, Veltrane through the "
+        "comports table)."));
+    parser.addOptions(o.all());
+    if (!parser.parse(app.arguments())) usageError(parser.errorText());
+    if (parser.isSet(o.help)) {
+        std::fputs((parser.helpText() + QLatin1Char('\n') + helpDetails()).toLocal8Bit().constData(), stdout);
+        return 0;
     }
+    const std::optional<QString> truckWeightText =
+        truckWeightArgument(app.arguments().mid(1), parser.positionalArguments());
+    // An option given twice: each value must be good, the last one counts.
+    auto number = [&](const QCommandLineOption& opt, double min, double max, double fallback) {
+        double v = fallback;
+        for (const QString& text : parser.values(opt))
+            v = numberArg(QStringLiteral("--") + opt.names().constFirst(), text, min, max);
+        return v;
+    };
+
+    SimulatorConfig config;
+    QString why;
+    if (parser.isSet(o.link)) config.link = parser.value(o.link);
+    for (const QString& text : parser.values(o.settings)) {
+        const std::optional<LineSettings> s = LineSettings::parse(text, &why);
+        if (!s) usageError(why);
+        config.settings = *s;
+    }
+    for (const QString& name : parser.values(o.format))
+        if (!findFormat(name)) usageError(QStringLiteral("unknown format \"%1\"").arg(name));
+    for (const QString& text : parser.values(o.templateText)) {
+        const std::optional<QByteArray> t = unescape(text, &why);
+        if (!t || !expandTemplate(*t, config.reading, &why)) usageError(why);
+        config.userTemplate = *t;
+    }
+    // --format and --template both choose the format: the later one on the command line wins.
+    for (const QString& name : parser.optionNames()) {
+        if (o.format.names().contains(name))
+            config.format = parser.value(o.format);
+        else if (o.templateText.names().contains(name))
+            config.format = QStringLiteral("template");
+    }
+    config.reading.tare = number(o.tare, -1e9, 1e9, config.reading.tare);
+    config.reading.decimals = static_cast<int>(number(o.decimals, 0, 6, config.reading.decimals));
+    if (parser.isSet(o.unit)) config.reading.unit = parser.value(o.unit);
+    for (const QString& text : parser.values(o.mode)) {
+        const std::optional<Mode> m = parseMode(text);
+        if (!m) usageError(QStringLiteral("--mode is continuous, print or poll"));
+        config.mode = *m;
+    }
+    config.rate = number(o.rate, 0.01, 1000, config.rate);
+    for (const QString& text : parser.values(o.request)) {
+        const std::optional<QByteArray> r = requestBytes(text, &why);
+        if (!r) usageError(why);
+        config.request = *r;
+    }
+    const double fixedWeight = number(o.weight, -1e9, 1e9, 0);
+    const QString programmeText = parser.value(o.program);
+    const bool truck = parser.isSet(o.truck);
+    const double truckWeight =
+        truckWeightText ? numberArg(QStringLiteral("--truck"), *truckWeightText, 0, 1e9) : 24360;
+    const double noise = number(o.noise, 0, 1e9, -1);
+    const double settle = number(o.settle, 0, 3600, -1);
+    const bool once = parser.isSet(o.once);
+    const QString replayFile = parser.value(o.replay);
+    config.replayRate = number(o.replayRate, 0, 1e9, config.replayRate);
+    config.replayLoop = parser.isSet(o.replayLoop);
+    const QString controlPath = parser.value(o.control);
+    const bool useStdin = !parser.isSet(o.noStdin);
+
     if (config.format == u"template" && config.userTemplate.isEmpty())
         usageError(QStringLiteral("the format \"template\" needs --template TEXT"));
     for (const QString& path : {config.link, controlPath}) {

@@ -7,6 +7,8 @@
 #include "config/settings.h"
 #include "platform/database.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -15,6 +17,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -25,21 +28,15 @@ namespace {
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-const char* const kHelp =
-    "Usage: veltrane-mkdb [options] FOLDER\n"
+const char* const kDescription =
     "Creates the database files of a Veltrane application folder:\n"
     "  scale.mdb     settings (table config with a default row), weight log, port devices; keyed\n"
     "  config.mdb    version database; keyed\n"
     "  veltrane.mdb  export database template; not keyed\n"
     "A file that already exists is never replaced or changed; the tool says so and goes on.\n"
     "FOLDER is created when missing. The default row's output folder is FOLDER itself.\n"
-    "\n"
-    "Options (they apply only to a scale.mdb made by this run):\n"
-    "  --set COLUMN=VALUE    set a column of the configuration row (name in any case; yes/no\n"
-    "                        columns take on/off, yes/no, true/false or -1/0; empty VALUE is Null)\n"
-    "  --comport N=DEVICE    serial port N uses DEVICE (e.g. --comport 1=/dev/ttyUSB0)\n"
-    "  -h, --help            show this text\n"
-    "\n"
+    "The options apply only to a scale.mdb made by this run.";
+const char* const kHelpDetails =
     "Exit status: 0 done, 1 a database could not be made, 2 bad arguments or unwritable folder.\n";
 
 void say(const QString& text) {
@@ -61,41 +58,77 @@ bool knownColumn(const QString& name) {
     return false;
 }
 
+// Splits NAME=VALUE; nothing when there is no name before the "=".
+std::optional<std::pair<QString, QString>> nameAndValue(const QString& text) {
+    const qsizetype eq = text.indexOf(QLatin1Char('='));
+    if (eq <= 0) return std::nullopt;
+    return std::pair{text.left(eq).trimmed(), text.mid(eq + 1)};
+}
+
+QString setArgument(const QString& text, Arguments& out) {
+    const auto pair = nameAndValue(text);
+    if (!pair) return QStringLiteral("--set ") + text + QStringLiteral(": expected NAME=VALUE");
+    const auto& [name, value] = *pair;
+    if (!knownColumn(name)) return QStringLiteral("--set: table config has no column named '%1'").arg(name);
+    out.sets.emplace_back(name, value);
+    return {};
+}
+
+QString comportArgument(const QString& text, Arguments& out) {
+    const auto pair = nameAndValue(text);
+    if (!pair) return QStringLiteral("--comport ") + text + QStringLiteral(": expected NAME=VALUE");
+    const auto& [name, value] = *pair;
+    bool ok = false;
+    const int port = name.toInt(&ok);
+    if (!ok || port < 1 || port > 255)
+        return QStringLiteral("--comport: '%1' is not a port number (1 to 255)").arg(name);
+    if (value.trimmed().isEmpty()) return QStringLiteral("--comport %1: no device given").arg(name);
+    out.comports.emplace_back(port, value.trimmed());
+    return {};
+}
+
 // Returns an error text, empty when the arguments are good.
-QString parse(const QStringList& args, Arguments& out, bool& help) {
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
-            help = true;
-            return {};
-        }
-        if (arg == QLatin1String("--set") || arg == QLatin1String("--comport")) {
-            if (i + 1 >= args.size()) return arg + QStringLiteral(" needs a value");
-            const QString value = args[++i];
-            const qsizetype eq = value.indexOf(QLatin1Char('='));
-            if (eq <= 0) return arg + QStringLiteral(" ") + value + QStringLiteral(": expected NAME=VALUE");
-            const QString name = value.left(eq).trimmed();
-            if (arg == QLatin1String("--set")) {
-                if (!knownColumn(name))
-                    return QStringLiteral("--set: table config has no column named '%1'").arg(name);
-                out.sets.emplace_back(name, value.mid(eq + 1));
-            } else {
-                bool ok = false;
-                const int port = name.toInt(&ok);
-                if (!ok || port < 1 || port > 255)
-                    return QStringLiteral("--comport: '%1' is not a port number (1 to 255)").arg(name);
-                if (value.mid(eq + 1).trimmed().isEmpty())
-                    return QStringLiteral("--comport %1: no device given").arg(name);
-                out.comports.emplace_back(port, value.mid(eq + 1).trimmed());
-            }
-            continue;
-        }
-        if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1)
-            return QStringLiteral("unknown option ") + arg;
-        if (!out.folder.isEmpty()) return QStringLiteral("only one FOLDER may be given");
-        out.folder = arg;
+QString parse(const QStringList& args, Arguments& out, QString& help) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QLatin1String(kDescription));
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Show this text."));
+    parser.addOption(helpOption);
+    // Each repeatable NAME=VALUE option and what takes its values apart.
+    struct Repeated {
+        QCommandLineOption option;
+        QString (*take)(const QString&, Arguments&);
+    };
+    const Repeated repeated[] = {
+        {QCommandLineOption(QStringLiteral("set"),
+                            QStringLiteral("Set a column of the configuration row (name in any case; yes/no "
+                                           "columns take on/off, yes/no, true/false or -1/0; empty VALUE is "
+                                           "Null)."),
+                            QStringLiteral("COLUMN=VALUE")),
+         setArgument},
+        {QCommandLineOption(QStringLiteral("comport"),
+                            QStringLiteral("Serial port N uses DEVICE (e.g. --comport 1=/dev/ttyUSB0)."),
+                            QStringLiteral("N=DEVICE")),
+         comportArgument},
+    };
+    for (const Repeated& r : repeated) parser.addOption(r.option);
+    parser.addPositionalArgument(QStringLiteral("FOLDER"), QStringLiteral("The application folder."));
+
+    if (!parser.parse(args)) return parser.errorText();
+    if (parser.isSet(helpOption)) {
+        help = parser.helpText() + QLatin1Char('\n') + QLatin1String(kHelpDetails);
+        return {};
     }
-    if (out.folder.isEmpty()) return QStringLiteral("no FOLDER given");
+    for (const Repeated& r : repeated) {
+        for (const QString& value : parser.values(r.option)) {
+            const QString error = r.take(value, out);
+            if (!error.isEmpty()) return error;
+        }
+    }
+    const QStringList folders = parser.positionalArguments();
+    if (folders.size() > 1) return QStringLiteral("only one FOLDER may be given");
+    if (folders.isEmpty() || folders.constFirst().isEmpty()) return QStringLiteral("no FOLDER given");
+    out.folder = folders.constFirst();
     return {};
 }
 
@@ -116,10 +149,10 @@ void applySettings(const QString& path, const Arguments& args) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     Arguments args;
-    bool help = false;
+    QString help;
     const QString error = parse(QCoreApplication::arguments(), args, help);
-    if (help) {
-        std::fputs(kHelp, stdout);
+    if (!help.isEmpty()) {
+        std::fputs(qPrintable(help), stdout);
         return 0;
     }
     if (!error.isEmpty()) {

@@ -10,6 +10,8 @@
 #include "core/weighing_core.h"
 #include "platform/database.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -27,16 +29,8 @@ namespace {
 
 constexpr int kExitUsage = 2;
 
-const char* const kHelp =
-    "Usage: veltrane-replay [--settings DB] [--set COLUMN=VALUE]... [--null COLUMN]... [--interval MS] "
-    "[FILE]\n"
-    "Runs the raw bytes of FILE (or standard input) through the configuration loader, the decoder and\n"
-    "the weighment cycle with a virtual clock; writes nothing anywhere.\n"
-    "  --settings DB        settings database (scale.mdb) to start from; default: a new default one\n"
-    "  --set COLUMN=VALUE   override a column of table config (name in any case; yes/no columns take\n"
-    "                       1, 0, -1, true or false)\n"
-    "  --null COLUMN        make a column of table config Null\n"
-    "  --interval MS        the n-th record is processed at n x MS milliseconds (default 100)\n"
+// Shown after the options and arguments that --help lists.
+const char* const kHelpDetails =
     "Standard output, one TAB-separated line per event:\n"
     "  record <last record> <weight box>    served <weight>    rearmed    refused    say <file name>\n"
     "Loader messages go to standard error as 'message<TAB>text'.\n"
@@ -163,42 +157,65 @@ struct Arguments {
 };
 
 Arguments parse(const QStringList& args) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Runs the raw bytes of FILE (or standard input) through the configuration loader, the decoder and\n"
+        "the weighment cycle with a virtual clock; writes nothing anywhere."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this text."));
+    const QCommandLineOption settings(
+        QStringLiteral("settings"),
+        QStringLiteral("Settings database (scale.mdb) to start from; default: a new default one."),
+        QStringLiteral("DB"));
+    const QCommandLineOption set(QStringLiteral("set"),
+                                 QStringLiteral("Override a column of table config (name in any case; yes/no "
+                                                "columns take 1, 0, -1, true or false)."),
+                                 QStringLiteral("COLUMN=VALUE"));
+    const QCommandLineOption null(QStringLiteral("null"),
+                                  QStringLiteral("Make a column of table config Null."),
+                                  QStringLiteral("COLUMN"));
+    const QCommandLineOption interval(
+        QStringLiteral("interval"),
+        QStringLiteral("The n-th record is processed at n x MS milliseconds (default 100)."),
+        QStringLiteral("MS"));
+    parser.addOptions({help, settings, set, null, interval});
+    parser.addPositionalArgument(QStringLiteral("FILE"),
+                                 QStringLiteral("Recorded stream; '-' or none: standard input."),
+                                 QStringLiteral("[FILE]"));
+    if (!parser.parse(args)) usage(parser.errorText());
+    if (parser.isSet(help)) {
+        std::fputs(qPrintable(parser.helpText() + QLatin1Char('\n') + QLatin1String(kHelpDetails)), stdout);
+        std::exit(0);
+    }
+
     Arguments out;
-    bool haveInput = false;
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        const QString& arg = args[i];
-        auto value = [&]() -> QString {
-            if (i + 1 >= args.size()) usage(arg + QStringLiteral(" needs a value"));
-            return args[++i];
-        };
-        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
-            std::fputs(kHelp, stdout);
-            std::exit(0);
-        } else if (arg == QLatin1String("--settings")) {
-            out.settings = value();
-        } else if (arg == QLatin1String("--set")) {
-            const QString v = value();
+    out.settings = parser.value(settings);
+    // --set and --null apply in the order given, so a later one for the same column wins.
+    const QStringList sets = parser.values(set);
+    const QStringList nulls = parser.values(null);
+    qsizetype nextSet = 0;
+    qsizetype nextNull = 0;
+    for (const QString& name : parser.optionNames()) {
+        if (name == set.names().constFirst()) {
+            const QString& v = sets[nextSet++];
             const qsizetype eq = v.indexOf(QLatin1Char('='));
             if (eq <= 0) usage(QStringLiteral("--set %1: expected COLUMN=VALUE").arg(v));
             out.overrides.push_back({v.left(eq).trimmed(), v.mid(eq + 1)});
-        } else if (arg == QLatin1String("--null")) {
-            const QString v = value().trimmed();
+        } else if (name == null.names().constFirst()) {
+            const QString v = nulls[nextNull++].trimmed();
             if (v.isEmpty()) usage(QStringLiteral("--null needs a column name"));
             out.overrides.push_back({v, std::nullopt});
-        } else if (arg == QLatin1String("--interval")) {
-            const QString v = value();
-            bool ok = false;
-            out.intervalMs = v.toLongLong(&ok);
-            if (!ok || out.intervalMs < 0)
-                usage(QStringLiteral("--interval %1: expected milliseconds (0 or more)").arg(v));
-        } else if (arg.startsWith(QLatin1Char('-')) && arg != QLatin1String("-")) {
-            usage(QStringLiteral("unknown option ") + arg);
-        } else {
-            if (haveInput) usage(QStringLiteral("only one FILE may be given"));
-            out.input = arg;
-            haveInput = true;
         }
     }
+    for (const QString& v : parser.values(interval)) {
+        bool ok = false;
+        out.intervalMs = v.toLongLong(&ok);
+        if (!ok || out.intervalMs < 0)
+            usage(QStringLiteral("--interval %1: expected milliseconds (0 or more)").arg(v));
+    }
+    const QStringList files = parser.positionalArguments();
+    if (files.size() > 1) usage(QStringLiteral("only one FILE may be given"));
+    if (!files.isEmpty()) out.input = files.constFirst();
     return out;
 }
 

@@ -1,0 +1,71 @@
+// What a start finds at the single-copy socket, over real Unix sockets in a runtime folder of the
+// test's own. The hand-over to a running copy is met whole in tests/e2e.
+#include "platform/single_instance.h"
+
+#include <gtest/gtest.h>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace veltrane {
+namespace {
+
+using Start = SingleInstance::Start;
+
+enum class AtPath { Nothing, CrashedCopysSocket, SilentCopy, PlainFile };
+
+// Returns a descriptor the case keeps open (the silent copy's socket), or 0.
+int prepare(AtPath what, const QString& path) {
+    if (what == AtPath::Nothing) return 0;
+    if (what == AtPath::PlainFile) return QFile(path).open(QIODevice::WriteOnly) ? 0 : -1;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, QFile::encodeName(path).constData(), sizeof addr.sun_path - 1);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return -1;
+    if (what == AtPath::SilentCopy) return ::listen(fd, 4) == 0 ? fd : -1;
+    ::close(fd);  // bound and gone: the file stays, nobody listens
+    return 0;
+}
+
+TEST(SingleInstance, WhatLiesAtTheSocketDecidesTheStart) {
+    QTemporaryDir runtime;
+    ASSERT_TRUE(runtime.isValid());
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    const QString path = runtime.path() + QStringLiteral("/veltrane.instance");
+    struct Case {
+        AtPath what;
+        Start expected;
+        bool listens;  // this start answers later ones
+    };
+    const Case cases[] = {
+        {AtPath::Nothing, Start::First, true},
+        {AtPath::CrashedCopysSocket, Start::First, true},
+        {AtPath::SilentCopy, Start::NotAnswering, false},
+        {AtPath::PlainFile, Start::First, false},  // not ours: neither obeyed nor removed
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.what));
+        QFile::remove(path);
+        const int fd = prepare(c.what, path);
+        ASSERT_GE(fd, 0);
+        SingleInstance copy(QStringLiteral("veltrane"));
+        EXPECT_EQ(copy.start(), c.expected);
+        EXPECT_EQ(copy.socketPath(), path);
+        EXPECT_TRUE(QFileInfo::exists(path));
+        const auto othersMay = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+        if (c.listens) {
+            EXPECT_FALSE(QFileInfo(path).permissions() & othersMay);
+        }
+        if (fd > 0) ::close(fd);
+    }
+}
+
+}  // namespace
+}  // namespace veltrane
