@@ -262,13 +262,10 @@ TEST_F(WindowTest, BrokerFieldsAreCheckedBeforeAnythingIsSaved) {
     EXPECT_EQ(saved.mqtthost, QStringLiteral("broker.example"));
     EXPECT_EQ(saved.mqtttopic, QStringLiteral("north/bridge1"));
 
-    // An empty topic stores nothing and reads as this computer's default, shown as the hint.
+    // An empty topic stores nothing and reads as this computer's default.
     w<QLineEdit>("mqtttopic")->clear();
     w<QPushButton>("OKButton")->click();
     EXPECT_EQ(feeds().mqtttopic, defaultMqttTopic());
-    open();
-    EXPECT_EQ(w<QLineEdit>("mqtttopic")->text(), QString());
-    EXPECT_EQ(w<QLineEdit>("mqtthost")->text(), QStringLiteral("broker.example"));
 }
 
 TEST_F(WindowTest, ScreenshotOfEachTab) {

@@ -62,9 +62,8 @@ start_veltrane() {
   "$APP/veltrane-mkdb" --set pw=examples --set Startauto=on --set AutosaveonStableWeight=on "$@" \
     --comport 1="$LINK" "$PROGRAM" >/dev/null || fail "veltrane-mkdb $name"
   # FEEDS="column = value, ...": settings of table feeds for this folder.
-  if [ -n "${FEEDS:-}" ]; then
-    sqlcipher "$PROGRAM/scale.mdb" "PRAGMA key='qd584'; update feeds set $FEEDS;" >/dev/null || fail "feeds $name"
-  fi
+  [ -z "${FEEDS:-}" ] || sqlcipher "$PROGRAM/scale.mdb" "PRAGMA key='qd584'; update feeds set $FEEDS;" >/dev/null ||
+    fail "feeds $name"
   (cd "$PROGRAM" && exec setsid ./veltrane >"$WORK/veltrane-$name.log" 2>&1) &
   VELTRANE=$!
   PIDS+=($VELTRANE)
@@ -127,11 +126,9 @@ stop_veltrane
 PORT=20000
 while (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; do PORT=$((PORT + 1)); done
 printf 'listener %s 127.0.0.1\nallow_anonymous true\n' "$PORT" >"$WORK/broker.conf"
-setsid mosquitto -c "$WORK/broker.conf" >"$WORK/broker.log" 2>&1 &
-PIDS+=($!)
+setsid mosquitto -c "$WORK/broker.conf" >"$WORK/broker.log" 2>&1 & PIDS+=($!)
 wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$PORT" 2>/dev/null || fail "mosquitto did not start"
-setsid sh "$EXAMPLES/mqtt-weighments.sh" 127.0.0.1 "$PORT" >"$WORK/mqtt.out" 2>&1 </dev/null &
-PIDS+=($!)
+setsid sh "$EXAMPLES/mqtt-weighments.sh" 127.0.0.1 "$PORT" >"$WORK/mqtt.out" 2>&1 </dev/null & PIDS+=($!)
 FEEDS="mqttfeed = -1, mqtthost = '127.0.0.1', mqttport = $PORT" start_veltrane mqtt
 MQTT='^veltrane/[^ ]+ [0-9]+ 24360 [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}$'
 wait_for 60 grep -Eq "$MQTT" "$WORK/mqtt.out" || fail "mqtt-weighments.sh: $(cat "$WORK/mqtt.out")"

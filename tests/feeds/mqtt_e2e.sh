@@ -35,11 +35,9 @@ wait_for() {
   return 1
 }
 free_port() {
-  local p
-  while :; do
-    p=$((20000 + RANDOM % 40000))
-    (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { echo "$p"; return; }
-  done
+  local p=$((20000 + RANDOM % 40000))
+  while (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; do p=$((p + 1)); done
+  echo "$p"
 }
 PORT=$(free_port) TLS_PORT=$(free_port) AUTH_PORT=$(free_port)
 
@@ -80,6 +78,7 @@ cp "$APP/veltrane" "$PROGRAM/"
 sql() { sqlcipher -cmd ".timeout 10000" "$PROGRAM/scale.mdb" "PRAGMA key='qd584'; $1" 2>&1 | grep -vx ok; }
 broker_settings() { sql "update feeds set mqttfeed = -1, mqttuser = null, mqttpassword = null, mqtttls = 0, $1;"; }
 logged() { sql "select slno from weightlog order by slno;"; }
+at_least() { [ "$(sql "$1")" -ge "$2" ]; }
 
 export XDG_RUNTIME_DIR=$WORK/run QT_QPA_PLATFORM=offscreen
 mkdir -m 700 "$XDG_RUNTIME_DIR"
@@ -92,24 +91,20 @@ stop_veltrane() { kill "$VELTRANE"; wait "$VELTRANE" 2>/dev/null; rm -f "$XDG_RU
 
 # Trucks of two weights, a serving every second or two; paused and resumed through the control socket.
 "$APP/indicator-sim" --link "$WORK/indicator.tty" --rate 25 --program 0:0.4,1111:1,0:0.4,2222:1 \
-  --control "$WORK/sim.ctl" --no-stdin >sim.log 2>&1 &
-PIDS+=($!)
+  --control "$WORK/sim.ctl" --no-stdin >sim.log 2>&1 & PIDS+=($!)
 wait_for 10 test -S "$WORK/sim.ctl" || fail "indicator-sim did not start"
 sim() { echo "$1" | socat - UNIX-CONNECT:"$WORK/sim.ctl" | grep -q '^ok' || fail "indicator-sim: $1"; }
 serve() {  # serve N: N more weighments, then the trucks stop
   local want=$(($(logged | wc -l) + $1))
   sim resume
-  wait_for 90 sh -c "[ \$(sqlcipher -cmd '.timeout 10000' '$PROGRAM/scale.mdb' \"PRAGMA key='qd584'; select count(*) from weightlog;\" | grep -vx ok) -ge $want ]" ||
-    fail "fewer than $want weighments served"
+  wait_for 90 at_least "select count(*) from weightlog;" "$want" || fail "fewer than $want weighments served"
   sim pause
 }
 sim pause
 
 # A subscriber with a lasting session, so that the broker keeps what arrives while it is away too.
-TOPIC=veltrane-test/north
-SUB=$WORK/arrived.txt
-mosquitto_sub -p "$PORT" -t "$TOPIC/weighment" -q 1 -c -i veltrane-e2e >"$SUB" 2>>sub.log &
-PIDS+=($!)
+TOPIC=veltrane-test/north SUB=$WORK/arrived.txt
+mosquitto_sub -p "$PORT" -t "$TOPIC/weighment" -q 1 -c -i veltrane-e2e >"$SUB" 2>>sub.log & PIDS+=($!)
 arrived() { grep -o '"slno": [0-9]*' "$SUB" | awk '{ print $2 }'; }
 all_arrived() { [ "$(arrived | awk '!seen[$1]++')" = "$(logged)" ]; }
 retained() { mosquitto_sub -p "$PORT" -t "$1" -C 1 -W 5 2>/dev/null; }
@@ -139,8 +134,7 @@ kill -9 "$VELTRANE"; wait "$VELTRANE" 2>/dev/null; rm -f "$XDG_RUNTIME_DIR/veltr
 kill -CONT "$BROKER"
 start_veltrane
 # Only the restarted program can have earned the acknowledgement that moves the mark to it.
-wait_for 60 sh -c "[ \$(sqlcipher -cmd '.timeout 10000' '$PROGRAM/scale.mdb' \"PRAGMA key='qd584'; select mqttacked from feeds;\" | grep -vx ok) -ge $last ]" ||
-  fail "weighment $last was not sent again after the restart"
+wait_for 60 at_least "select mqttacked from feeds;" "$last" || fail "weighment $last was not sent again after the restart"
 wait_for 30 all_arrived || fail "after the kill: arrived $(arrived | xargs)"
 echo "ok: weighment $last, unacknowledged when veltrane was killed, went again after the restart"
 
@@ -151,10 +145,8 @@ for host in localhost 127.0.0.1; do
   broker_settings "mqtthost = '$host', mqttport = $TLS_PORT, mqtttls = -1, mqtttopic = 'tls/$host'"
   start_veltrane
   status=$(mosquitto_sub -p "$PORT" -t "tls/$host/status" -C 1 -W 6 2>/dev/null)
-  case $host/$status in
-    localhost/online | 127.0.0.1/) echo "ok: TLS to $host: '$status'" ;;
-    *) fail "TLS to $host gave status '$status'" ;;
-  esac
+  [[ $host/$status =~ ^(localhost/online|127.0.0.1/)$ ]] || fail "TLS to $host gave status '$status'"
+  echo "ok: TLS to $host: '$status'"
 done
 unset SSL_CERT_FILE
 
