@@ -37,6 +37,7 @@ public:
 class NoShell final : public ShellOpen {
 public:
     bool open(const QString&) override { return false; }
+    bool startProgram(const QString&) override { return false; }
 };
 
 class NoClipboard final : public Clipboard {

@@ -1,7 +1,6 @@
 #pragma once
-// The notification-area icon (QSystemTrayIcon behind it). Activation reasons are mapped onto the
-// design's button messages: double-click -> left double-click, context -> right button up,
-// trigger -> left button up.
+// The notification-area icon (QSystemTrayIcon behind it). Activation reasons are mapped onto the icon's
+// mouse messages: double-click -> left double-click, context -> right button up, trigger -> left button up.
 
 #include <QObject>
 #include <QString>
@@ -24,9 +23,15 @@ public:
     virtual void setIconFile(const QString& path) = 0;
     virtual void setToolTip(const QString& tip) = 0;
     virtual QString toolTip() const = 0;
+    // False where the desktop reports a click on the icon only as one activation (LButtonUp) and never
+    // as a double-click, as StatusNotifierItem trays over D-Bus do.
+    virtual bool reportsDoubleClick() const = 0;
+    // The icon's context menu: one entry with this caption, which asks for the window (showRequested).
+    virtual void setShowEntry(const QString& caption) = 0;
 
 Q_SIGNALS:
     void message(veltrane::TrayMessage message);
+    void showRequested();
 };
 
 }  // namespace veltrane

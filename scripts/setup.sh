@@ -12,7 +12,7 @@ PACKAGES=(
   libasound2-dev libsndfile1-dev libasound2-plugins alsa-utils espeak-ng sox
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
-  xvfb xauth trayer xdotool xclip imagemagick socat x11-utils
+  xvfb xauth trayer xdotool xclip imagemagick socat x11-utils dbus-daemon dbus-bin
   python3 nodejs fonts-dejavu-core
   procps psmisc locales
   dpkg-dev lintian desktop-file-utils appstream file

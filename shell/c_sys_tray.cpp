@@ -12,10 +12,12 @@ void CSysTray::setSourceWindow(QWidget* frmData) {
 }
 
 void CSysTray::HookSourceWindow() {
-    // A second hook on the same window is refused, as the original's duplicate control was: the first
-    // one stays in use and messages are not handled twice.
+    // A second hook on the same window is refused: the first one stays in use and messages are not
+    // handled twice.
     if (m_hooked) return;
     connect(&m_icon, &TrayIcon::message, this, &CSysTray::iconMessage);
+    connect(&m_icon, &TrayIcon::showRequested, this, &CSysTray::restoreSourceWindow);
+    m_icon.setShowEntry(QString::fromLatin1(kShowEntry));
     m_hooked = m_source;
 }
 
@@ -58,6 +60,8 @@ void CSysTray::iconMessage(TrayMessage message) {
             break;
         case TrayMessage::LButtonUp:
             Q_EMIT LButtonUp();
+            // The only click such a tray reports: without this the window could never come back.
+            if (!m_icon.reportsDoubleClick()) DefaultDoubleClick();
             break;
         case TrayMessage::LButtonDblClk:
             DefaultDoubleClick();
@@ -76,14 +80,17 @@ void CSysTray::iconMessage(TrayMessage message) {
 }
 
 void CSysTray::DefaultDoubleClick() {
-    if (m_defaultDblClk && m_source) {
-        m_source->setWindowState(m_source->windowState() & ~Qt::WindowMinimized);
-        m_source->show();
-        m_source->raise();
-        m_source->activateWindow();
-        RemoveFromSysTray();
-    }
+    if (m_defaultDblClk) restoreSourceWindow();
     Q_EMIT LButtonDblClk();
+}
+
+void CSysTray::restoreSourceWindow() {
+    if (!m_source) return;
+    m_source->setWindowState(m_source->windowState() & ~Qt::WindowMinimized);
+    m_source->show();
+    m_source->raise();
+    m_source->activateWindow();
+    RemoveFromSysTray();
 }
 
 }  // namespace veltrane

@@ -1,6 +1,8 @@
 #pragma once
 // The notification-area icon of one window, its source window: add, change and remove the icon, and
 // turn the icon's mouse messages into events and into the default double-click (restore the window).
+// Where the desktop's tray never reports a double-click, a single activation is the default double-click;
+// the icon's context menu offers "Show Veltrane" on every desktop.
 
 #include "platform/tray.h"
 
@@ -16,6 +18,7 @@ class CSysTray : public QObject {
 public:
     // The tip field holds at most this many characters before its terminator.
     static constexpr int kTipLength = 63;
+    static constexpr const char* kShowEntry = "Show Veltrane";
 
     explicit CSysTray(TrayIcon& icon, QObject* parent = nullptr);
     ~CSysTray() override;
@@ -51,6 +54,7 @@ Q_SIGNALS:
 private:
     void HookSourceWindow();
     void DefaultDoubleClick();
+    void restoreSourceWindow();
     void iconMessage(TrayMessage message);
 
     TrayIcon& m_icon;

@@ -9,6 +9,7 @@
 #include "shell/weight_log_model.h"
 
 #include <QCloseEvent>
+#include <QFocusEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -132,7 +133,13 @@ void Formlog::checkDate(int index) {
 }
 
 bool Formlog::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::FocusOut) {
+    // Only leaving the box for another control of this window checks it: another window taking the focus
+    // (another program, the main window, our own message box) or a popup such as the box's menu does not.
+    const auto leftForAControl = [event] {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
+    };
+    if (event->type() == QEvent::FocusOut && leftForAControl()) {
         for (int i = 0; i < 2; ++i) {
             if (watched == m_eventdate[static_cast<size_t>(i)]) checkDate(i);
         }

@@ -63,9 +63,9 @@ int main(int argc, char* argv[]) {
     veltrane::QtTrayIcon trayIcon;
     veltrane::MainWindow window(services, settings, trayIcon);
     prompts.setParentWindow(&window);
-    // The same path as a double-click on the tray icon: the window comes back wherever it was.
-    QObject::connect(&instance, &veltrane::SingleInstance::showRequested, &window,
-                     [&trayIcon] { Q_EMIT trayIcon.message(veltrane::TrayMessage::LButtonDblClk); });
+    // The same path as the tray menu's "Show Veltrane": the window comes back on every desktop.
+    QObject::connect(&instance, &veltrane::SingleInstance::showRequested, &trayIcon,
+                     &veltrane::TrayIcon::showRequested);
     const auto statusNote = [&window](const QString& note) { window.setStatusText(note); };
     // Feeds outlive the hub, which removes them from the core.
     veltrane::MqttFeed mqtt(appFolder + QLatin1String(veltrane::kSettingsDatabaseName), statusNote);

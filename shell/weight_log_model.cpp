@@ -4,14 +4,23 @@
 #include "platform/database.h"
 
 #include <QLocale>
+#include <QRegularExpression>
 
 namespace veltrane {
 
-std::optional<QDate> parseLogDate(const QString& text) {
+std::optional<QDate> parseLogDate(const QString& text, const QLocale& locale) {
     const QString t = text.trimmed();
     if (t.isEmpty()) return std::nullopt;
     QDate date = QDate::fromString(t, QStringLiteral("yyyy-MM-dd"));
-    if (!date.isValid()) date = QLocale::system().toDate(t, QLocale::ShortFormat);
+    if (date.isValid()) return date;
+    // Qt reads a year field of four letters only as four digits, and one of two letters as 19xx.
+    static const QRegularExpression year(QStringLiteral("y+"));
+    const QString shortFormat = locale.dateFormat(QLocale::ShortFormat);
+    date = locale.toDate(t, QString(shortFormat).replace(year, QStringLiteral("yyyy")));
+    if (!date.isValid()) {
+        date = locale.toDate(t, QString(shortFormat).replace(year, QStringLiteral("yy")));
+        if (date.isValid() && date.year() < 2000) date = date.addYears(100);
+    }
     if (!date.isValid()) return std::nullopt;
     return date;
 }

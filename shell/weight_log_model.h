@@ -5,6 +5,7 @@
 
 #include <QAbstractTableModel>
 #include <QDate>
+#include <QLocale>
 #include <QString>
 #include <QVariant>
 
@@ -17,8 +18,9 @@ namespace veltrane {
 class Database;
 class RecordSet;
 
-// A date typed into a date box: YYYY-MM-DD, or the system's short date. Nothing for anything else.
-std::optional<QDate> parseLogDate(const QString& text);
+// A date typed into a date box: YYYY-MM-DD, or the locale's short date with a four-digit or a two-digit
+// year (26 is 2026: a weight log holds no weighments of the last century). Nothing for anything else.
+std::optional<QDate> parseLogDate(const QString& text, const QLocale& locale = QLocale::system());
 
 // The bounds of a search, both inclusive, as Datetime texts: 00:00:00 of the first day up to and
 // including 00:00:00 of the day after the last day.

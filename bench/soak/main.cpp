@@ -136,6 +136,7 @@ struct NoSound final : Sound {
 };
 struct NoShell final : ShellOpen {
     bool open(const QString&) override { return true; }
+    bool startProgram(const QString&) override { return true; }
 };
 struct NoClipboard final : Clipboard {
     void clear() override {}

@@ -28,11 +28,7 @@ BrokerFeedGroup::BrokerFeedGroup(QWidget* parent)
     m_tls->setObjectName(QStringLiteral("mqtttls"));
     grid->addWidget(m_tls, 6, 0, 1, 2);
     auto* about = new QLabel(QStringLiteral(
-        "Each weighment goes to <topic>/weighment once its weight-log row is written, in serial-number "
-        "order, "
-        "at least once: subscribers drop repeats by slno. While the broker is away weighments wait in the "
-        "weight log."));
-    about->setWordWrap(true);
+        "Weighments go out in serial-number order, at least once; while the broker is away they wait."));
     about->setTextFormat(Qt::PlainText);
     grid->addWidget(about, 7, 0, 1, 2);
 }

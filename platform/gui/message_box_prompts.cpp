@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QImage>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QtEndian>
@@ -14,7 +15,7 @@ namespace veltrane {
 namespace {
 
 QString titleOr(const QString& title) {
-    // The original boxes carried the program's name when no title was given.
+    // A box without a title of its own carries the program's name.
     return title.isEmpty() ? QStringLiteral("Veltrane") : title;
 }
 
@@ -64,21 +65,25 @@ MessageBoxPrompts::~MessageBoxPrompts() {
 
 void MessageBoxPrompts::message(const QString& text, MessageIcon icon, const QString& title) {
     QMessageBox box(boxIcon(icon), titleOr(title), text, QMessageBox::Ok, m_parent);
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
 bool MessageBoxPrompts::askYesNo(const QString& text, const QString& title) {
     QMessageBox box(QMessageBox::Question, titleOr(title), text, QMessageBox::Yes | QMessageBox::No,
                     m_parent);
+    box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::Yes);
     return box.exec() == QMessageBox::Yes;
 }
 
 QString MessageBoxPrompts::input(const QString& prompt, const QString& title, const QString& defaultText) {
-    bool ok = false;
-    const QString text =
-        QInputDialog::getText(m_parent, titleOr(title), prompt, QLineEdit::Normal, defaultText, &ok);
-    return ok ? text : QString();
+    QInputDialog dialog(m_parent);
+    dialog.setWindowTitle(titleOr(title));
+    dialog.setLabelText(prompt);
+    dialog.setTextValue(defaultText);
+    for (QLabel* label : dialog.findChildren<QLabel*>()) label->setTextFormat(Qt::PlainText);
+    return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
 }
 
 void MessageBoxPrompts::beep() {

@@ -1,5 +1,7 @@
 #pragma once
 // Prompts on Qt's modal boxes: QMessageBox, QInputDialog, QApplication::beep and the override cursor.
+// Every text is shown as plain text: it may carry indicator data, a file name or a database message,
+// and markup in those must be read, not rendered.
 
 #include "platform/prompts.h"
 

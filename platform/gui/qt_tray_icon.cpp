@@ -1,12 +1,35 @@
 #include "platform/gui/qt_tray_icon.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVariant>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QIcon>
 
 namespace veltrane {
 
-QtTrayIcon::QtTrayIcon(QObject* parent) : TrayIcon(parent) {
+bool statusNotifierTrayInUse() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) return true;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    // Asked only of a watcher that is running: the question must not start one.
+    if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(watcher))
+        return false;
+    QDBusMessage get = QDBusMessage::createMethodCall(watcher, QStringLiteral("/StatusNotifierWatcher"),
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << watcher << QStringLiteral("IsStatusNotifierHostRegistered");
+    // A watcher that does not answer within two seconds shows no icon either.
+    const QDBusMessage reply = bus.call(get, QDBus::Block, 2000);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
+    return reply.arguments().constFirst().value<QDBusVariant>().variant().toBool();
+}
+
+QtTrayIcon::QtTrayIcon(QObject* parent) : TrayIcon(parent), m_statusNotifier(statusNotifierTrayInUse()) {
     connect(&m_icon, &QSystemTrayIcon::activated, this, &QtTrayIcon::activated);
+    m_icon.setContextMenu(&m_menu);
 }
 
 bool QtTrayIcon::available() const {
@@ -40,6 +63,11 @@ void QtTrayIcon::setToolTip(const QString& tip) {
 
 QString QtTrayIcon::toolTip() const {
     return m_icon.toolTip();
+}
+
+void QtTrayIcon::setShowEntry(const QString& caption) {
+    m_menu.clear();
+    connect(m_menu.addAction(caption), &QAction::triggered, this, &TrayIcon::showRequested);
 }
 
 void QtTrayIcon::activated(QSystemTrayIcon::ActivationReason reason) {

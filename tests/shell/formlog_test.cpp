@@ -7,6 +7,8 @@
 #include "tests/support/fakes.h"
 
 #include <gtest/gtest.h>
+#include <QApplication>
+#include <QFocusEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyledItemDelegate>
@@ -103,6 +105,19 @@ TEST_F(LogViewer, DateChecks) {
     w->checkDate(0);
     EXPECT_EQ(fakes.prompts.log, (QStringList{"beep", "message: Not a valid date!"}));
     EXPECT_EQ(w->eventdate(0)->text(), QStringLiteral("2026-03-14"));
+
+    // Leaving the box for another control of the viewer checks it; another window taking the focus does not.
+    const std::pair<Qt::FocusReason, bool> leaving[] = {{Qt::ActiveWindowFocusReason, false},
+                                                        {Qt::PopupFocusReason, false},
+                                                        {Qt::TabFocusReason, true},
+                                                        {Qt::MouseFocusReason, true}};
+    for (const auto& [reason, checked] : leaving) {
+        fakes.prompts.log.clear();
+        w->eventdate(1)->setText(QStringLiteral("no date"));
+        QFocusEvent out(QEvent::FocusOut, reason);
+        QApplication::sendEvent(w->eventdate(1), &out);
+        EXPECT_EQ(fakes.prompts.log.size(), checked ? 2 : 0) << reason;
+    }
 }
 
 TEST_F(LogViewer, TrackingNumbersShowWithoutGroupingWhateverTheLocale) {
@@ -198,10 +213,32 @@ TEST_F(LogViewer, RecordsServedDuringADeletionStay) {
 }
 
 TEST(LogDates, AcceptedForms) {
-    EXPECT_EQ(parseLogDate(QStringLiteral("2026-03-14")), QDate(2026, 3, 14));
-    EXPECT_EQ(parseLogDate(QStringLiteral(" 2026-03-14 ")), QDate(2026, 3, 14));
-    EXPECT_FALSE(parseLogDate(QStringLiteral("")));
-    EXPECT_FALSE(parseLogDate(QStringLiteral("14/03/2026x")));
+    // Short dates of the locales named; a two-digit year is this century's.
+    const struct {
+        const char* locale;
+        const char* typed;
+        QDate date;
+    } cases[] = {
+        {"C", "2026-03-14", {2026, 3, 14}},
+        {"de_DE", " 2026-03-14 ", {2026, 3, 14}},
+        {"C", "", {}},
+        {"en_GB", "14/03/2026x", {}},
+        {"en_US", "3/14/26", {2026, 3, 14}},
+        {"en_US", "3/14/2026", {2026, 3, 14}},
+        {"en_US", "12/31/99", {2099, 12, 31}},
+        {"en_US", "2/29/24", {2024, 2, 29}},
+        {"de_DE", "14.03.26", {2026, 3, 14}},
+        {"es_ES", "14/3/26", {2026, 3, 14}},
+        {"en_GB", "14/03/26", {2026, 3, 14}},
+        {"en_GB", "14/03/2026", {2026, 3, 14}},
+        {"C", "14 Mar 26", {2026, 3, 14}},
+        {"en_US", "2/30/26", {}},
+    };
+    for (const auto& c : cases) {
+        const std::optional<QDate> parsed =
+            parseLogDate(QString::fromLatin1(c.typed), QLocale(QString::fromLatin1(c.locale)));
+        EXPECT_EQ(parsed.value_or(QDate()), c.date) << c.locale << " " << c.typed;
+    }
     const QString local = QLocale::system().toString(QDate(2026, 3, 14), QLocale::ShortFormat);
     EXPECT_EQ(parseLogDate(local), QDate(2026, 3, 14)) << local.toStdString();
     const LogRange r = logRangeFor(QDate(2026, 2, 28), QDate(2026, 2, 28));

@@ -57,6 +57,30 @@ TEST_F(TrayFixture, DoubleClickRestoresTheWindowOnlyWithTheDefaultOn) {
     EXPECT_EQ(dbl.count(), 2);
 }
 
+TEST_F(TrayFixture, SingleActivationRestoresOnlyWhereTheTrayReportsNoDoubleClick) {
+    QSignalSpy up(&tray, &CSysTray::LButtonUp);
+    for (bool doubleClicks : {true, false}) {
+        icon.doubleClicks = doubleClicks;
+        tray.MinToSysTray();
+        icon.send(TrayMessage::LButtonUp);
+        EXPECT_EQ(window.isHidden(), doubleClicks);
+        EXPECT_EQ(icon.shown, doubleClicks);
+    }
+    EXPECT_EQ(up.count(), 2);
+}
+
+TEST_F(TrayFixture, ShowEntryOfTheMenuRestoresTheWindowOnEveryTray) {
+    EXPECT_EQ(icon.showEntry, QStringLiteral("Show Veltrane"));
+    tray.setDefaultDblClk(false);
+    for (bool doubleClicks : {true, false}) {
+        icon.doubleClicks = doubleClicks;
+        tray.MinToSysTray();
+        icon.chooseShowEntry();
+        EXPECT_FALSE(window.isHidden());
+        EXPECT_FALSE(icon.shown);
+    }
+}
+
 TEST_F(TrayFixture, MessageArrivingWhileOneIsHandledIsDropped) {
     QSignalSpy up(&tray, &CSysTray::LButtonUp);
     QObject::connect(&tray, &CSysTray::LButtonDown, [&] { icon.send(TrayMessage::LButtonUp); });

@@ -99,7 +99,12 @@ public:
         opened << path;
         return result;
     }
+    bool startProgram(const QString& program) override {
+        started << program;
+        return result;
+    }
     QStringList opened;
+    QStringList started;
     bool result = true;
 };
 
@@ -185,6 +190,19 @@ public:
 
 private:
     QString m_path;
+};
+
+// HOME set to a fresh temporary folder, and XDG_CONFIG_HOME unset, while it lives.
+struct TempHome : TempFolder {
+    TempHome() {
+        qputenv("HOME", path().toUtf8());
+        qunsetenv("XDG_CONFIG_HOME");
+    }
+    ~TempHome() {
+        qputenv("HOME", m_home);
+        m_config.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", m_config);
+    }
+    QByteArray m_home = qgetenv("HOME"), m_config = qgetenv("XDG_CONFIG_HOME");
 };
 
 // A whole file's bytes, or "<missing>" when it cannot be read.
