@@ -29,8 +29,9 @@ const std::vector<FeedColumn>& feedColumns() {
         {"mqttuser", "TEXT", QVariant()},
         {"mqttpassword", "TEXT", QVariant()},
         {"mqtttls", "BOOLEAN", false},
-        // Not a setting: the broker feed's durable mark of the last weighment the broker acknowledged.
-        {"mqttacked", "INTEGER", 0},
+        // Not a setting: the broker feed's durable mark of the last weighment the broker acknowledged;
+        // Null until the broker feed first runs.
+        {"mqttacked", "INTEGER", QVariant()},
     };
     return columns;
 }
@@ -143,8 +144,10 @@ void writeFeedSettings(Database& db, const FeedSettings& s) {
     row->update();
 }
 
-qint64 readMqttAcknowledged(Database& db) {
-    return settingsRow(db)->field(QStringLiteral("mqttacked")).toLongLong();
+std::optional<qint64> readMqttAcknowledged(Database& db) {
+    const QVariant mark = settingsRow(db)->field(QStringLiteral("mqttacked"));
+    if (mark.isNull()) return std::nullopt;
+    return mark.toLongLong();
 }
 
 void writeMqttAcknowledged(Database& db, qint64 slno) {

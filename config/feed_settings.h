@@ -40,8 +40,9 @@ FeedSettings readFeedSettings(Database& db);
 // Writes the settings (not the broker's acknowledgement mark). Throws DbError.
 void writeFeedSettings(Database& db, const FeedSettings& settings);
 
-// The serial number of the last weighment the broker acknowledged; 0 when none.
-qint64 readMqttAcknowledged(Database& db);
+// The serial number of the last weighment the broker acknowledged; nothing when the broker feed has
+// never run on this file.
+std::optional<qint64> readMqttAcknowledged(Database& db);
 void writeMqttAcknowledged(Database& db, qint64 slno);
 
 // A setting that cannot be saved: the field as the configuration window labels it, and why.

@@ -173,8 +173,8 @@ int main(int argc, char** argv) {
     std::printf("catch-up: %d weighments in %.2f s, %.0f weighments/s (connect included)\n", backlog, seconds,
                 double(backlog) / seconds);
     pumpUntil([&] { return readMqttAcknowledged(*db) == last; }, 5000);
-    std::printf("mark in the file: %lld (last row %lld)\n", static_cast<long long>(readMqttAcknowledged(*db)),
-                static_cast<long long>(last));
+    std::printf("mark in the file: %lld (last row %lld)\n",
+                static_cast<long long>(readMqttAcknowledged(*db).value_or(-1)), static_cast<long long>(last));
 
     feed.apply(FeedSettings{});
     broker.terminate();

@@ -33,9 +33,17 @@ void setLastNumber(Database& db, qint64 slno) {
 WeighmentOutbox::WeighmentOutbox(Database& db, int window) : m_db(db), m_window(std::max(window, 1)) {}
 
 QString WeighmentOutbox::open() {
-    m_acked = m_written = m_lastSent = readMqttAcknowledged(m_db);
     m_inFlight.clear();
     const qint64 last = lastNumber(m_db);
+    const std::optional<qint64> mark = readMqttAcknowledged(m_db);
+    if (!mark) {
+        // The broker feed's first run on this log: it carries the weighments from now on, not years of
+        // history that the site's broker and subscribers never asked for.
+        writeMqttAcknowledged(m_db, last);
+        m_acked = m_written = m_lastSent = last;
+        return {};
+    }
+    m_acked = m_written = m_lastSent = *mark;
     if (m_acked <= last) return {};
     setLastNumber(m_db, m_acked);
     return QStringLiteral(

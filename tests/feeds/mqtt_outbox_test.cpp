@@ -10,7 +10,12 @@ using namespace veltrane::test;
 namespace {
 
 struct Log {
-    explicit Log(int rows) {
+    // firstRun: the broker feed has never run on this log; otherwise it ran from before the first row.
+    explicit Log(int rows, bool firstRun = false) {
+        if (!firstRun) writeMqttAcknowledged(*db, 0);
+        add(rows);
+    }
+    void add(int rows) {
         for (int i = 1; i <= rows; ++i)
             db->execute(
                 QStringLiteral("insert into weightlog (Datetime, weight) values ('2026-01-02 03:04:05', ?)"),
@@ -59,6 +64,16 @@ TEST(MqttOutbox, SendsInOrderWithinTheWindowAndMarksOnlyRunsOfAcknowledgedRows) 
     WeighmentOutbox again(*log.db, 8);
     EXPECT_EQ(again.open(), QString());
     EXPECT_EQ(log.take(again), Rows{6});
+}
+
+TEST(MqttOutbox, TheFirstRunCarriesWeighmentsFromThenOnNotTheHistory) {
+    Log log(3, true);
+    WeighmentOutbox box(*log.db, 4);
+    EXPECT_EQ(box.open(), QString());
+    EXPECT_EQ(readMqttAcknowledged(*log.db), 3);
+    EXPECT_EQ(log.take(box), Rows{});
+    log.add(1);
+    EXPECT_EQ(log.take(box), Rows{4});
 }
 
 TEST(MqttOutbox, AMarkAboveTheLogMovesTheNumberingOnInsteadOfHidingNewRows) {
