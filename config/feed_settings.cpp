@@ -4,6 +4,7 @@
 #include <QSysInfo>
 #include <QVariant>
 
+#include <algorithm>
 #include <vector>
 
 namespace veltrane {
@@ -28,8 +29,9 @@ const std::vector<FeedColumn>& feedColumns() {
         {"mqttuser", "TEXT", QVariant()},
         {"mqttpassword", "TEXT", QVariant()},
         {"mqtttls", "BOOLEAN", false},
-        // Not a setting: the broker feed's durable mark of the last weighment the broker acknowledged.
-        {"mqttacked", "INTEGER", 0},
+        // Not a setting: the broker feed's durable mark of the last weighment the broker acknowledged;
+        // Null until the broker feed first runs.
+        {"mqttacked", "INTEGER", QVariant()},
     };
     return columns;
 }
@@ -142,8 +144,10 @@ void writeFeedSettings(Database& db, const FeedSettings& s) {
     row->update();
 }
 
-qint64 readMqttAcknowledged(Database& db) {
-    return settingsRow(db)->field(QStringLiteral("mqttacked")).toLongLong();
+std::optional<qint64> readMqttAcknowledged(Database& db) {
+    const QVariant mark = settingsRow(db)->field(QStringLiteral("mqttacked"));
+    if (mark.isNull()) return std::nullopt;
+    return mark.toLongLong();
 }
 
 void writeMqttAcknowledged(Database& db, qint64 slno) {
@@ -174,12 +178,20 @@ std::optional<FeedSettingsError> checkFeedSettings(const FeedSettings& s) {
                                            .arg(s.httpaddress));
     if (s.mqttfeed && s.mqtthost.trimmed().isEmpty())
         return error("Broker host", QStringLiteral("the broker's host name or address is needed."));
+    const QString host = s.mqtthost.trimmed();
+    if (std::any_of(host.begin(), host.end(), [](QChar c) { return c.isSpace(); }))
+        return error("Broker host", QStringLiteral("\"%1\" is not a host name or address.").arg(s.mqtthost));
     if (!isPortNumber(s.mqttport))
         return error("Broker port",
                      QStringLiteral("%1 is not a port number from 1 to 65535.").arg(s.mqttport));
     if (s.mqtttopic.contains(QLatin1Char('+')) || s.mqtttopic.contains(QLatin1Char('#')) ||
         s.mqtttopic.contains(QChar(0)))
         return error("Topic", QStringLiteral("\"%1\" may not contain + or #.").arg(s.mqtttopic));
+    if (s.mqtttopic.startsWith(QLatin1Char('$')))
+        return error("Topic", QStringLiteral("topics that begin with $ belong to the broker."));
+    // The protocol sends a password only after a user name.
+    if (s.mqttuser.isEmpty() && !s.mqttpassword.isEmpty())
+        return error("Broker user", QStringLiteral("a password needs a user name."));
     return std::nullopt;
 }
 

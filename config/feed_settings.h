@@ -40,8 +40,9 @@ FeedSettings readFeedSettings(Database& db);
 // Writes the settings (not the broker's acknowledgement mark). Throws DbError.
 void writeFeedSettings(Database& db, const FeedSettings& settings);
 
-// The serial number of the last weighment the broker acknowledged; 0 when none.
-qint64 readMqttAcknowledged(Database& db);
+// The serial number of the last weighment the broker acknowledged; nothing when the broker feed has
+// never run on this file.
+std::optional<qint64> readMqttAcknowledged(Database& db);
 void writeMqttAcknowledged(Database& db, qint64 slno);
 
 // A setting that cannot be saved: the field as the configuration window labels it, and why.
@@ -50,7 +51,8 @@ struct FeedSettingsError {
     QString message;
 };
 // Checks what a save would store: ports from 1 to 65535, an IP address to listen on, a token for any
-// address beyond this computer, a broker host when the broker feed is on, a topic without wildcards.
+// address beyond this computer, a broker host (without blanks) when the broker feed is on, a topic
+// without wildcards that is not one of the broker's own ($...), no broker password without a user.
 std::optional<FeedSettingsError> checkFeedSettings(const FeedSettings& settings);
 
 }  // namespace veltrane

@@ -16,6 +16,7 @@ PACKAGES=(
   python3 nodejs fonts-dejavu-core
   procps psmisc locales inotify-tools
   dpkg-dev lintian desktop-file-utils appstream file
+  libmosquitto-dev libssl-dev mosquitto mosquitto-clients
 )
 
 missing=()
@@ -30,9 +31,23 @@ command -v npm >/dev/null || missing+=(npm)
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
+  # The tests start brokers of their own: the system's mosquitto service is kept from starting now
+  # (a policy that refuses it while the packages install) and at boot.
+  policy=
+  if [[ " ${missing[*]} " == *" mosquitto "* ]] && [ ! -e /usr/sbin/policy-rc.d ]; then
+    policy=/usr/sbin/policy-rc.d
+    trap 'rm -f /usr/sbin/policy-rc.d' EXIT
+    printf '#!/bin/sh\n[ "$1" = mosquitto ] && exit 101\nexit 0\n' >"$policy"
+    chmod 755 "$policy"
+  fi
   if ! apt-get install -y --no-install-recommends "${missing[@]}"; then
     apt-get update
     apt-get install -y --no-install-recommends "${missing[@]}"
+  fi
+  if [ -n "$policy" ]; then
+    rm -f "$policy"
+    deb-systemd-helper disable mosquitto.service >/dev/null 2>&1 || true
+    update-rc.d mosquitto disable >/dev/null 2>&1 || true
   fi
 fi
 

@@ -4,6 +4,7 @@
 #include "config/settings.h"
 #include "core/weighing_core.h"
 #include "feeds/feed_hub.h"
+#include "feeds/mqtt/mqtt_feed.h"
 #include "platform/clock.h"
 #include "platform/dde.h"
 #include "platform/event_pump.h"
@@ -68,8 +69,12 @@ int main(int argc, char* argv[]) {
     // The same path as the tray menu's "Show Veltrane": the window comes back on every desktop.
     QObject::connect(&instance, &veltrane::SingleInstance::showRequested, &trayIcon,
                      &veltrane::TrayIcon::showRequested);
+    const auto statusNote = [&window](const QString& note) { window.setStatusText(note); };
+    // Feeds outlive the hub, which removes them from the core.
+    veltrane::MqttFeed mqtt(appFolder + QLatin1String(veltrane::kSettingsDatabaseName), statusNote);
     veltrane::FeedHub feeds(window.core(), *dde, appFolder + QLatin1String(veltrane::kSettingsDatabaseName),
-                            [&window](const QString& note) { window.setStatusText(note); });
+                            statusNote);
+    feeds.add(mqtt, &mqtt);
     // The loader may ask for the end during start-up, before the event loop runs to hear an exit().
     bool ended = false;
     QObject::connect(&window, &veltrane::MainWindow::endProgram, &app, [&ended] {
@@ -77,6 +82,8 @@ int main(int argc, char* argv[]) {
         QCoreApplication::exit(1);
     });
     QObject::connect(&window, &veltrane::MainWindow::closed, &app, &QCoreApplication::quit);
+    // A feed whose settings did not change keeps running undisturbed.
+    QObject::connect(&window, &veltrane::MainWindow::configurationClosed, &app, [&feeds] { feeds.reload(); });
 
     if (window.load() == veltrane::StartupResult::EndProgram || ended) return 1;
     feeds.reload();

@@ -223,6 +223,7 @@ void MainWindow::showConfiguration() {
     connect(&window, &ConfigScrn1BIN::programEndRequested, this, &MainWindow::endProgram);
     window.exec();
     showStartOnButton();
+    Q_EMIT configurationClosed();
 }
 
 void MainWindow::runWizard() {

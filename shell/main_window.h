@@ -67,6 +67,8 @@ Q_SIGNALS:
     void endProgram();
     // The window was unloaded (closed); the program ends with it.
     void closed();
+    // The configuration window closed; what it saved may concern the outward feeds.
+    void configurationClosed();
 
 protected:
     void changeEvent(QEvent* event) override;

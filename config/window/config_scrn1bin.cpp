@@ -2,6 +2,7 @@
 
 #include "config/config_help.h"
 #include "config/numbers.h"
+#include "config/window/broker_feed_group.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -67,6 +68,11 @@ ConfigScrn1BIN::ConfigScrn1BIN(Settings& settings, Services& services, bool& acc
     buildWeighmentTab();
     buildVeltraneTab();
     buildPasswordTab();
+    QVBoxLayout* feedTab = newTab(QStringLiteral("Feeds"), QStringLiteral("Outward feeds of the weight"));
+    feedTab->addWidget(m_brokerFeed = new BrokerFeedGroup);
+    feedTab->addStretch();
+    m_feeds = BrokerFeedGroup::load(services.appFolder + QString::fromLatin1(kSettingsDatabaseName));
+    m_brokerFeed->showSettings(m_feeds);
 
     auto* buttons = new QHBoxLayout;
     auto* ok = new QPushButton(QStringLiteral("Save"));
@@ -233,6 +239,13 @@ void ConfigScrn1BIN::showSample(int index) {
 }
 
 void ConfigScrn1BIN::save() {
+    // The feeds' boxes are checked first, so that a refusal there saves nothing at all.
+    FeedSettings feeds = m_feeds;
+    if (const auto error = m_brokerFeed->readSettings(feeds)) {
+        m_services.prompts.message(error->message, MessageIcon::Exclamation);
+        m_brokerFeed->focusField(error->field);
+        return;
+    }
     ConfigFormValues v = values();
     ConfigSave saver(m_source, m_settings, m_services);
     const SaveOutcome outcome = saver.save(v);
@@ -244,6 +257,10 @@ void ConfigScrn1BIN::save() {
                 MessageIcon::Exclamation);
         }
     }
+    if (outcome == SaveOutcome::Saved &&
+        BrokerFeedGroup::save(m_services.appFolder + QString::fromLatin1(kSettingsDatabaseName), feeds,
+                              m_services.prompts))
+        m_feeds = feeds;
     if (outcome == SaveOutcome::EndProgram) {
         Q_EMIT programEndRequested();
         reject();

@@ -11,6 +11,7 @@
 #include "config/autostart.h"
 #include "config/config_form_rules.h"
 #include "config/config_save.h"
+#include "config/feed_settings.h"
 #include "config/settings.h"
 #include "platform/services.h"
 
@@ -28,6 +29,8 @@ class QTabWidget;
 class QVBoxLayout;
 
 namespace veltrane {
+
+class BrokerFeedGroup;
 
 class ConfigScrn1BIN : public QDialog, private ConfigForm {
     Q_OBJECT
@@ -90,6 +93,8 @@ private:
     QComboBox* m_portList = nullptr;
     QComboBox* m_portDevice = nullptr;
     QCheckBox* m_startAtLogin = nullptr;
+    BrokerFeedGroup* m_brokerFeed = nullptr;
+    FeedSettings m_feeds;  // table feeds as read or last saved
 };
 
 }  // namespace veltrane

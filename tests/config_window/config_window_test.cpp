@@ -1,6 +1,7 @@
 // The configuration window offscreen, over a real settings database: what it shows, the check-box
 // rules, the focus checks, help and samples, Save and Exit as the super-user meets them.
 
+#include "config/feed_settings.h"
 #include "config/window/config_scrn1bin.h"
 #include "tests/config_window/config_fixture.h"
 
@@ -245,6 +246,38 @@ TEST_F(WindowTest, StartAtLoginShowsTheEntryAndOnlySaveAppliesIt) {
     EXPECT_TRUE(fake.prompts.log.isEmpty()) << fake.prompts.log.join('|').toStdString();
 }
 
+TEST_F(WindowTest, BrokerFieldsAreCheckedBeforeAnythingIsSaved) {
+    const auto feeds = [this] {
+        return readFeedSettings(*Database::open(dbPath(), QStringLiteral(";pwd=qd584")));
+    };
+    open();
+    w<QLineEdit>("Text6")->setText(QStringLiteral("8"));
+    w<QCheckBox>("mqttfeed")->setChecked(true);
+    for (const auto& [port, message] :
+         {std::pair{"x", "Broker port: \"x\" is not a port number from 1 to 65535."},
+          std::pair{"1883", "Broker host: the broker's host name or address is needed."}}) {
+        w<QLineEdit>("mqttport")->setText(QString::fromLatin1(port));
+        fake.prompts.log.clear();
+        w<QPushButton>("OKButton")->click();
+        EXPECT_EQ(fake.prompts.messages(), QStringList{QString::fromUtf8(message)});
+        EXPECT_EQ(stored("minstablereadings").toInt(), 3) << "nothing saved";
+        EXPECT_FALSE(feeds().mqttfeed);
+    }
+    w<QLineEdit>("mqtthost")->setText(QStringLiteral("broker.example"));
+    w<QLineEdit>("mqtttopic")->setText(QStringLiteral("north/bridge1"));
+    w<QPushButton>("OKButton")->click();
+    EXPECT_EQ(stored("minstablereadings").toInt(), 8);
+    const FeedSettings saved = feeds();
+    EXPECT_TRUE(saved.mqttfeed);
+    EXPECT_EQ(saved.mqtthost, QStringLiteral("broker.example"));
+    EXPECT_EQ(saved.mqtttopic, QStringLiteral("north/bridge1"));
+
+    // An empty topic stores nothing and reads as this computer's default.
+    w<QLineEdit>("mqtttopic")->clear();
+    w<QPushButton>("OKButton")->click();
+    EXPECT_EQ(feeds().mqtttopic, defaultMqttTopic());
+}
+
 // No caption is cut off at the smallest size the window can take, on any tab, at the scale the test runs
 // with (config_window_test at 100%, config_window_scaled_test at 150%); and the window fits a 1920x1080
 // screen at 150% (1280x720 points) with room left for a title bar and a panel. Keeps the tabs' pictures.
@@ -259,7 +292,7 @@ TEST_F(WindowTest, EveryCaptionFitsAndTheWindowFitsTheScreen) {
     ASSERT_TRUE(QDir().mkpath(folder));
     auto* tabs = w<QTabWidget>("SSTab1");
     EXPECT_GE(tabs->tabBar()->width(), tabs->tabBar()->sizeHint().width());
-    const char* names[] = {"interface", "weighment", "veltrane", "password"};
+    const char* names[] = {"interface", "weighment", "veltrane", "password", "feeds"};
     for (int i = 0; i < tabs->count(); ++i) {
         tabs->setCurrentIndex(i);
         QCoreApplication::processEvents();

@@ -6,7 +6,7 @@ set -uo pipefail
 APP=$1
 EXAMPLES=$2
 
-for tool in socat python3 node sqlcipher sqlite3 setsid; do
+for tool in socat python3 node sqlcipher sqlite3 setsid mosquitto mosquitto_sub mosquitto_pub; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh installs it)"; exit 1; }
 done
 for program in veltrane veltrane-mkdb indicator-sim; do
@@ -61,6 +61,9 @@ start_veltrane() {
   cp "$APP/veltrane" "$APP/PN.ICO" "$APP/SCALE.ICO" "$APP/h_point.cur" "$PROGRAM/"
   "$APP/veltrane-mkdb" --set pw=examples --set Startauto=on --set AutosaveonStableWeight=on "$@" \
     --comport 1="$LINK" "$PROGRAM" >/dev/null || fail "veltrane-mkdb $name"
+  # FEEDS="column = value, ...": settings of table feeds for this folder.
+  [ -z "${FEEDS:-}" ] || sqlcipher "$PROGRAM/scale.mdb" "PRAGMA key='qd584'; update feeds set $FEEDS;" >/dev/null ||
+    fail "feeds $name"
   (cd "$PROGRAM" && exec setsid ./veltrane >"$WORK/veltrane-$name.log" 2>&1) &
   VELTRANE=$!
   PIDS+=($VELTRANE)
@@ -117,6 +120,25 @@ wait_for 30 sh -c "[ \"\$(sh '$EXAMPLES/export-database.sh' '$PROGRAM')\" != '$f
   fail "the export database was not rewritten by the next weighment"
 check "export-database.sh" "$(sh "$EXAMPLES/export-database.sh" "$PROGRAM")" \
   '^1\|[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\|24360$'
+stop_veltrane
+
+# --- the broker feed: a mosquitto of the test's own on a free loopback port, the feed's default topic
+PORT=20000
+while (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; do PORT=$((PORT + 1)); done
+printf 'listener %s 127.0.0.1\nallow_anonymous true\n' "$PORT" >"$WORK/broker.conf"
+setsid mosquitto -c "$WORK/broker.conf" >"$WORK/broker.log" 2>&1 & PIDS+=($!)
+wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$PORT" 2>/dev/null || fail "mosquitto did not start"
+setsid sh "$EXAMPLES/mqtt-weighments.sh" 127.0.0.1 "$PORT" >"$WORK/mqtt.out" 2>&1 </dev/null & PIDS+=($!)
+FEEDS="mqttfeed = -1, mqtthost = '127.0.0.1', mqttport = $PORT" start_veltrane mqtt
+MQTT='^veltrane/[^ ]+ [0-9]+ 24360 [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}$'
+wait_for 60 grep -Eq "$MQTT" "$WORK/mqtt.out" || fail "mqtt-weighments.sh: $(cat "$WORK/mqtt.out")"
+# A repeat of the first weighment, as a re-sent one would come: it is not printed again.
+read -r site slno weight when < <(head -1 "$WORK/mqtt.out")
+mosquitto_pub -p "$PORT" -q 1 -t "$site/weighment" \
+  -m "{\"slno\": $slno, \"weight\": \"$weight\", \"datetime\": \"$when\", \"site\": \"$site\"}"
+wait_for 30 sh -c "[ \$(wc -l <'$WORK/mqtt.out') -ge 2 ]" || fail "mqtt-weighments.sh printed one weighment only"
+check "mqtt-weighments.sh" "$(cat "$WORK/mqtt.out")" "$MQTT"
+[ "$(cut -d' ' -f1,2 "$WORK/mqtt.out" | sort | uniq -d)" = "" ] || fail "mqtt-weighments.sh printed a repeat"
 stop_veltrane
 
 echo "PASS"

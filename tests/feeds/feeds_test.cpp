@@ -131,6 +131,9 @@ TEST(Feeds, SettingsThatCannotBeSavedNameTheirField) {
         {"broker off without host", [](FeedSettings& s) { s.mqttport = 8883; }, nullptr},
         {"broker port", [](FeedSettings& s) { s.mqttport = -1; }, "Broker port"},
         {"wildcard topic", [](FeedSettings& s) { s.mqtttopic = "site/#"; }, "Topic"},
+        {"broker's own topic", [](FeedSettings& s) { s.mqtttopic = "$SYS/x"; }, "Topic"},
+        {"host with a blank", [](FeedSettings& s) { s.mqtthost = "broker .example"; }, "Broker host"},
+        {"password without user", [](FeedSettings& s) { s.mqttpassword = "pw"; }, "Broker user"},
         // clang-format on
     };
     for (const Case& c : cases) {

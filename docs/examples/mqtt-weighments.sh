@@ -1,0 +1,17 @@
+#!/bin/sh
+# Prints every weighment the Veltranes of a company publish to an MQTT broker, once each, as
+# "SITE SLNO WEIGHT DATE TIME". Usage: mqtt-weighments.sh BROKER_HOST [PORT]   (needs mosquitto-clients)
+host=${1:?usage: mqtt-weighments.sh BROKER_HOST [PORT]}
+port=${2:-1883}
+# A lasting session (-c with a fixed client id) at QoS 1: the broker keeps what arrives while this
+# subscriber is away and hands it over when it comes back.
+mosquitto_sub -h "$host" -p "$port" -t 'veltrane/+/weighment' -q 1 -c -i "weighments-$(hostname)" |
+  sed -u -n 's/^{"slno": \([0-9]*\), "weight": "\([^"]*\)", "datetime": "\([^"]*\)", "site": "\(.*\)"}$/\1 \2 \3 \4/p' |
+  while read -r slno weight date time site; do
+    # Each site's weighments first arrive in slno order, so one not above the highest seen is a repeat.
+    key=highest_$(printf %s "$site" | od -An -tx1 | tr -d ' \n')
+    eval "highest=\${$key:-0}"
+    [ "$slno" -gt "$highest" ] || continue
+    eval "$key=$slno"
+    printf '%s %s %s %s %s\n' "$site" "$slno" "$weight" "$date" "$time"
+  done
