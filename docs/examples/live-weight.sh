@@ -4,7 +4,7 @@
 if [ -n "${XDG_RUNTIME_DIR:-}" ] && [ -d "$XDG_RUNTIME_DIR" ]; then
   socket=$XDG_RUNTIME_DIR/veltrane.dde
 else
-  socket=/tmp/veltrane-$(id -u).dde
+  socket=/tmp/veltrane-$(id -u)/veltrane.dde
 fi
 
 if [ "${1:-}" = --follow ]; then

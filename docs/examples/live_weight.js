@@ -11,7 +11,7 @@ function socketPath() {
   if (runtime && fs.statSync(runtime, { throwIfNoEntry: false })?.isDirectory()) {
     return path.join(runtime, 'veltrane.dde');
   }
-  return `/tmp/veltrane-${process.getuid()}.dde`;
+  return `/tmp/veltrane-${process.getuid()}/veltrane.dde`;
 }
 
 const follow = process.argv.includes('--follow');

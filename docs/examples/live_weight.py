@@ -12,7 +12,7 @@ def socket_path():
     runtime = os.environ.get("XDG_RUNTIME_DIR", "")
     if runtime and os.path.isdir(runtime):
         return os.path.join(runtime, "veltrane.dde")
-    return f"/tmp/veltrane-{os.getuid()}.dde"
+    return f"/tmp/veltrane-{os.getuid()}/veltrane.dde"
 
 
 def lines(sock):
