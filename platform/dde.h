@@ -36,8 +36,7 @@ Q_SIGNALS:
 struct DdeServerLimits {
     // One more connection is accepted and closed at once.
     int maxClients = 64;
-    // A client that sends nothing for this long is dropped, advised or not: a client that wants to
-    // stay linked sends a line now and then.
+    // A client that sends nothing for this long and holds no advise is dropped.
     std::chrono::milliseconds idleTimeout = std::chrono::minutes(10);
     // A dropped client may take the lines already queued for it this long; then the connection is cut.
     std::chrono::milliseconds drainTimeout = std::chrono::seconds(10);

@@ -1,9 +1,9 @@
 #include "platform/dde.h"
 #include "platform/dde_protocol.h"
+#include "platform/socket_folder.h"
 
 #include <QByteArray>
 #include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <QLocalSocket>
 #include <QSocketNotifier>
@@ -52,28 +52,6 @@ QString claimPath(const QString& path) {
     return {};
 }
 
-// Without a runtime folder the socket lives in a folder of its own, which only this user may enter:
-// /tmp is writable by everyone, and any name there could be taken first by someone else.
-QString preparePrivateFolder(const QString& folder) {
-    const QByteArray native = QFile::encodeName(folder);
-    if (::mkdir(native.constData(), S_IRWXU) != 0 && errno != EEXIST)
-        return QStringLiteral("cannot make the folder %1: %2").arg(folder, systemError(errno));
-    struct stat st {};
-    if (::lstat(native.constData(), &st) != 0)
-        return QStringLiteral("cannot use the folder %1: %2").arg(folder, systemError(errno));
-    if (!S_ISDIR(st.st_mode)) return folder + QStringLiteral(" is not a folder");
-    if (st.st_uid != ::getuid()) return QStringLiteral("the folder %1 belongs to another user").arg(folder);
-    if ((st.st_mode & 07777) != S_IRWXU && ::chmod(native.constData(), S_IRWXU) != 0)
-        return QStringLiteral("cannot make the folder %1 private: %2").arg(folder, systemError(errno));
-    return {};
-}
-
-// The user's runtime folder, private already; empty when there is none.
-QString runtimeFolder() {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return !runtime.isEmpty() && QFileInfo(runtime).isDir() ? runtime : QString();
-}
-
 // An item's text travels as one line: a line break inside it would end the line early.
 QByteArray oneLine(const QString& text) {
     QByteArray bytes = text.toUtf8();
@@ -86,8 +64,7 @@ public:
     LocalDdeServer(const QString& service, QObject* parent, const DdeServerLimits& limits)
         : DdeServer(parent), m_limits(limits) {
         const QString path = ddeSocketPath(service);
-        QString problem;
-        if (runtimeFolder().isEmpty()) problem = preparePrivateFolder(QFileInfo(path).path());
+        QString problem = prepareSocketFolder(service);
         if (problem.isEmpty()) problem = claimPath(path);
         if (problem.isEmpty()) problem = listenOn(path);
         if (!problem.isEmpty()) {
@@ -209,7 +186,9 @@ private:
         if (m_clients.empty()) m_sweep.stop();
     }
 
-    // Silent clients are dropped; dropped ones that do not take their last lines are cut off.
+    // Silent clients are dropped, except those linked to an item: a listener has nothing to say, and
+    // one that stops reading loses its place when its queue overflows. Dropped clients that do not
+    // take their last lines are cut off.
     void sweep() {
         const Clock::time_point now = Clock::now();
         for (auto& [socket, client] : m_clients) {
@@ -219,7 +198,7 @@ private:
                     QMetaObject::invokeMethod(
                         this, [this, s = socket] { forget(s); }, Qt::QueuedConnection);
                 }
-            } else if (now - client.lastHeard >= m_limits.idleTimeout) {
+            } else if (client.advised.empty() && now - client.lastHeard >= m_limits.idleTimeout) {
                 drop(socket, client);
             }
         }
@@ -323,9 +302,7 @@ std::unique_ptr<DdeServer> createLocalDdeServer(const QString& service, QObject*
 QString ddeSocketPath(const QString& service) {
     // Service names are matched without regard to case, as DDE names are.
     const QString name = service.toLower();
-    const QString runtime = runtimeFolder();
-    if (!runtime.isEmpty()) return runtime + QLatin1Char('/') + name + QStringLiteral(".dde");
-    return QStringLiteral("/tmp/%1-%2/%1.dde").arg(name).arg(::getuid());
+    return socketFolder(name) + QLatin1Char('/') + name + QStringLiteral(".dde");
 }
 
 }  // namespace veltrane

@@ -1,7 +1,8 @@
 #include "platform/single_instance.h"
 
+#include "platform/socket_folder.h"
+
 #include <QFile>
-#include <QFileInfo>
 #include <QLocalSocket>
 
 #include <sys/stat.h>
@@ -19,7 +20,7 @@ enum class Probe { Nobody, Answered, Silent, NotOurs };
 Probe askToShow(const QString& path) {
     struct stat st {};
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0) return Probe::Nobody;
-    // In /tmp another user could have put a socket at our name: never obey or remove it.
+    // Another user's socket at our name is an attack or a mistake: never obey or remove it.
     if (!S_ISSOCK(st.st_mode) || st.st_uid != ::getuid()) return Probe::NotOurs;
     QLocalSocket socket;
     socket.connectToServer(path);
@@ -39,7 +40,7 @@ Probe askToShow(const QString& path) {
 }  // namespace
 
 SingleInstance::SingleInstance(const QString& name, QObject* parent)
-    : QObject(parent), m_path(singleInstanceSocketPath(name)) {
+    : QObject(parent), m_name(name), m_path(singleInstanceSocketPath(name)) {
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&m_server, &QLocalServer::newConnection, this, &SingleInstance::acceptClients);
 }
@@ -51,6 +52,10 @@ SingleInstance::~SingleInstance() {
 SingleInstance::Start SingleInstance::start() {
     // Twice: two copies started at the same moment both find nobody, one of them wins the listen, and
     // the other then finds the winner.
+    if (const QString problem = prepareSocketFolder(m_name); !problem.isEmpty()) {
+        qWarning("single copy: %s; starting without the check", qPrintable(problem));
+        return Start::First;
+    }
     for (int attempt = 0; attempt < 2; ++attempt) {
         switch (askToShow(m_path)) {
             case Probe::Answered:
@@ -94,11 +99,7 @@ void SingleInstance::acceptClients() {
 }
 
 QString singleInstanceSocketPath(const QString& name) {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
-        return runtime + QLatin1Char('/') + name + QStringLiteral(".instance");
-    return QStringLiteral("/tmp/") + name + QLatin1Char('-') + QString::number(::getuid()) +
-           QStringLiteral(".instance");
+    return socketFolder(name) + QLatin1Char('/') + name + QStringLiteral(".instance");
 }
 
 }  // namespace veltrane

@@ -1,7 +1,7 @@
 #pragma once
 // One running copy per user: the port can be open in one process only, so a copy started from the menu
-// while another runs asks that one to show its window and ends. The copies meet on a local socket in
-// the user's runtime folder, apart from the live feed's socket.
+// while another runs asks that one to show its window and ends. The copies meet on a local socket of
+// their own beside the live feed's.
 
 #include <QLocalServer>
 #include <QObject>
@@ -33,11 +33,12 @@ Q_SIGNALS:
 private:
     void acceptClients();
 
+    QString m_name;
     QString m_path;
     QLocalServer m_server;
 };
 
-// $XDG_RUNTIME_DIR/<name>.instance, or /tmp/<name>-<uid>.instance when there is no runtime folder.
+// <name>.instance in the socket folder (platform/socket_folder.h), beside the live feed's socket.
 QString singleInstanceSocketPath(const QString& name);
 
 }  // namespace veltrane

@@ -323,13 +323,17 @@ TEST_F(DdeServerTest, SilentClientsAndClientsThatDoNotTakeTheirLinesLoseTheirPla
     DdeServerLimits limits;
     limits.idleTimeout = std::chrono::milliseconds(300);
     auto server = startFeed(limits);
-    UnixLineClient silent(path()), talking(path());
+    UnixLineClient silent(path()), talking(path()), listening(path());
+    listening.send("ADVISE veltrane weightdata\n");  // a linked client only listens: it stays
+    EXPECT_EQ(listening.line(), "DATA 1234");
     for (int i = 0; i < 10; ++i) {  // a request every 100 ms keeps a client's place
         talking.send("REQUEST veltrane weightdata\n");
         EXPECT_EQ(talking.line(), "DATA 1234") << i;
         test::pumpUntil([] { return false; }, 100);
     }
     EXPECT_EQ(silent.readToEnd(5000), std::optional<std::string>(""));
+    server->setItem(QStringLiteral("weightdata"), QStringLiteral("1240"));
+    EXPECT_EQ(listening.line(), "DATA 1240");
     server.reset();
 
     // The only place, taken by an advised client that never reads: it is cut off and the place is free.
