@@ -26,8 +26,11 @@ DeviceResolver settingsDeviceResolver(const QString& settingsDatabasePath) {
 }
 
 std::optional<QString> readComportDevice(const QString& settingsDatabasePath, int portNumber) {
-    auto db = openSettings(settingsDatabasePath);
-    auto rows = db->openRecordSet(QStringLiteral("select * from comports where port = ?"), {portNumber});
+    return readComportDevice(*openSettings(settingsDatabasePath), portNumber);
+}
+
+std::optional<QString> readComportDevice(Database& db, int portNumber) {
+    auto rows = db.openRecordSet(QStringLiteral("select * from comports where port = ?"), {portNumber});
     if (rows->isEof()) return std::nullopt;
     const QVariant device = rows->field(QStringLiteral("device"));
     if (device.isNull() || device.toString().trimmed().isEmpty()) return std::nullopt;

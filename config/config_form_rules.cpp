@@ -1,6 +1,7 @@
 #include "config/config_form_rules.h"
 
 #include "config/config_save.h"
+#include "config/loader.h"
 #include "config/numbers.h"
 #include "platform/prompts.h"
 

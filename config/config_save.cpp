@@ -94,12 +94,6 @@ const std::vector<ConfigBinding>& configBindings() {
     return bindings;
 }
 
-bool folderHasOrdinaryFile(const QString& folder) {
-    if (folder.isEmpty()) return false;
-    const QDir dir(folder);
-    return !dir.entryList(QDir::Files | QDir::NoDotAndDotDot).isEmpty();
-}
-
 namespace {
 
 QString shownText(const QVariant& value, ColumnKind kind) {
@@ -198,15 +192,9 @@ bool ConfigRecordSource::read(ConfigFormValues& values) {
 }
 
 QString ConfigRecordSource::deviceOf(int portNumber) {
-    // Through the window's own connection: opening a keyed file costs the key derivation each time.
     try {
         if (!m_db) m_db = Database::open(m_path, QString::fromLatin1(kSettingsDatabaseConnect));
-        auto rows =
-            m_db->openRecordSet(QStringLiteral("select * from comports where port = ?"), {portNumber});
-        if (!rows->isEof()) {
-            const QString device = rows->field(QStringLiteral("device")).toString().trimmed();
-            if (!device.isEmpty()) return device;
-        }
+        if (auto device = readComportDevice(*m_db, portNumber)) return *device;
     } catch (const DbError&) {
         // No comports table yet: every port has its default device.
     }
@@ -282,8 +270,9 @@ QVariant ConfigRecordSource::storedField(const QString& column) {
     return m_rows->field(column);
 }
 
-ConfigSave::ConfigSave(ConfigRecordSource& source, Settings& settings, Services& services)
-    : m_source(source), m_settings(settings), m_services(services) {}
+ConfigSave::ConfigSave(ConfigRecordSource& source, Settings& settings, Services& services,
+                       PortSettingsTarget& port)
+    : m_source(source), m_settings(settings), m_services(services), m_port(port) {}
 
 namespace {
 
@@ -301,113 +290,118 @@ std::optional<T> wholeReading(const QString& text) {
 }  // namespace
 
 SaveOutcome ConfigSave::save(ConfigFormValues& v) {
-    Prompts& prompts = m_services.prompts;
-    SerialPort& port = m_services.port;
-    bool& autosense = v.chkFields[12];
-    bool& byPosition = v.chkFields[9];
+    requireOneDecodingMethod(v);
+    takeNewPassword(v);
+    fillEmptyBoxes(v);
+    if (!positionsArePositive(v)) return SaveOutcome::Stopped;
+    applyDelimiterAndMethod(v);
+    if (!requestStringGiven(v)) return SaveOutcome::Stopped;
+    keepOneDecodingMethod(v);
+    applyWeightPositions(v);
+    if (!writeRecord(v)) return SaveOutcome::Stopped;
+    applySerialSettings(v);
+    applyRequestAndDecimals(v);
+    if (m_portWasOpen && !reopenPort()) return SaveOutcome::Stopped;
+    return applyOutputSettings();
+}
 
-    // 1. One decoding method.
-    if (!autosense && !byPosition) {
-        prompts.beep();
-        prompts.message(QStringLiteral(
-            "You need to select one interface method (Manual/auto-sense)! Will default to auto-sense.."));
-        autosense = true;
+void ConfigSave::requireOneDecodingMethod(ConfigFormValues& v) {
+    if (v.chkFields[kAutosense] || v.chkFields[kByPosition]) return;
+    m_services.prompts.beep();
+    m_services.prompts.message(QStringLiteral(
+        "You need to select one interface method (Manual/auto-sense)! Will default to auto-sense.."));
+    v.chkFields[kAutosense] = true;
+}
+
+// Only when typed the same twice.
+void ConfigSave::takeNewPassword(ConfigFormValues& v) {
+    if (v.txtFields[0].isEmpty() && v.txtFields[2].isEmpty()) return;
+    if (v.txtFields[0] == v.txtFields[2]) {
+        v.txtFields[7] = v.txtFields[2];
+        return;
     }
-    // 2. New password, only when typed the same twice.
-    if (!v.txtFields[0].isEmpty() || !v.txtFields[2].isEmpty()) {
-        if (v.txtFields[0] == v.txtFields[2]) {
-            v.txtFields[7] = v.txtFields[2];
-        } else {
-            prompts.beep();
-            prompts.message(QStringLiteral("Passwords do not match!!! Password will not be changed!!"));
-        }
-    }
-    // 3, 4. Empty boxes get their neutral values.
+    m_services.prompts.beep();
+    m_services.prompts.message(QStringLiteral("Passwords do not match!!! Password will not be changed!!"));
+}
+
+void ConfigSave::fillEmptyBoxes(ConfigFormValues& v) {
     if (v.Combo2.isEmpty()) v.Combo2 = QStringLiteral("1");
     if (v.Text2.trimmed().isEmpty()) v.Text2 = QStringLiteral("0");
     if (v.Text3.trimmed().isEmpty()) v.Text3 = QStringLiteral("0");
-    // 5.
-    if (leadingNumberValue(v.Text2) < 0 || leadingNumberValue(v.Text3) < 0) {
-        prompts.beep();
-        prompts.message(QStringLiteral("Error! start/end can't be less than 0!"));
-        return SaveOutcome::Stopped;
-    }
-    // 6, 7. Applied at once, even if a later check stops Save.
+}
+
+bool ConfigSave::positionsArePositive(const ConfigFormValues& v) {
+    if (leadingNumberValue(v.Text2) >= 0 && leadingNumberValue(v.Text3) >= 0) return true;
+    m_services.prompts.beep();
+    m_services.prompts.message(QStringLiteral("Error! start/end can't be less than 0!"));
+    return false;
+}
+
+// Applied at once, even if a later check stops the save.
+void ConfigSave::applyDelimiterAndMethod(const ConfigFormValues& v) {
     const QString delimiterName = v.Combo6.isEmpty() ? QStringLiteral("CR") : v.Combo6;
     if (const int code = delimiterCodeOf(delimiterName); code >= 0)
         m_settings.delimiterCode = static_cast<std::int16_t>(code);
-    m_settings.usevalue = byPosition;
-    // 8.
-    if (v.chkFields[0] && v.text1.isEmpty()) {
-        prompts.message(QStringLiteral("You have ticked throw-string mode. Outstring ?"));
-        return SaveOutcome::Stopped;
-    }
-    // 9.
-    if (byPosition && autosense) {
-        prompts.beep();
-        prompts.message(QStringLiteral("Tick only one protocol decoding method! Enabling autosense.."));
-        byPosition = false;
-    }
-    // 10. Positions, corrected as the loader corrects them.
+    m_settings.usevalue = v.chkFields[kByPosition];
+}
+
+bool ConfigSave::requestStringGiven(const ConfigFormValues& v) {
+    if (!v.chkFields[kThrowString] || !v.text1.isEmpty()) return true;
+    m_services.prompts.message(QStringLiteral("You have ticked throw-string mode. Outstring ?"));
+    return false;
+}
+
+void ConfigSave::keepOneDecodingMethod(ConfigFormValues& v) {
+    if (!v.chkFields[kByPosition] || !v.chkFields[kAutosense]) return;
+    m_services.prompts.beep();
+    m_services.prompts.message(
+        QStringLiteral("Tick only one protocol decoding method! Enabling autosense.."));
+    v.chkFields[kByPosition] = false;
+}
+
+// Corrected as the loader corrects them; positions that do not fit change nothing.
+void ConfigSave::applyWeightPositions(const ConfigFormValues& v) {
     const auto start = wholeReading<std::int16_t>(v.Text2);
     const auto end = wholeReading<std::int16_t>(v.Text3);
-    if (start && end) {
-        int s = *start;
-        int e = *end;
-        if (e <= 0) e = 100;
-        if (s > e || s < 1) s = 1;
-        m_settings.weightstart = static_cast<std::int16_t>(s);
-        m_settings.weightLength = static_cast<std::int16_t>(e - s + 1);
-    }
-    // 11. The write. A value the record refuses is reported and nothing is saved: storing the rest
-    // silently would let the screen and the record disagree while Save looked successful.
-    if (const auto refusal = m_source.write(v)) {
-        prompts.beep();
-        prompts.message(refusal->message, MessageIcon::Exclamation);
-        return SaveOutcome::Stopped;
-    }
-    // 12, 13.
-    m_settings.simpinterface = autosense;
+    if (start && end) setWeightPositions(m_settings, *start, *end);
+}
+
+// A value the record refuses is reported and nothing is saved: storing the rest silently would let the
+// screen and the record disagree while the save looked successful.
+bool ConfigSave::writeRecord(const ConfigFormValues& v) {
+    const auto refusal = m_source.write(v);
+    if (!refusal) return true;
+    m_services.prompts.beep();
+    m_services.prompts.message(refusal->message, MessageIcon::Exclamation);
+    return false;
+}
+
+// The port takes the new number and settings; an open one is closed first and reopened at the end.
+void ConfigSave::applySerialSettings(const ConfigFormValues& v) {
+    m_settings.simpinterface = v.chkFields[kAutosense];
     if (const auto baud = wholeReading<std::int32_t>(v.Combo1.trimmed())) m_settings.baud = *baud;
-    // 14-16. The serial control takes the new number and settings; an open port is closed first.
-    const bool wasOpen = port.isOpen();
-    if (wasOpen) port.close();
-    if (const auto number = wholeReading<std::int32_t>(v.Combo2)) port.setPortNumber(*number);
-    port.setSettingsText(QString::number(m_settings.baud) + QLatin1Char(',') + v.Combo5 + QLatin1Char(',') +
-                         v.Combo3 + QLatin1Char(',') + v.Combo4);
-    // 17.
-    m_settings.throwstring = v.chkFields[0];
+    m_portWasOpen = m_port.closeForNewSettings();
+    m_port.setNewSettings(wholeReading<std::int32_t>(v.Combo2),
+                          QString::number(m_settings.baud) + QLatin1Char(',') + v.Combo5 + QLatin1Char(',') +
+                              v.Combo3 + QLatin1Char(',') + v.Combo4);
+}
+
+void ConfigSave::applyRequestAndDecimals(const ConfigFormValues& v) {
+    m_settings.throwstring = v.chkFields[kThrowString];
     m_settings.outstring = v.text1;
     m_settings.addcr = v.chkFields[4];
     m_settings.reverseweight = v.chkFields[3];
     m_settings.iNSERTDECIMALS = v.chkFields[6];
-    {
-        const double places = roundHalfEven(leadingNumberValue(v.Text5), 0);
-        m_settings.decimalDivisor =
-            (places >= 1 && places <= 8) ? decimalDivisorFor(static_cast<std::int64_t>(places)) : 1;
-    }
-    // 18.
-    if (wasOpen && !reopenPort()) {
-        prompts.beep();
-        prompts.message(QStringLiteral("Could not open serial port %1 !").arg(port.portNumber()));
-        return SaveOutcome::Stopped;
-    }
-    // 19.
-    return applyOutputSettings();
+    const double places = roundHalfEven(leadingNumberValue(v.Text5), 0);
+    m_settings.decimalDivisor =
+        (places >= 1 && places <= 8) ? decimalDivisorFor(static_cast<std::int64_t>(places)) : 1;
 }
 
 bool ConfigSave::reopenPort() {
-    SerialPort& port = m_services.port;
-    port.open();
-    if (port.isOpen()) return true;
-    // A device often needs a moment after its close; the main window's timers and receive events keep
-    // running between the tries.
-    m_services.events.processEvents();
-    for (int attempt = 0; attempt < 20 && !port.isOpen(); ++attempt) {
-        m_services.events.processEvents();
-        port.open();
-    }
-    return port.isOpen();
+    if (m_port.reopenWithRetries()) return true;
+    m_services.prompts.beep();
+    m_services.prompts.message(QStringLiteral("Could not open serial port %1 !").arg(m_port.portNumber()));
+    return false;
 }
 
 SaveOutcome ConfigSave::applyOutputSettings() {

@@ -64,9 +64,6 @@ struct WriteRefusal {
     QString message;  // the whole operator message
 };
 
-// True when the folder holds at least one ordinary file (the design's listing test of the output folder).
-bool folderHasOrdinaryFile(const QString& folder);
-
 // The window's own data source: the first row of table config in the settings database, opened with
 // the settings key. Reads at opening; writes only on Save, and only the controls whose value differs
 // from what was read, so that untouched columns (a Null among them) stay as they are.
@@ -105,20 +102,50 @@ enum class SaveOutcome {
     EndProgram,  // the export template could not be provided: the program must end at once
 };
 
-// The "Save" button: the checks, the write and the values applied at once, in the designed order.
+// Where the save hands the serial port its new number and settings text: the program's port control.
+class PortSettingsTarget {
+public:
+    virtual ~PortSettingsTarget() = default;
+    // Closes an open port so that the new settings apply; true when it was open.
+    virtual bool closeForNewSettings() = 0;
+    // Without a number (one that does not fit) the port keeps its own.
+    virtual void setNewSettings(std::optional<int> portNumber, const QString& settingsText) = 0;
+    virtual bool reopenWithRetries() = 0;
+    virtual int portNumber() const = 0;
+};
+
+// The "Save" button: the checks, the write and the values applied at once.
 class ConfigSave {
 public:
-    ConfigSave(ConfigRecordSource& source, Settings& settings, Services& services);
+    ConfigSave(ConfigRecordSource& source, Settings& settings, Services& services, PortSettingsTarget& port);
     // Corrects values in place (the window shows them afterwards).
     SaveOutcome save(ConfigFormValues& values);
 
 private:
+    // The check boxes the steps read, by their place in chkFields.
+    static constexpr std::size_t kThrowString = 0;
+    static constexpr std::size_t kByPosition = 9;
+    static constexpr std::size_t kAutosense = 12;
+
+    void requireOneDecodingMethod(ConfigFormValues& v);
+    void takeNewPassword(ConfigFormValues& v);
+    static void fillEmptyBoxes(ConfigFormValues& v);
+    bool positionsArePositive(const ConfigFormValues& v);
+    void applyDelimiterAndMethod(const ConfigFormValues& v);
+    bool requestStringGiven(const ConfigFormValues& v);
+    void keepOneDecodingMethod(ConfigFormValues& v);
+    void applyWeightPositions(const ConfigFormValues& v);
+    bool writeRecord(const ConfigFormValues& v);
+    void applySerialSettings(const ConfigFormValues& v);
+    void applyRequestAndDecimals(const ConfigFormValues& v);
     bool reopenPort();
     SaveOutcome applyOutputSettings();
 
     ConfigRecordSource& m_source;
     Settings& m_settings;
     Services& m_services;
+    PortSettingsTarget& m_port;
+    bool m_portWasOpen = false;
 };
 
 }  // namespace veltrane

@@ -18,7 +18,8 @@ namespace {
 
 const QString kTable = QStringLiteral("config");
 
-// Only blanks, as the original Trim did: a tab or line feed around a name is part of it.
+// Only blanks: a tab or line feed around a stored name is part of the name, and a delimiter named
+// with one must not match the plain name.
 QString trimBlanks(const QString& text) {
     qsizetype first = 0;
     qsizetype last = text.size();
@@ -168,7 +169,7 @@ public:
         target = value->isNull() ? nullDefault : textOf(*value);
     }
 
-    // A yes/no column held as text ("True"/"False", as the original held it in a string).
+    // A yes/no column kept as the text "True" or "False": the setting is passed on as text.
     void flagAsText(const QString& column, QString& target) {
         const auto value = nonNull(column);
         if (!value) return;
@@ -219,6 +220,162 @@ bool fileExists(const QString& path) {
     return QFileInfo(path).isFile();
 }
 
+// The load, one named step after another. Every column is read on its own: a failure is shown and the
+// setting it feeds keeps its value, and the load goes on.
+class LoadSteps {
+public:
+    LoadSteps(Settings& settings, Services& services, LoaderView& view, RecordSet* record)
+        : s(settings), m_services(services), m_view(view), read(services.prompts, record) {}
+
+    void readRequestStringAndPassword() {
+        read.flag(QStringLiteral("throwstring"), s.throwstring);
+        read.flag(QStringLiteral("FORWEIGHBRIDGE"), s.FORWEIGHBRIDGE);
+        read.textOr(QStringLiteral("outstring"), s.outstring, QStringLiteral("$"));
+        read.flag(QStringLiteral("addcr"), s.addcr);
+        if (const auto pw = read.raw(QStringLiteral("pw"))) {
+            s.pw = pw->isNull() ? QString::fromLatin1(kFallbackPassword) : textOf(*pw);
+            s.accessPassword = s.pw;
+        }
+    }
+
+    // EndProgram when the export database is configured and cannot be provided.
+    LoadResult readOutputFile() {
+        OutputColumns output;
+        if (const auto location = read.raw(QStringLiteral("outputFilelocation"))) {
+            output.locationNull = location->isNull();
+            output.location = output.locationNull ? QString() : textOf(*location);
+            if (!output.locationNull) s.outputFilelocation = output.location;
+            applyOutputLocation(s, m_services, output);
+        }
+        if (const auto type = read.raw(QStringLiteral("outputFiletype"))) {
+            output.typeNull = type->isNull();
+            output.type = output.typeNull ? QString() : textOf(*type);
+            return applyOutputType(s, m_services, output, OutputTypeMode::Loader);
+        }
+        return LoadResult::Completed;
+    }
+
+    void readDecodingMethod() {
+        read.textOr(QStringLiteral("outstring"), s.outstring, QStringLiteral("$"));
+        read.flag(QStringLiteral("appendTimeStamp"), s.appendTimeStamp);
+        read.flag(QStringLiteral("appendTimeStampComma"), s.appendTimeStampComma);
+        read.flag(QStringLiteral("reverseweight"), s.reverseweight);
+        read.flag(QStringLiteral("simpinterface"), s.simpinterface);
+        read.discard(QStringLiteral("crasdelimiter"));
+    }
+
+    // A column that cannot be read leaves the name and the code as they were.
+    void readDelimiter() {
+        const auto delimiter = read.raw(QStringLiteral("delimiter"));
+        if (!delimiter) return;
+        s.delimiter = QStringLiteral("CR");
+        if (!delimiter->isNull()) {
+            s.delimiter = trimBlanks(textOf(*delimiter));
+        } else if (!s.simpinterface) {
+            m_services.prompts.beep();
+            m_services.prompts.message(QStringLiteral(
+                "Simple interface is turned off in the interface configuration. You need to configure the "
+                "delimiter if simple interface id turned off! Delimiter will be defaulted to Carriage "
+                "return(CR). You can run the indicator interface wizard to find out the delimiter."));
+        }
+        if (const int code = delimiterCodeOf(s.delimiter); code >= 0)
+            s.delimiterCode = static_cast<std::int16_t>(code);
+    }
+
+    // The end position lives in the same value as the field length, so a Null end takes the previous
+    // load's length. Returns the end position.
+    int readWeightPositions() {
+        std::int16_t start = s.weightstart;
+        std::int16_t end = s.weightLength;
+        read.integer(QStringLiteral("weightstart"), start, RecordReader::OnNull::Keep);
+        read.integer(QStringLiteral("weightend"), end, RecordReader::OnNull::Keep);
+        setWeightPositions(s, start, end);
+        return s.weightstart + s.weightLength - 1;
+    }
+
+    void readSerialSettings() {
+        read.integer(QStringLiteral("port"), s.port);
+        read.text(QStringLiteral("databits"), s.databits, RecordReader::OnNull::Fail, true);
+        read.text(QStringLiteral("stopbits"), s.stopbits, RecordReader::OnNull::Fail, true);
+        read.text(QStringLiteral("parity"), s.parity, RecordReader::OnNull::Fail, true);
+        read.integer(QStringLiteral("baud"), s.baud, RecordReader::OnNull::Fail, true);
+        read.single(QStringLiteral("discardweightlessthan"), s.discardweightlessthan, 0.0f);
+        read.flag(QStringLiteral("usevalue"), s.usevalue);
+    }
+
+    // The loader never opens the port: it closes an open one so that the new settings apply when the
+    // port opens next, and shows them. Parity is applied only at that opening.
+    void showPortSettings(int endPosition) {
+        if (m_view.portIsOpen()) m_view.closePortForReload();
+        const QString settingsText =
+            QStringLiteral("%1,n,%2,%3").arg(QString::number(s.baud), s.databits, s.stopbits);
+        m_view.setPortSettingsText(settingsText);
+        if (!s.simpinterface) {
+            m_view.setPortToolTip(settingsText + QStringLiteral("  start: ") +
+                                  QString::number(s.weightstart) + QStringLiteral(" to ") +
+                                  QString::number(endPosition) + QStringLiteral(" : ") +
+                                  QString::number(s.delimiterCode));
+        } else {
+            m_view.setPortToolTip(settingsText + QStringLiteral(" autosense"));
+        }
+        m_view.setPortNumberText(QString::number(s.port));
+    }
+
+    void readServingTriggersAndDecimals() {
+        read.flag(QStringLiteral("addcr"), s.addcr);
+        read.flag(QStringLiteral("Startonbutton"), s.Startonbutton);
+        read.flag(QStringLiteral("Startauto"), s.Startauto);
+        read.flag(QStringLiteral("saveonbutton"), s.saveonbutton);
+        read.discard(QStringLiteral("decimalreqd"));
+        read.flag(QStringLiteral("iNSERTDECIMALS"), s.iNSERTDECIMALS);
+        read.integer(QStringLiteral("iNSERTBEFORE"), s.iNSERTBEFORE);
+        s.decimalDivisor = decimalDivisorFor(s.iNSERTDECIMALS ? s.iNSERTBEFORE : 1);
+    }
+
+    void readStabilityAndOutputs() {
+        read.flag(QStringLiteral("AutosaveonStableWeight"), s.AutosaveonStableWeight);
+        read.integer(QStringLiteral("minstablereadings"), s.minstablereadings);
+        read.real(QStringLiteral("lowlimit"), s.lowlimit);
+        read.real(QStringLiteral("Highlimit"), s.Highlimit);
+        read.flag(QStringLiteral("LowHighAlarm"), s.LowHighAlarm);
+        read.integer(QStringLiteral("StabilityCheckAccuracy"), s.StabilityCheckAccuracy);
+        read.real(QStringLiteral("MinimumAutosaveWeight"), s.MinimumAutosaveWeight);
+        read.discard(QStringLiteral("autoprint"));
+        read.discard(QStringLiteral("oversoundfile"));
+        read.discard(QStringLiteral("undersoundfile"));
+        read.discard(QStringLiteral("oksoundfile"));
+        read.discard(QStringLiteral("dataingrams"));
+        read.flagAsText(QStringLiteral("outputApplication"), s.outputApplication);
+        read.flag(QStringLiteral("OutputClipboard"), s.OutputClipboard);
+        read.flag(QStringLiteral("EnableDDE"), s.EnableDDE);
+        // Turning the live feed off does not withdraw a topic set earlier in the run: linked programs
+        // keep what they have until the program ends.
+        if (s.EnableDDE) m_view.setDdeTopic(QStringLiteral("veltrane"));
+    }
+
+    void readVoiceAlert() {
+        read.flag(QStringLiteral("activateVoiceAlert"), s.activateVoiceAlert);
+        read.flag(QStringLiteral("voicealertnormal"), s.voicealertnormal);
+        if (!s.activateVoiceAlert) {
+            s.voicealertnormal = false;
+            return;
+        }
+        s.voicePromptFile = m_services.appFolder + QStringLiteral("truckout.wav");
+        if (!fileExists(s.voicePromptFile))
+            m_services.prompts.message(QStringLiteral("Voice file is missing!!  : ") + s.voicePromptFile);
+    }
+
+    void readApplicationName() {
+        read.text(QStringLiteral("ApplicationName"), s.ApplicationName, RecordReader::OnNull::Keep);
+    }
+
+private:
+    Settings& s;
+    Services& m_services;
+    LoaderView& m_view;
+    RecordReader read;
+};
+
 }  // namespace
 
 ConfigLoader::ConfigLoader(Settings& settings, Services& services, LoaderView& view)
@@ -229,11 +386,8 @@ QString ConfigLoader::settingsDatabasePath() const {
 }
 
 LoadResult ConfigLoader::load() {
-    Settings& s = m_settings;
-    Prompts& prompts = m_services.prompts;
-
-    // Step 1: the first row of table config. When the database or the row is missing, every read
-    // below fails in turn with its own message, and every setting keeps its value.
+    // The first row of table config. When the database or the row is missing, every read below fails
+    // in turn with its own message, and every setting keeps its value.
     std::unique_ptr<Database> database;
     std::unique_ptr<RecordSet> record;
     try {
@@ -241,139 +395,27 @@ LoadResult ConfigLoader::load() {
         record = database->openRecordSet(QStringLiteral("select * from config"));
         if (record->recordCount() > 0) record->moveFirst();
     } catch (const DbError& error) {
-        prompts.message(error.description());
+        m_services.prompts.message(error.description());
         record.reset();
     }
-    RecordReader read(prompts, record.get());
-
-    // Step 2.
-    read.flag(QStringLiteral("throwstring"), s.throwstring);
-    read.flag(QStringLiteral("FORWEIGHBRIDGE"), s.FORWEIGHBRIDGE);
-    read.textOr(QStringLiteral("outstring"), s.outstring, QStringLiteral("$"));
-    read.flag(QStringLiteral("addcr"), s.addcr);
-    if (const auto pw = read.raw(QStringLiteral("pw"))) {
-        s.pw = pw->isNull() ? QString::fromLatin1(kFallbackPassword) : textOf(*pw);
-        s.accessPassword = s.pw;
-    }
-
-    // Steps 3 and 4.
-    OutputColumns output;
-    if (const auto location = read.raw(QStringLiteral("outputFilelocation"))) {
-        output.locationNull = location->isNull();
-        output.location = output.locationNull ? QString() : textOf(*location);
-        if (!output.locationNull) s.outputFilelocation = output.location;
-        applyOutputLocation(s, m_services, output);
-    }
-    if (const auto type = read.raw(QStringLiteral("outputFiletype"))) {
-        output.typeNull = type->isNull();
-        output.type = output.typeNull ? QString() : textOf(*type);
-        if (applyOutputType(s, m_services, output, OutputTypeMode::Loader) == LoadResult::EndProgram) {
-            return LoadResult::EndProgram;
-        }
-    }
-
-    // Step 5.
-    read.textOr(QStringLiteral("outstring"), s.outstring, QStringLiteral("$"));
-    read.flag(QStringLiteral("appendTimeStamp"), s.appendTimeStamp);
-    read.flag(QStringLiteral("appendTimeStampComma"), s.appendTimeStampComma);
-    read.flag(QStringLiteral("reverseweight"), s.reverseweight);
-    read.flag(QStringLiteral("simpinterface"), s.simpinterface);
-    read.discard(QStringLiteral("crasdelimiter"));
-
-    // Step 6. A column that cannot be read leaves the name and the code as they were.
-    if (const auto delimiter = read.raw(QStringLiteral("delimiter"))) {
-        s.delimiter = QStringLiteral("CR");
-        if (!delimiter->isNull()) {
-            s.delimiter = trimBlanks(textOf(*delimiter));
-        } else if (!s.simpinterface) {
-            prompts.beep();
-            prompts.message(QStringLiteral(
-                "Simple interface is turned off in the interface configuration. You need to configure the "
-                "delimiter if simple interface id turned off! Delimiter will be defaulted to Carriage "
-                "return(CR). You can run the indicator interface wizard to find out the delimiter."));
-        }
-        if (const int code = delimiterCodeOf(s.delimiter); code >= 0)
-            s.delimiterCode = static_cast<std::int16_t>(code);
-    }
-
-    // Step 7. The end position lives in the same value as the field length, so a Null end takes
-    // the previous load's length.
-    read.integer(QStringLiteral("weightstart"), s.weightstart, RecordReader::OnNull::Keep);
-    std::int16_t endPosition = s.weightLength;
-    read.integer(QStringLiteral("weightend"), endPosition, RecordReader::OnNull::Keep);
-    if (endPosition <= 0) endPosition = 100;
-    if (s.weightstart > endPosition || s.weightstart < 1) s.weightstart = 1;
-    s.weightLength = static_cast<std::int16_t>(endPosition - s.weightstart + 1);
-
-    // Step 8.
-    read.integer(QStringLiteral("port"), s.port);
-    read.text(QStringLiteral("databits"), s.databits, RecordReader::OnNull::Fail, true);
-    read.text(QStringLiteral("stopbits"), s.stopbits, RecordReader::OnNull::Fail, true);
-    read.text(QStringLiteral("parity"), s.parity, RecordReader::OnNull::Fail, true);
-    read.integer(QStringLiteral("baud"), s.baud, RecordReader::OnNull::Fail, true);
-    read.single(QStringLiteral("discardweightlessthan"), s.discardweightlessthan, 0.0f);
-    read.flag(QStringLiteral("usevalue"), s.usevalue);
-
-    // Step 9. The loader never opens the port.
-    if (m_view.portIsOpen()) m_view.closePortForReload();
-
-    // Step 10. Parity is applied only when the port opens.
-    const QString settingsText =
-        QStringLiteral("%1,n,%2,%3").arg(QString::number(s.baud), s.databits, s.stopbits);
-    m_view.setPortSettingsText(settingsText);
-    if (!s.simpinterface) {
-        m_view.setPortToolTip(settingsText + QStringLiteral("  start: ") + QString::number(s.weightstart) +
-                              QStringLiteral(" to ") + QString::number(endPosition) + QStringLiteral(" : ") +
-                              QString::number(s.delimiterCode));
-    } else {
-        m_view.setPortToolTip(settingsText + QStringLiteral(" autosense"));
-    }
-    m_view.setPortNumberText(QString::number(s.port));
-
-    // Step 11.
-    read.flag(QStringLiteral("addcr"), s.addcr);
-    read.flag(QStringLiteral("Startonbutton"), s.Startonbutton);
-    read.flag(QStringLiteral("Startauto"), s.Startauto);
-    read.flag(QStringLiteral("saveonbutton"), s.saveonbutton);
-    read.discard(QStringLiteral("decimalreqd"));
-    read.flag(QStringLiteral("iNSERTDECIMALS"), s.iNSERTDECIMALS);
-    read.integer(QStringLiteral("iNSERTBEFORE"), s.iNSERTBEFORE);
-    s.decimalDivisor = decimalDivisorFor(s.iNSERTDECIMALS ? s.iNSERTBEFORE : 1);
-
-    // Step 12.
-    read.flag(QStringLiteral("AutosaveonStableWeight"), s.AutosaveonStableWeight);
-    read.integer(QStringLiteral("minstablereadings"), s.minstablereadings);
-    read.real(QStringLiteral("lowlimit"), s.lowlimit);
-    read.real(QStringLiteral("Highlimit"), s.Highlimit);
-    read.flag(QStringLiteral("LowHighAlarm"), s.LowHighAlarm);
-    read.integer(QStringLiteral("StabilityCheckAccuracy"), s.StabilityCheckAccuracy);
-    read.real(QStringLiteral("MinimumAutosaveWeight"), s.MinimumAutosaveWeight);
-    read.discard(QStringLiteral("autoprint"));
-    read.discard(QStringLiteral("oversoundfile"));
-    read.discard(QStringLiteral("undersoundfile"));
-    read.discard(QStringLiteral("oksoundfile"));
-    read.discard(QStringLiteral("dataingrams"));
-    read.flagAsText(QStringLiteral("outputApplication"), s.outputApplication);
-    read.flag(QStringLiteral("OutputClipboard"), s.OutputClipboard);
-    read.flag(QStringLiteral("EnableDDE"), s.EnableDDE);
-
-    // Step 13. Turning DDE off does not withdraw a topic set earlier in the run.
-    if (s.EnableDDE) m_view.setDdeTopic(QStringLiteral("veltrane"));
-
-    // Step 14.
-    read.flag(QStringLiteral("activateVoiceAlert"), s.activateVoiceAlert);
-    read.flag(QStringLiteral("voicealertnormal"), s.voicealertnormal);
-    if (!s.activateVoiceAlert) {
-        s.voicealertnormal = false;
-    } else {
-        s.voicePromptFile = m_services.appFolder + QStringLiteral("truckout.wav");
-        if (!fileExists(s.voicePromptFile))
-            prompts.message(QStringLiteral("Voice file is missing!!  : ") + s.voicePromptFile);
-    }
-
-    // Step 15.
-    read.text(QStringLiteral("ApplicationName"), s.ApplicationName, RecordReader::OnNull::Keep);
+    LoadSteps steps(m_settings, m_services, m_view, record.get());
+    steps.readRequestStringAndPassword();
+    if (steps.readOutputFile() == LoadResult::EndProgram) return LoadResult::EndProgram;
+    steps.readDecodingMethod();
+    steps.readDelimiter();
+    const int endPosition = steps.readWeightPositions();
+    steps.readSerialSettings();
+    steps.showPortSettings(endPosition);
+    steps.readServingTriggersAndDecimals();
+    steps.readStabilityAndOutputs();
+    steps.readVoiceAlert();
+    steps.readApplicationName();
     return LoadResult::Completed;
+}
+
+bool folderHasOrdinaryFile(const QString& folder) {
+    if (folder.isEmpty()) return false;
+    return !QDir(folder).entryList(QDir::Files | QDir::NoDotAndDotDot).isEmpty();
 }
 
 LoadResult applyOutputLocation(Settings& settings, Services& services, const OutputColumns& columns) {
@@ -385,7 +427,7 @@ LoadResult applyOutputLocation(Settings& settings, Services& services, const Out
     QString folder = columns.location;
     if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
     // Only ordinary files count: a folder holding nothing but sub-folders is reported like a missing one.
-    if (QDir(folder).entryList(QDir::Files).isEmpty()) {
+    if (!folderHasOrdinaryFile(folder)) {
         services.prompts.beep();
         services.prompts.message(QStringLiteral("Output file location folder ") + folder +
                                  QStringLiteral(" does not exist!!!"));

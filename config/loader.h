@@ -38,7 +38,7 @@ private:
     LoaderView& m_view;
 };
 
-// Output location and type (loader steps 3 and 4), shared with the configuration window's save.
+// Output location and type, shared with the configuration window's save.
 // Reads the two columns from values already taken from the record.
 struct OutputColumns {
     bool locationNull = true;
@@ -46,7 +46,10 @@ struct OutputColumns {
     bool typeNull = true;
     QString type;
 };
-enum class OutputTypeMode { Loader, Save };  // Save: a Null type changes nothing and says nothing
+enum class OutputTypeMode { Loader, Save };
+// An output folder counts as there when it holds at least one ordinary file: a folder the program can
+// only see as empty (a share not mounted, a path one letter off) is worth a warning.
+bool folderHasOrdinaryFile(const QString& folder);  // Save: a Null type changes nothing and says nothing
 LoadResult applyOutputLocation(Settings& settings, Services& services, const OutputColumns& columns);
 LoadResult applyOutputType(Settings& settings, Services& services, const OutputColumns& columns,
                            OutputTypeMode mode);

@@ -33,4 +33,11 @@ std::int32_t decimalDivisorFor(std::int64_t places) {
     return divisor;
 }
 
+void setWeightPositions(Settings& settings, int start, int end) {
+    if (end <= 0) end = 100;
+    if (start > end || start < 1) start = 1;
+    settings.weightstart = static_cast<std::int16_t>(start);
+    settings.weightLength = static_cast<std::int16_t>(end - start + 1);
+}
+
 }  // namespace veltrane

@@ -78,4 +78,8 @@ int delimiterCodeOf(const QString& name);  // -1 when unknown
 // Places 1..8 give 10..100000000, anything else 1.
 std::int32_t decimalDivisorFor(std::int64_t places);
 
+// Where the weight lies in a record, from the stored start and end positions: an end of 0 or less means
+// 100, and a start beyond the end or before 1 means 1. The loader and the save correct alike.
+void setWeightPositions(Settings& settings, int start, int end);
+
 }  // namespace veltrane

@@ -46,58 +46,60 @@ QByteArray Decoder::StripLeadingNonNumeric(const QByteArray& s) {
 
 void Decoder::DecodeCharacter(const QByteArray& ch) {
     const int c = ch.isEmpty() ? 0 : static_cast<unsigned char>(ch.front());
-    if (searchRunning) searchLog += '-' + QByteArray::number(c);
+    if (m_searchRunning) m_searchLog += '-' + QByteArray::number(c);
 
     const bool numeric = isNumericCode(c);
     const bool autosense = m_settings.simpinterface;
     const bool delimiter = c == m_settings.delimiterCode;
 
-    if (frameComplete) {
+    if (m_frameComplete) {
         // Separators between records are skipped; the buffer empties only when a new record starts.
         if (autosense ? !numeric : delimiter) return;
-        frameComplete = false;
-        receiveBuffer.clear();
+        m_frameComplete = false;
+        m_receiveBuffer.clear();
         ++m_recordsStarted;
     }
 
     const bool recordEnds = autosense ? !numeric : delimiter;
     if (!recordEnds) {
         // Keep the newest part of an overlong record: its start can no longer yield a weight anyway.
-        if (receiveBuffer.size() >= kMaxRecordLength)
-            receiveBuffer.remove(0, receiveBuffer.size() - kMaxRecordLength / 2);
-        receiveBuffer += ch;
-        m_host.showRawData(receiveBuffer);
+        if (m_receiveBuffer.size() >= kMaxRecordLength)
+            m_receiveBuffer.remove(0, m_receiveBuffer.size() - kMaxRecordLength / 2);
+        m_receiveBuffer += ch;
+        m_host.showRawData(m_receiveBuffer);
         return;
     }
 
-    frameComplete = true;
-    receiveBuffer = trimSpaces(receiveBuffer);
-    lastRecord = receiveBuffer;
+    m_frameComplete = true;
+    m_receiveBuffer = trimSpaces(m_receiveBuffer);
+    m_lastRecord = m_receiveBuffer;
 
     if (!autosense) {
         const qsizetype start = std::max<qsizetype>(1, m_settings.weightstart);
         const qsizetype length = std::max<qsizetype>(0, m_settings.weightLength);
-        receiveBuffer = start > receiveBuffer.size() ? QByteArray() : receiveBuffer.mid(start - 1, length);
+        m_receiveBuffer =
+            start > m_receiveBuffer.size() ? QByteArray() : m_receiveBuffer.mid(start - 1, length);
     }
-    if (m_settings.reverseweight) std::reverse(receiveBuffer.begin(), receiveBuffer.end());
+    if (m_settings.reverseweight) std::reverse(m_receiveBuffer.begin(), m_receiveBuffer.end());
     if (m_settings.iNSERTDECIMALS && m_settings.decimalDivisor != 0) {
-        receiveBuffer = numberText(leadingNumberValue(receiveBuffer) / m_settings.decimalDivisor).toLatin1();
+        m_receiveBuffer =
+            numberText(leadingNumberValue(m_receiveBuffer) / m_settings.decimalDivisor).toLatin1();
     }
     const QByteArray stripped =
-        StripLeadingNonNumeric(numberText(leadingNumberValue(receiveBuffer)).toLatin1());
-    receiveBuffer = numberText(leadingNumberValue(stripped)).toLatin1();
+        StripLeadingNonNumeric(numberText(leadingNumberValue(m_receiveBuffer)).toLatin1());
+    m_receiveBuffer = numberText(leadingNumberValue(stripped)).toLatin1();
 
-    m_host.setWeightText(QString::fromLatin1(receiveBuffer));
+    m_host.setWeightText(QString::fromLatin1(m_receiveBuffer));
     const QString shown = m_host.weightText();
-    currentWeight = toSingle(leadingNumberValue(shown));
-    m_host.recordCompleted(lastRecord, shown);
+    m_currentWeight = toSingle(leadingNumberValue(shown));
+    m_host.recordCompleted(m_lastRecord, shown);
 
     // The weighment step lets events run (message boxes, sounds): a record may start inside it. Its
     // characters then own the buffer, and emptying it here would cut that record short.
     const auto started = m_recordsStarted;
     bool keepBuffer = false;
-    if (!searchRunning) keepBuffer = !m_host.weighmentStep(currentWeight);
-    if (!keepBuffer && started == m_recordsStarted) receiveBuffer.clear();
+    if (!m_searchRunning) keepBuffer = !m_host.weighmentStep(m_currentWeight);
+    if (!keepBuffer && started == m_recordsStarted) m_receiveBuffer.clear();
 }
 
 }  // namespace veltrane

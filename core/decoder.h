@@ -39,17 +39,31 @@ public:
     // would otherwise grow the buffer for as long as the program runs.
     static constexpr qsizetype kMaxRecordLength = 65536;
 
-    // State shared with the wizard, public as on the original main window.
-    QByteArray receiveBuffer;
-    bool frameComplete = false;
-    QByteArray lastRecord;
-    bool searchRunning = false;
-    QByteArray searchLog;
-    float currentWeight = 0.0f;
+    // The record being received, and the last complete one (as received, blanks trimmed).
+    const QByteArray& receiveBuffer() const { return m_receiveBuffer; }
+    const QByteArray& lastRecord() const { return m_lastRecord; }
+    void clearReceiveBuffer() { m_receiveBuffer.clear(); }
+    void clearLastRecord() { m_lastRecord.clear(); }
+    // The weight of the last record, as the weighment cycle was given it.
+    float currentWeight() const { return m_currentWeight; }
+
+    // While the wizard searches, records are decoded and kept but never weighed, and every character
+    // heard is logged ("-<code>") for the wizard's log file.
+    bool searchRunning() const { return m_searchRunning; }
+    void setSearchRunning(bool running) { m_searchRunning = running; }
+    const QByteArray& searchLog() const { return m_searchLog; }
+    void appendToSearchLog(const QByteArray& text) { m_searchLog += text; }
+    void clearSearchLog() { m_searchLog.clear(); }
 
 private:
     const Settings& m_settings;
     DecoderHost& m_host;
+    QByteArray m_receiveBuffer;
+    bool m_frameComplete = false;
+    QByteArray m_lastRecord;
+    bool m_searchRunning = false;
+    QByteArray m_searchLog;
+    float m_currentWeight = 0.0f;
     quint64 m_recordsStarted = 0;
 };
 

@@ -1,7 +1,7 @@
 #include "core/weighing_core.h"
 
 #include "core/decoder.h"
-#include "core/port_watch.h"
+#include "core/port_control.h"
 #include "core/voice.h"
 #include "core/weighment_cycle.h"
 #include "core/weight_outputs.h"
@@ -15,12 +15,11 @@ namespace {
 
 constexpr int kThrowIntervalMs = 400;
 constexpr int kWeightClearMs = 15000;
-constexpr int kOpenRetries = 20;
 constexpr qsizetype kRawDisplayLength = 256;
 
 }  // namespace
 
-struct WeighingCore::Impl final : DecoderHost, CycleHost, LoaderView {
+struct WeighingCore::Impl final : DecoderHost, CycleHost, LoaderView, SearchTrials {
     Impl(WeighingCore& core)
         : core(core),
           decoder(core.m_settings, *this),
@@ -29,9 +28,8 @@ struct WeighingCore::Impl final : DecoderHost, CycleHost, LoaderView {
           timerThrow(core.m_services.timers.createTimer(false)),
           timerWeightClear(core.m_services.timers.createTimer(true)),
           timerDelay(core.m_services.timers.createTimer(true)),
-          watch(
-              core.m_services, core.m_view, [&core] { core.setWeightData(QString()); },
-              [this] { return decoder.searchRunning; }) {}
+          // A weight from a vanished indicator is no live weight: the box empties when the device goes.
+          port(core.m_services, core.m_view, [&core] { core.setWeightData(QString()); }) {}
 
     // DecoderHost
     void showRawData(const QByteArray& buffer) override {
@@ -69,21 +67,35 @@ struct WeighingCore::Impl final : DecoderHost, CycleHost, LoaderView {
     }
 
     // LoaderView
-    bool portIsOpen() override { return core.m_services.port.isOpen(); }
+    bool portIsOpen() override { return port.isOpen(); }
     void closePortForReload() override {
-        core.m_services.port.close();
-        core.m_view.setPortStatusText(QStringLiteral("PORT OFF !"));
+        port.closeForReload();
         core.setWeightData(QString());
     }
-    void setPortSettingsText(const QString& text) override { core.m_services.port.setSettingsText(text); }
-    void setPortToolTip(const QString& text) override { core.m_view.setPortToolTip(text); }
+    void setPortSettingsText(const QString& text) override { port.setSettingsText(text); }
+    void setPortToolTip(const QString& text) override { port.showSettingsTip(text); }
     void setPortNumberText(const QString& text) override { core.m_view.setPortNumberText(text); }
     void setDdeTopic(const QString& topic) override { core.m_services.dde.setTopic(topic); }
 
-    void showPortState() {
-        const bool open = core.m_services.port.isOpen();
-        core.m_view.setPortButtonCaption(open ? QStringLiteral("Close port") : QStringLiteral("Open port"));
-        core.m_view.setPortStatusText(open ? QStringLiteral("PORT ON") : QStringLiteral("PORT OFF !"));
+    // SearchTrials
+    void setSearching(bool searching) override { decoder.setSearchRunning(searching); }
+    bool searching() const override { return decoder.searchRunning(); }
+    void startTrial() override {
+        decoder.clearReceiveBuffer();
+        decoder.clearLastRecord();
+    }
+    void forgetLastRecord() override { decoder.clearLastRecord(); }
+    QByteArray lastRecord() const override { return decoder.lastRecord(); }
+    QByteArray searchLog() const override { return decoder.searchLog(); }
+    void appendToSearchLog(const QByteArray& text) override { decoder.appendToSearchLog(text); }
+    void clearSearchLog() override { decoder.clearSearchLog(); }
+    void clearWeight() override { core.setWeightData(QString()); }
+    void wait(int ms, const std::function<bool()>& stop) override {
+        core.Delay(ms);
+        while (!delayElapsed && !(stop && stop())) core.m_services.events.waitForEvents();
+        // Ended early: the delay's tick must not end the next wait before its time.
+        if (!delayElapsed) timerDelay->setEnabled(false);
+        delayElapsed = false;
     }
 
     WeighingCore& core;
@@ -94,8 +106,7 @@ struct WeighingCore::Impl final : DecoderHost, CycleHost, LoaderView {
     std::unique_ptr<Timer> timerThrow;
     std::unique_ptr<Timer> timerWeightClear;
     std::unique_ptr<Timer> timerDelay;
-    // A weight from a vanished indicator is no live weight: the box empties when the device goes.
-    PortWatch watch;
+    PortControl port;
     CoreObserver* observer = nullptr;
     std::vector<WeightFeed*> feeds;
     QString weight;
@@ -138,8 +149,6 @@ WeighingCore::WeighingCore(Services& services, Settings& settings, MainView& vie
     });
 
     connect(&services.port, &SerialPort::byteReceived, this, [this](char byte) { receiveByte(byte); });
-    connect(&services.port, &SerialPort::deviceLost, this,
-            [this](const QString&) { m_impl->watch.deviceLost(); });
 }
 
 WeighingCore::~WeighingCore() = default;
@@ -165,8 +174,14 @@ QString WeighingCore::weightData() const {
     return m_impl->weight;
 }
 
-Decoder& WeighingCore::decoder() {
+const Decoder& WeighingCore::decoder() const {
     return m_impl->decoder;
+}
+PortControl& WeighingCore::port() {
+    return m_impl->port;
+}
+SearchTrials& WeighingCore::searchTrials() {
+    return *m_impl;
 }
 WeighmentCycle& WeighingCore::cycle() {
     return m_impl->cycle;
@@ -210,9 +225,7 @@ void WeighingCore::clearDelayElapsed() {
 }
 
 void WeighingCore::wait(int ms) {
-    Delay(ms);
-    while (!m_impl->delayElapsed) m_services.events.waitForEvents();
-    m_impl->delayElapsed = false;
+    m_impl->wait(ms, {});
 }
 
 void WeighingCore::AnnounceWeight(const QString& weightText) {
@@ -254,8 +267,8 @@ Timer& WeighingCore::timerDelay() {
 
 void WeighingCore::OpenSerialPort() {
     Impl& d = *m_impl;
-    SerialPort& port = m_services.port;
-    d.watch.stop();
+    PortControl& port = d.port;
+    port.stopRetrying();
 
     if (loadConfiguration() == LoadResult::EndProgram) {
         Q_EMIT endProgramRequested();
@@ -263,54 +276,37 @@ void WeighingCore::OpenSerialPort() {
     }
     if (port.isOpen()) {
         // Only when closing for the reload failed.
-        port.close();
-        m_view.setPortStatusText(QStringLiteral("PORT OFF !"));
+        port.closeForReload();
         d.timerThrow->setEnabled(false);
         setWeightData(QString());
     } else {
-        port.setSettingsText(QStringLiteral("%1,%2,%3,%4")
-                                 .arg(m_settings.baud)
-                                 .arg(m_settings.parity, m_settings.databits, m_settings.stopbits));
         if (m_settings.port == 0) m_settings.port = 1;
-        port.setPortNumber(m_settings.port);
-        m_view.setPortNumberText(QString::number(m_settings.port));
-
-        bool open = port.open();
-        if (!open) {
-            m_services.events.processEvents();
-            for (int i = 0; i < kOpenRetries && !open; ++i) {
-                m_services.events.processEvents();
-                open = port.open();
-            }
-        }
-        if (!open) {
+        port.configure(m_settings.port,
+                       QStringLiteral("%1,%2,%3,%4")
+                           .arg(m_settings.baud)
+                           .arg(m_settings.parity, m_settings.databits, m_settings.stopbits));
+        if (!port.openForWeighing()) {
             // The reason of the last try is the pending error shown after the message; a try that
-            // failed before a later one succeeded is no error.
+            // failed before a later one succeeded is no error. The caption stays as it was.
             setPendingError(port.lastError());
-            m_view.setPortStatusText(QStringLiteral("PORT OFF !"));
             m_services.prompts.beep();
             m_services.prompts.message(
                 QStringLiteral("Could not open serial port! %1 !").arg(m_settings.port));
             showPendingError();
             return;
         }
-        m_view.setPortStatusText(QStringLiteral("PORT ON"));
-        d.watch.portOpened();
         d.timerThrow->setEnabled(!m_settings.outstring.isEmpty() && m_settings.throwstring);
     }
     showPendingError();
-    d.showPortState();
+    port.showState();
 }
 
 void WeighingCore::closePortByButton() {
-    m_impl->watch.stop();
-    m_services.port.close();
-    m_view.setPortButtonCaption(QStringLiteral("Open port"));
-    m_view.setPortStatusText(QStringLiteral("PORT OFF !"));
+    m_impl->port.closeByOperator();
 }
 
 bool WeighingCore::isPortOpen() const {
-    return m_services.port.isOpen();
+    return m_impl->port.isOpen();
 }
 
 void WeighingCore::ToggleRawDisplay() {

@@ -6,6 +6,7 @@
 #include "config/loader.h"
 #include "config/settings.h"
 #include "core/main_view.h"
+#include "core/search_trials.h"
 #include "core/weight_feed.h"
 #include "platform/services.h"
 #include "platform/timers.h"
@@ -19,6 +20,7 @@
 namespace veltrane {
 
 class Decoder;
+class PortControl;
 class WeighmentCycle;
 
 // Hooks for tools and tests that watch the cycle (the replay tool prints them).
@@ -54,9 +56,12 @@ public:
     void setWeightData(const QString& text);
     QString weightData() const;
 
-    // Decoder state shared with the wizard.
-    Decoder& decoder();
+    const Decoder& decoder() const;
     WeighmentCycle& cycle();
+    // The serial port's one state machine, shared with the wizard, the save and the buttons.
+    PortControl& port();
+    // What the wizard's protocol search may do with the decoder, the weight box and the waits.
+    SearchTrials& searchTrials();
 
     // Feeds one received character (what the port's receive event does); public for tools and tests.
     void receiveByte(char byte);

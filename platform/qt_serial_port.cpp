@@ -122,6 +122,7 @@ QString QtSerialPort::defaultDevicePath(int portNumber) {
 QtSerialPort::QtSerialPort(DeviceResolver resolver, QObject* parent)
     : SerialPort(parent), m_resolver(std::move(resolver)) {
     if (!m_resolver) m_resolver = &QtSerialPort::defaultDevicePath;
+    m_device = m_resolver(m_portNumber);
     // Everything the device sends is kept: the decoder, not the driver, decides what to drop.
     m_port.setReadBufferSize(0);
     connect(&m_port, &QSerialPort::readyRead, this, &QtSerialPort::readIncoming);
@@ -133,8 +134,13 @@ QtSerialPort::~QtSerialPort() {
     if (m_port.isOpen()) m_port.close();
 }
 
+void QtSerialPort::setPortNumber(int number) {
+    m_portNumber = number;
+    m_device = m_resolver(number);
+}
+
 QString QtSerialPort::deviceName() const {
-    return m_resolver(m_portNumber);
+    return m_device;
 }
 
 bool QtSerialPort::open() {

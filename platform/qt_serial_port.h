@@ -33,7 +33,7 @@ public:
                           QObject* parent = nullptr);
     ~QtSerialPort() override;
 
-    void setPortNumber(int number) override { m_portNumber = number; }
+    void setPortNumber(int number) override;
     int portNumber() const override { return m_portNumber; }
     void setSettingsText(const QString& text) override { m_settingsText = text; }
     QString settingsText() const override { return m_settingsText; }
@@ -56,6 +56,7 @@ private:
     DeviceResolver m_resolver;
     QSerialPort m_port;
     int m_portNumber = 1;
+    QString m_device;  // looked up when the number is set, never at an opening
     QString m_settingsText = QStringLiteral("9600,n,8,1");
     QString m_lastError;
 

@@ -26,7 +26,8 @@ struct SerialSettings {
 };
 
 // Port number n to a device path. The real one reads the comports table of the settings database;
-// with no row, n is /dev/ttyS<n-1>.
+// with no row, n is /dev/ttyS<n-1>. Ports look the device up when their number is set, not when they
+// open: an absent adapter is tried again and again, and each try must stay cheap.
 using DeviceResolver = std::function<QString(int portNumber)>;
 
 class SerialPort : public QObject {
@@ -37,7 +38,8 @@ public:
 
     virtual void setPortNumber(int number) = 0;
     virtual int portNumber() const = 0;
-    // Stored as given; it is checked when the port opens (as the original control did for most values).
+    // Stored as given and checked when the port opens, so that a bad text is reported with the open
+    // failure it causes rather than lost on the way.
     virtual void setSettingsText(const QString& text) = 0;
     virtual QString settingsText() const = 0;
 

@@ -1,6 +1,5 @@
 #include "shell/main_buttons.h"
 
-#include "core/main_view.h"
 #include "platform/prompts.h"
 #include "shell/password.h"
 
@@ -47,14 +46,11 @@ void MainButtons::click(int index) {
 void MainButtons::togglePort() {
     if (m_host.isPortOpen()) {
         m_host.closePort();
-        m_view.setPortButtonCaption(QStringLiteral("Open port"));
-        m_view.setPortStatusText(QStringLiteral("PORT OFF !"));
         return;
     }
     m_host.openSerialPort();
-    const bool open = m_host.isPortOpen();
-    m_view.setPortButtonCaption(open ? QStringLiteral("Close port") : QStringLiteral("Open port"));
-    m_view.setPortStatusText(open ? QStringLiteral("PORT ON") : QStringLiteral("PORT OFF !"));
+    // A failed opening leaves the caption to whoever opens next; the button says what it can do now.
+    m_host.showPortState();
 }
 
 }  // namespace veltrane

@@ -6,7 +6,6 @@
 
 namespace veltrane {
 
-class MainView;
 class PasswordGate;
 class Prompts;
 
@@ -21,6 +20,7 @@ public:
     virtual bool isPortOpen() = 0;
     virtual void closePort() = 0;       // without reloading the configuration
     virtual void openSerialPort() = 0;  // reloads the configuration first
+    virtual void showPortState() = 0;   // the port button's caption and the status as the port is
 };
 
 class MainButtons {
@@ -29,8 +29,8 @@ public:
     static QString caption(int index);
     static bool needsPassword(int index);
 
-    MainButtons(Prompts& prompts, PasswordGate& password, MainView& view, ButtonHost& host)
-        : m_prompts(prompts), m_password(password), m_view(view), m_host(host) {}
+    MainButtons(Prompts& prompts, PasswordGate& password, ButtonHost& host)
+        : m_prompts(prompts), m_password(password), m_host(host) {}
 
     void click(int index);
 
@@ -39,7 +39,6 @@ private:
 
     Prompts& m_prompts;
     PasswordGate& m_password;
-    MainView& m_view;
     ButtonHost& m_host;
 };
 

@@ -2,6 +2,7 @@
 
 #include "config/settings.h"
 #include "config/window/config_scrn1bin.h"
+#include "core/port_control.h"
 #include "core/weighing_core.h"
 #include "platform/services.h"
 #include "platform/timers.h"
@@ -38,12 +39,12 @@ MainWindow::MainWindow(Services& services, Settings& settings, TrayIcon& trayIco
     buildControls();
     m_core = std::make_unique<WeighingCore>(m_services, m_settings, *this, this);
     connect(m_core.get(), &WeighingCore::endProgramRequested, this, &MainWindow::endProgram);
-    m_wizard = std::make_unique<ProtocolSearch>(*m_core);
+    m_wizard = std::make_unique<ProtocolSearch>(m_services, m_settings, *this, m_core->port(),
+                                                m_core->searchTrials());
     m_password =
         std::make_unique<DialogPasswordGate>(m_grant, m_settings.accessPassword, m_services.prompts, this);
     ButtonHost& host = *this;
-    MainView& view = *this;
-    m_buttons = std::make_unique<MainButtons>(m_services.prompts, *m_password, view, host);
+    m_buttons = std::make_unique<MainButtons>(m_services.prompts, *m_password, host);
 
     m_timerGen = m_services.timers.createTimer(false);
     m_timerGen->setInterval(10000);
@@ -219,7 +220,7 @@ void MainWindow::TimerGen_Timer() {
 // --- buttons
 
 void MainWindow::showConfiguration() {
-    ConfigScrn1BIN window(m_settings, m_services, m_grant.granted, this);
+    ConfigScrn1BIN window(m_settings, m_services, m_core->port(), m_grant.granted, this);
     connect(&window, &ConfigScrn1BIN::programEndRequested, this, &MainWindow::endProgram);
     window.exec();
     showStartOnButton();
@@ -260,6 +261,10 @@ void MainWindow::closePort() {
     m_core->closePortByButton();
 }
 
+void MainWindow::showPortState() {
+    m_core->port().showState();
+}
+
 // --- window events
 
 void MainWindow::changeEvent(QEvent* event) {
@@ -273,6 +278,9 @@ void MainWindow::changeEvent(QEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // A search left running would hold the port, with no window, for as long as its combinations last;
+    // it ends at its next wait, and the program with it.
+    m_wizard->stop();
     if (m_tray) m_tray->RemoveFromSysTray();
     if (m_formlog) m_formlog->close();
     event->accept();

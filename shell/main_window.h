@@ -94,6 +94,7 @@ private:
     void minimise() override;
     bool isPortOpen() override;
     void closePort() override;
+    void showPortState() override;
 
     void buildControls();
     void TimerGen_Timer();

@@ -1,9 +1,11 @@
 #include "wizard/protocol_search.h"
 
 #include "config/numbers.h"
-#include "core/decoder.h"
-#include "core/weighing_core.h"
+#include "core/main_view.h"
+#include "core/port_control.h"
+#include "core/search_trials.h"
 #include "platform/database.h"
+#include "platform/services.h"
 #include "wizard/protocol_rules.h"
 
 #include <QScopeGuard>
@@ -33,28 +35,43 @@ struct ProtocolSearch::Run {
     std::int32_t baudCeiling = 38400;
     bool found = false;
     QString savedCaption;
+    QString secondPhaseCaption;
+    // The offer in hand: where the weight ends in the record, and its report paragraph.
+    std::int16_t endPosition = 0;
+    QByteArray reportEntry;
 };
 
-ProtocolSearch::ProtocolSearch(WeighingCore& core) : m_core(core), m_files(core.services()) {}
+ProtocolSearch::ProtocolSearch(Services& services, Settings& settings, MainView& view, PortControl& port,
+                               SearchTrials& trials)
+    : m_services(services),
+      m_settings(settings),
+      m_view(view),
+      m_port(port),
+      m_trials(trials),
+      m_files(services) {}
 
 ProtocolSearch::~ProtocolSearch() = default;
 
+void ProtocolSearch::stop() {
+    if (m_running) m_stopRequested = true;
+}
+
 void ProtocolSearch::RunInterfaceWizard() {
-    Prompts& prompts = m_core.services().prompts;
-    Settings& settings = m_core.settings();
+    Prompts& prompts = m_services.prompts;
     // A start from inside a running wizard (its waits and boxes let the window's buttons work) is refused
     // too: the two runs would share the one delay timer, and the outer wait would never see its tick.
-    if (m_core.decoder().searchRunning || m_running) {
+    if (m_trials.searching() || m_running) {
         prompts.beep();
         return;
     }
     m_running = true;
+    m_stopRequested = false;
     const auto done = qScopeGuard([this] { m_running = false; });
     Run run;
-    settings.reverseweight = false;
+    m_settings.reverseweight = false;
     run.baudCeiling = 38400;
-    settings.weightstart = 1;
-    settings.weightLength = 200;
+    m_settings.weightstart = 1;
+    m_settings.weightLength = 200;
     if (!prompts.askYesNo(QStringLiteral(
             "Make sure that the indicator is transmitting continuous data to the computer. Delvorn will try "
             "to "
@@ -63,7 +80,7 @@ void ProtocolSearch::RunInterfaceWizard() {
         return;
     }
     // No weighment may be saved on its own while settings are being tried, nor after, until the next load.
-    settings.AutosaveonStableWeight = false;
+    m_settings.AutosaveonStableWeight = false;
     if (!askAnswers(run)) return;
     prompts.message(
         QStringLiteral("Delvorn will now attempt to connect to the indicator. It would take around 5 to "
@@ -71,13 +88,17 @@ void ProtocolSearch::RunInterfaceWizard() {
         kCrLf + QStringLiteral("Make sure that weight ") + run.sampleWeight +
         QStringLiteral(" does not change during this time."));
     startSearch(run);
-    if (firstPhase(run)) return;
-    if (secondPhase(run)) return;
-    endOfSearch(run);
+    Outcome outcome = firstPhase(run);
+    if (outcome == Outcome::NextRow) outcome = secondPhase(run);
+    if (outcome == Outcome::Stopped || m_stopRequested) {
+        abandon(run);
+    } else if (outcome == Outcome::NextRow) {
+        endOfSearch(run);
+    }
 }
 
 bool ProtocolSearch::askAnswers(Run& run) {
-    Prompts& prompts = m_core.services().prompts;
+    Prompts& prompts = m_services.prompts;
     auto refuse = [&prompts](const QString& message) {
         prompts.beep();
         prompts.message(message);
@@ -113,24 +134,21 @@ bool ProtocolSearch::askAnswers(Run& run) {
 }
 
 void ProtocolSearch::startSearch(Run& run) {
-    Services& services = m_core.services();
-    run.savedCaption = m_core.view().caption();
-    closePortIfOpen();
-    services.port.setPortNumber(static_cast<int>(leadingNumberValue(run.portText)));
-    m_core.setWeightData(QString());
-    m_core.decoder().searchRunning = true;
-    services.prompts.setPointer(Pointer::Wait);
+    run.savedCaption = m_view.caption();
+    m_port.beginSearch(static_cast<int>(leadingNumberValue(run.portText)));
+    m_trials.clearWeight();
+    m_trials.setSearching(true);
+    m_services.prompts.setPointer(Pointer::Wait);
 }
 
 void ProtocolSearch::setDelimiter(Run& run, const DelimiterRow& row, int index) {
-    Settings& settings = m_core.settings();
-    settings.simpinterface = row.autosense;
-    settings.delimiterCode = row.code;
+    m_settings.simpinterface = row.autosense;
+    m_settings.delimiterCode = row.code;
     run.delimiterName = QString::fromLatin1(row.name);
     run.delimiterIndex = index;
 }
 
-bool ProtocolSearch::firstPhase(Run& run) {
+ProtocolSearch::Outcome ProtocolSearch::firstPhase(Run& run) {
     const auto& delimiters = firstPhaseDelimiters();
     const auto& rows = firstPhaseSettings();
     for (std::size_t d = 0; d < delimiters.size(); ++d) {
@@ -138,174 +156,162 @@ bool ProtocolSearch::firstPhase(Run& run) {
         setDelimiter(run, delimiters[d], static_cast<int>(d) + 1);
         pump();
         for (std::size_t i = 0; i < rows.size(); ++i) {
-            if (tryFirstPhaseRow(run, rows[i], static_cast<int>(i) + 1) == Outcome::Accepted) return true;
+            const Outcome outcome = tryFirstPhaseRow(run, rows[i], static_cast<int>(i) + 1);
+            if (outcome != Outcome::NextRow) return outcome;
         }
     }
-    return false;
+    return Outcome::NextRow;
 }
 
 ProtocolSearch::Outcome ProtocolSearch::tryFirstPhaseRow(Run& run, const QString& s, int row) {
-    Settings& settings = m_core.settings();
-    Services& services = m_core.services();
     pump();
-    m_core.decoder().lastRecord.clear();
-    reportEntry.clear();
-    autosenseSuggested = false;
-
-    closePortIfOpen();
+    run.reportEntry.clear();
+    // Characters still queued from the settings before belong to no trial: the port is closed first.
+    m_port.closeForSearch();
     pump();
-    m_core.decoder().receiveBuffer.clear();
+    m_trials.startTrial();
     pump();
-    m_core.decoder().lastRecord.clear();
-    pump();
-    m_core.setWeightData(QString());
+    m_trials.clearWeight();
     pump();
 
-    m_core.wait(kSettleMs);
-    showPortState();
-    services.port.setSettingsText(s);
+    if (!wait(kSettleMs)) return Outcome::Stopped;
+    m_port.showSearchState();
+    m_port.setSearchSettings(s);
     ++run.protocolNumber;
-    m_core.view().setCaption(
+    m_view.setCaption(
         QStringLiteral("Marlume : Autosense : Trying %1 (%2.%3 of 360 protocols - Delimit: %4 : "
                        "%5) till %6")
             .arg(s)
             .arg(run.protocolNumber)
             .arg(row)
             .arg(run.delimiterIndex)
-            .arg(settings.delimiterCode)
+            .arg(m_settings.delimiterCode)
             .arg(run.baudCeiling));
-    m_core.wait(kBeforeOpenMs);
-    if (!services.port.isOpen()) openPort();
-    showPortState();
-    m_core.wait(kListenMs);
+    if (!wait(kBeforeOpenMs)) return Outcome::Stopped;
+    if (!m_port.isOpen()) openPort();
+    m_port.showSearchState();
+    if (!wait(kListenMs)) return Outcome::Stopped;
 
-    if (m_core.decoder().searchRunning) appendCombinationLine(run, s);
+    if (m_trials.searching()) appendCombinationLine(run, s);
     pump();
-    if (m_core.decoder().lastRecord.isEmpty()) return Outcome::NextRow;
+    if (m_trials.lastRecord().isEmpty()) return Outcome::NextRow;
     return matchAndOffer(run, s);
 }
 
-bool ProtocolSearch::secondPhase(Run& run) {
+ProtocolSearch::Outcome ProtocolSearch::secondPhase(Run& run) {
     run.phase = 2;
-    m_core.decoder().lastRecord.clear();
+    m_trials.forgetLastRecord();
     pump();
-    m_core.services().prompts.setPointer(Pointer::Wait);
+    m_services.prompts.setPointer(Pointer::Wait);
     const auto& delimiters = secondPhaseDelimiters();
     const auto& rows = secondPhaseSettings();
     for (std::size_t d = 0; d < delimiters.size(); ++d) {
         setDelimiter(run, delimiters[d], static_cast<int>(d) + 1);
         for (std::size_t i = 0; i < rows.size(); ++i) {
             bool crossed = false;
-            if (trySecondPhaseRow(run, rows[i], static_cast<int>(i) + 1, crossed) == Outcome::Accepted)
-                return true;
+            const Outcome outcome = trySecondPhaseRow(run, rows[i], static_cast<int>(i) + 1, crossed);
+            if (outcome != Outcome::NextRow) return outcome;
             if (crossed) break;
         }
     }
-    return false;
+    return Outcome::NextRow;
 }
 
 ProtocolSearch::Outcome ProtocolSearch::trySecondPhaseRow(Run& run, const QString& s, int row,
                                                           bool& crossed) {
-    Settings& settings = m_core.settings();
-    Services& services = m_core.services();
-    m_core.decoder().lastRecord.clear();
-    reportEntry.clear();
-    m_core.decoder().receiveBuffer.clear();
-    autosenseSuggested = false;
+    m_trials.startTrial();
+    run.reportEntry.clear();
 
     if (BaudOf(s) > run.baudCeiling) {
-        m_core.view().setCaption(
-            QStringLiteral("Delvorn : Crossed %1. Skpping to next! ").arg(run.baudCeiling));
+        m_view.setCaption(QStringLiteral("Delvorn : Crossed %1. Skpping to next! ").arg(run.baudCeiling));
         crossed = true;
         return Outcome::NextRow;
     }
 
-    m_core.decoder().lastRecord.clear();
-    closePortIfOpen();
-    m_core.setWeightData(QString());
-    services.port.setSettingsText(s);
+    m_trials.forgetLastRecord();
+    m_port.closeForSearch();
+    m_trials.clearWeight();
+    m_port.setSearchSettings(s);
     ++run.protocolNumber;
-    if (m_core.decoder().searchRunning) appendCombinationLine(run, s);
-    secondPhaseCaption =
+    if (m_trials.searching()) appendCombinationLine(run, s);
+    run.secondPhaseCaption =
         QStringLiteral("Delvorn : Trying %1 (%2.%3 of 360 protocols - Delimit: %4 : %5) till %6")
             .arg(s)
             .arg(run.protocolNumber)
             .arg(row)
             .arg(run.delimiterIndex)
-            .arg(settings.delimiterCode)
+            .arg(m_settings.delimiterCode)
             .arg(run.baudCeiling);
-    m_core.view().setCaption(secondPhaseCaption);
+    m_view.setCaption(run.secondPhaseCaption);
 
-    m_core.decoder().lastRecord.clear();
-    showPortState();
-    m_core.wait(kSecondBeforeOpenMs);
-    if (!services.port.isOpen()) openPort();
-    m_core.wait(kSecondListenMs);
-    showPortState();
+    m_trials.forgetLastRecord();
+    m_port.showSearchState();
+    if (!wait(kSecondBeforeOpenMs)) return Outcome::Stopped;
+    if (!m_port.isOpen()) openPort();
+    if (!wait(kSecondListenMs)) return Outcome::Stopped;
+    m_port.showSearchState();
 
-    if (m_core.decoder().lastRecord.isEmpty()) return Outcome::NextRow;
-    m_core.view().setCaption(secondPhaseCaption + QLatin1Char(' ') + text(m_core.decoder().lastRecord));
+    const QByteArray record = m_trials.lastRecord();
+    if (record.isEmpty()) return Outcome::NextRow;
+    m_view.setCaption(run.secondPhaseCaption + QLatin1Char(' ') + text(record));
     return matchAndOffer(run, s);
 }
 
 ProtocolSearch::Outcome ProtocolSearch::matchAndOffer(Run& run, const QString& s) {
-    Settings& settings = m_core.settings();
-    const auto match = matchRecord(m_core.decoder().lastRecord, run.weight);
+    const auto match = matchRecord(m_trials.lastRecord(), run.weight);
     if (!match) return Outcome::NextRow;
     run.found = true;
-    settings.weightstart = static_cast<std::int16_t>(match->start);
-    settings.reverseweight = match->reversed;
-    endPosition = static_cast<std::int16_t>(match->start + run.weight.size() - 1);
-    settings.weightLength = static_cast<std::int16_t>(run.weight.size());
+    m_settings.weightstart = static_cast<std::int16_t>(match->start);
+    m_settings.reverseweight = match->reversed;
+    run.endPosition = static_cast<std::int16_t>(match->start + run.weight.size() - 1);
+    m_settings.weightLength = static_cast<std::int16_t>(run.weight.size());
     return offerProtocol(run, s);
 }
 
-ProtocolSearch::Outcome ProtocolSearch::offerProtocol(Run& run, const QString& s) {
-    Settings& settings = m_core.settings();
-    Services& services = m_core.services();
-    // The record may change during the waits below; the report describes the one that matched.
-    const QByteArray record = m_core.decoder().lastRecord;
-
-    m_core.decoder().searchRunning = false;
-    reportEntry = reportEntryHead(
-        {run.protocolNumber, settings.weightstart, endPosition, run.delimiterName, s, record, run.weight});
-    lastNumberFinding = false;
-    autosenseSuggested = false;
+void ProtocolSearch::writeFindings(Run& run, const QString& s, const QByteArray& record) {
+    run.reportEntry = reportEntryHead({run.protocolNumber, m_settings.weightstart, run.endPosition,
+                                       run.delimiterName, s, record, run.weight});
     const NumberFindings findings = AnalyseNumbers(record, run.weight);
-    lastNumberFinding = findings.lastNumber;
     if (findings.oneNumber) {
-        autosenseSuggested = true;
-        reportEntry += "\r\n" + QByteArray(kOneNumberLine);
-        settings.simpinterface = true;
+        run.reportEntry += "\r\n" + QByteArray(kOneNumberLine);
+        m_settings.simpinterface = true;
     } else if (findings.lastNumber) {
-        reportEntry += "\r\n" + QByteArray(kLastNumberLine);
+        run.reportEntry += "\r\n" + QByteArray(kLastNumberLine);
     }
-    if (settings.reverseweight) reportEntry += "\r\n" + QByteArray(kReverseLine) + "\n";
-    reportEntry += SettingsComments(s).toLatin1() + reportEntryTail(services.clock.now());
-    m_files.WriteWizardReport(reportEntry, run.sampleWeight);
-    m_files.WriteWizardLog(m_core.decoder().searchLog, run.sampleWeight);
+    if (m_settings.reverseweight) run.reportEntry += "\r\n" + QByteArray(kReverseLine) + "\n";
+    run.reportEntry += SettingsComments(s).toLatin1() + reportEntryTail(m_services.clock.now());
+    if (m_files.WriteWizardReport(run.reportEntry, run.sampleWeight)) run.reportEntry.clear();
+    writeSearchLog(run);
+}
 
-    // The port stays open with s meanwhile, so the window shows the weight decoded with these settings.
-    m_core.wait(kBeforeOfferMs);
+ProtocolSearch::Outcome ProtocolSearch::offerProtocol(Run& run, const QString& s) {
+    // The record may change during the waits below; the report describes the one that matched.
+    const QByteArray record = m_trials.lastRecord();
+
+    m_trials.setSearching(false);
+    writeFindings(run, s, record);
+
+    // The port stays open with s meanwhile, so the window shows the weight decoded with these m_settings.
+    if (!wait(kBeforeOfferMs)) return Outcome::Stopped;
 
     const QString offer =
-        settings.simpinterface
+        m_settings.simpinterface
             ? QStringLiteral("(Autosense on)")
             : QStringLiteral(
                   "(Autosense off, Serial port configuration: %1 Start Position: %2 - %3 Delimiter: %4)")
                   .arg(s)
-                  .arg(settings.weightstart)
-                  .arg(endPosition)
+                  .arg(m_settings.weightstart)
+                  .arg(run.endPosition)
                   .arg(run.delimiterIndex);
-    const bool accepted = services.prompts.askYesNo(
+    const bool accepted = m_services.prompts.askYesNo(
         QStringLiteral("Identified the protocol as %1").arg(run.protocolNumber) + offer +
         QStringLiteral(
             ". . Do you want Delvorn to configure these settings ? (You can skip this and continue with "
             "next protocol by clicking on 'NO' if the indicator display on PC is flickering)"));
     if (!accepted) {
         run.baudCeiling = NextBaudCeiling(s);
-        settings.weightstart = 1;
-        settings.weightLength = 200;
+        m_settings.weightstart = 1;
+        m_settings.weightLength = 200;
         return Outcome::NextRow;
     }
     storeSettings(run, s);
@@ -313,87 +319,21 @@ ProtocolSearch::Outcome ProtocolSearch::offerProtocol(Run& run, const QString& s
 }
 
 void ProtocolSearch::storeSettings(Run& run, const QString& s) {
-    Settings& settings = m_core.settings();
-    Services& services = m_core.services();
-    const SettingsFields fields = splitSettings(s);
-    const QString parity = fields.parity.trimmed();
-
-    auto attempt = [&services](const std::function<void()>& step) {
-        try {
-            step();
-            return true;
-        } catch (const DbError& e) {
-            services.prompts.message(e.description());
-        } catch (const std::exception& e) {
-            services.prompts.message(QString::fromUtf8(e.what()));
-        }
-        return false;
-    };
-
-    {
-        std::unique_ptr<Database> db;
-        std::unique_ptr<RecordSet> config;
-        int rows = 0;
-        // Without the record nothing can be stored: never go on to say the settings were updated.
-        const bool opened = attempt([&] {
-            db = Database::open(services.appFolder + QLatin1String(kSettingsDatabaseName),
-                                QLatin1String(kSettingsDatabaseConnect));
-            config = db->openRecordSet(QStringLiteral("select * from config "));
-            rows = config->recordCount();
-        });
-        if (!opened) {
-            restoreWindow(run);
-            return;
-        }
-        if (rows == 0) {
-            services.prompts.beep();
-            services.prompts.message(QStringLiteral("Could not find the confguration record !"));
-            restoreWindow(run);
-            return;
-        }
-        if (!attempt([&] {
-                config->moveFirst();
-                config->edit();
-            })) {
-            restoreWindow(run);
-            return;
-        }
-        // Yes/no columns hold -1 and 0.
-        auto set = [&](const char* column, const QVariant& value) {
-            attempt([&] { config->setField(QString::fromLatin1(column), value); });
-        };
-        const auto yesNo = [](bool on) { return QVariant(on ? -1 : 0); };
-        if (settings.simpinterface) {
-            set("simpinterface", yesNo(true));
-            set("usevalue", yesNo(false));
-        } else {
-            set("usevalue", yesNo(true));
-            set("simpinterface", yesNo(false));
-            set("delimiter", delimiterNameOf(settings.delimiterCode));
-            set("weightstart", static_cast<int>(settings.weightstart));
-            set("weightend", static_cast<int>(endPosition));
-        }
-        set("reverseweight", yesNo(settings.reverseweight));
-        set("port", static_cast<int>(leadingNumberValue(run.portText)));
-        set("baud", fields.baud);
-        set("databits", static_cast<int>(fields.dataBits));
-        set("stopbits", static_cast<int>(fields.stopBits));
-        set("parity", parity);
-        // A row that was not written must not be reported as updated.
-        if (!attempt([&] { config->update(); })) {
-            restoreWindow(run);
-            return;
-        }
+    // The search is over with this answer, whatever the write gives.
+    m_port.endSearch();
+    if (!writeConfigRow(run, s)) {
+        restoreWindow(run);
+        return;
     }
-
-    services.prompts.message(
+    const SettingsFields fields = splitSettings(s);
+    m_services.prompts.message(
         QStringLiteral("Updated the settings. Baud: %1  Parity: %2  Data bits: %3  Stop bits: %4")
             .arg(fields.baud)
-            .arg(parity)
+            .arg(fields.parity.trimmed())
             .arg(fields.dataBits)
             .arg(fields.stopBits));
     restoreWindow(run);
-    services.prompts.message(
+    m_services.prompts.message(
         QStringLiteral(
             "Updated the settings. Wizard will open the log file and the report files now. You can use "
             "report file to view possible configurations for indicator interface settings. You may mail "
@@ -402,57 +342,124 @@ void ProtocolSearch::storeSettings(Run& run, const QString& s) {
     m_files.OpenWizardFiles();
 }
 
+bool ProtocolSearch::writeConfigRow(const Run& run, const QString& s) {
+    Prompts& prompts = m_services.prompts;
+    const SettingsFields fields = splitSettings(s);
+    auto attempt = [&prompts](const std::function<void()>& step) {
+        try {
+            step();
+            return true;
+        } catch (const DbError& e) {
+            prompts.message(e.description());
+        } catch (const std::exception& e) {
+            prompts.message(QString::fromUtf8(e.what()));
+        }
+        return false;
+    };
+
+    std::unique_ptr<Database> db;
+    std::unique_ptr<RecordSet> config;
+    int rows = 0;
+    // Without the record nothing can be stored: never go on to say the settings were updated.
+    const bool opened = attempt([&] {
+        db = Database::open(m_services.appFolder + QLatin1String(kSettingsDatabaseName),
+                            QLatin1String(kSettingsDatabaseConnect));
+        config = db->openRecordSet(QStringLiteral("select * from config "));
+        rows = config->recordCount();
+    });
+    if (!opened) return false;
+    if (rows == 0) {
+        prompts.beep();
+        prompts.message(QStringLiteral("Could not find the confguration record !"));
+        return false;
+    }
+    if (!attempt([&] {
+            config->moveFirst();
+            config->edit();
+        }))
+        return false;
+    // Yes/no columns hold -1 and 0.
+    auto set = [&](const char* column, const QVariant& value) {
+        attempt([&] { config->setField(QString::fromLatin1(column), value); });
+    };
+    const auto yesNo = [](bool on) { return QVariant(on ? -1 : 0); };
+    if (m_settings.simpinterface) {
+        set("simpinterface", yesNo(true));
+        set("usevalue", yesNo(false));
+    } else {
+        set("usevalue", yesNo(true));
+        set("simpinterface", yesNo(false));
+        set("delimiter", delimiterNameOf(m_settings.delimiterCode));
+        set("weightstart", static_cast<int>(m_settings.weightstart));
+        set("weightend", static_cast<int>(run.endPosition));
+    }
+    set("reverseweight", yesNo(m_settings.reverseweight));
+    set("port", static_cast<int>(leadingNumberValue(run.portText)));
+    set("baud", fields.baud);
+    set("databits", static_cast<int>(fields.dataBits));
+    set("stopbits", static_cast<int>(fields.stopBits));
+    set("parity", fields.parity.trimmed());
+    // A row that was not written must not be reported as updated.
+    return attempt([&] { config->update(); });
+}
+
 void ProtocolSearch::endOfSearch(Run& run) {
-    Services& services = m_core.services();
-    services.prompts.beep();
-    m_files.WriteWizardLog(m_core.decoder().searchLog, run.sampleWeight);
+    Prompts& prompts = m_services.prompts;
+    prompts.beep();
+    writeSearchLog(run);
     if (run.found) {
-        services.prompts.message(
+        prompts.message(
             QStringLiteral(
                 "Was able to identify the indicator protocol. Please check the report and configure the "
                 "interface if you have not already done that. You may run the wizard once again to check "
                 "further. You may mail the log files to ") +
             supportAddress());
     } else {
-        services.prompts.message(
+        prompts.message(
             QStringLiteral(
                 "Could not identify the connection!! You may run the wizard once again to check further. "
                 "Marlume will open the log file now. Please mail the log file to ") +
             supportAddress());
     }
     m_files.OpenWizardFiles();
-    m_core.view().setCaption(run.savedCaption);
-    m_core.decoder().searchRunning = false;
-    services.prompts.setPointer(Pointer::Custom);
+    m_view.setCaption(run.savedCaption);
+    m_trials.setSearching(false);
+    m_port.endSearch();
+    prompts.setPointer(Pointer::Custom);
+}
+
+void ProtocolSearch::abandon(Run& run) {
+    m_port.closeForSearch();
+    m_port.endSearch();
+    m_trials.setSearching(false);
+    restoreWindow(run);
+}
+
+bool ProtocolSearch::wait(int ms) {
+    m_trials.wait(ms, [this] { return m_stopRequested; });
+    return !m_stopRequested;
 }
 
 void ProtocolSearch::pump() {
-    m_core.services().events.processEvents();
+    m_services.events.processEvents();
 }
 
 void ProtocolSearch::openPort() {
-    SerialPort& port = m_core.services().port;
-    if (!port.open()) m_core.services().prompts.message(port.lastError());
+    if (!m_port.openForSearch()) m_services.prompts.message(m_port.lastError());
 }
 
-void ProtocolSearch::closePortIfOpen() {
-    SerialPort& port = m_core.services().port;
-    if (port.isOpen()) port.close();
-}
-
-void ProtocolSearch::showPortState() {
-    m_core.view().setPortStatusText(m_core.services().port.isOpen() ? QStringLiteral("PORT ON")
-                                                                    : QStringLiteral("PORT OFF"));
+void ProtocolSearch::writeSearchLog(const Run& run) {
+    if (m_files.WriteWizardLog(m_trials.searchLog(), run.sampleWeight)) m_trials.clearSearchLog();
 }
 
 void ProtocolSearch::appendCombinationLine(const Run& run, const QString& s) {
-    m_core.decoder().searchLog +=
-        QStringLiteral("\r\n(%1-%2-%3)").arg(run.protocolNumber).arg(s, run.delimiterName).toLatin1();
+    m_trials.appendToSearchLog(
+        QStringLiteral("\r\n(%1-%2-%3)").arg(run.protocolNumber).arg(s, run.delimiterName).toLatin1());
 }
 
 void ProtocolSearch::restoreWindow(const Run& run) {
-    m_core.view().setCaption(run.savedCaption);
-    m_core.services().prompts.setPointer(Pointer::Custom);
+    m_view.setCaption(run.savedCaption);
+    m_services.prompts.setPointer(Pointer::Custom);
 }
 
 QString ProtocolSearch::supportAddress() const {

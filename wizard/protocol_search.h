@@ -9,23 +9,30 @@
 #include <QByteArray>
 #include <QString>
 
-#include <cstdint>
-
 namespace veltrane {
 
-class WeighingCore;
+class MainView;
+class PortControl;
+class SearchTrials;
 struct DelimiterRow;
+struct Services;
+struct Settings;
 
 class ProtocolSearch {
 public:
-    // The main window keeps one for its whole life: the report entry below outlives a run.
-    explicit ProtocolSearch(WeighingCore& core);
+    // The main window keeps one for its whole life.
+    ProtocolSearch(Services& services, Settings& settings, MainView& view, PortControl& port,
+                   SearchTrials& trials);
     ~ProtocolSearch();
     ProtocolSearch(const ProtocolSearch&) = delete;
     ProtocolSearch& operator=(const ProtocolSearch&) = delete;
 
     // The whole wizard: prompts, search, offers, storing, closing messages and files.
     void RunInterfaceWizard();
+    bool running() const { return m_running; }
+    // The program is ending: the search stops at its next wait, releases the port and stores, writes
+    // and shows nothing more.
+    void stop();
 
     // Listening times in milliseconds. Tests shorten them through the timer service, never here.
     static constexpr int kSettleMs = 800;
@@ -35,41 +42,42 @@ public:
     static constexpr int kSecondListenMs = 6000;
     static constexpr int kBeforeOfferMs = 15000;
 
-    // Main-window state that outlives a run (the report entry waits here when its write failed).
-    QByteArray reportEntry;
-    bool autosenseSuggested = false;
-    bool lastNumberFinding = false;
-    std::int16_t endPosition = 0;
-    QString secondPhaseCaption;
-
 private:
     struct Run;
-    enum class Outcome { NextRow, Accepted };
+    enum class Outcome { NextRow, Accepted, Stopped };
 
     bool askAnswers(Run& run);
     void startSearch(Run& run);
-    // True when an offer was accepted and the wizard has ended.
-    bool firstPhase(Run& run);
-    bool secondPhase(Run& run);
+    Outcome firstPhase(Run& run);
+    Outcome secondPhase(Run& run);
     void setDelimiter(Run& run, const DelimiterRow& row, int index);
     Outcome tryFirstPhaseRow(Run& run, const QString& settings, int row);
     Outcome trySecondPhaseRow(Run& run, const QString& settings, int row, bool& crossed);
     Outcome matchAndOffer(Run& run, const QString& settings);
     Outcome offerProtocol(Run& run, const QString& settings);
+    void writeFindings(Run& run, const QString& settings, const QByteArray& record);
     void storeSettings(Run& run, const QString& settings);
+    bool writeConfigRow(const Run& run, const QString& settings);
     void endOfSearch(Run& run);
+    void abandon(Run& run);
 
+    // False when the search was stopped during the wait.
+    bool wait(int ms);
     void pump();
     void openPort();
-    void closePortIfOpen();
-    void showPortState();
+    void writeSearchLog(const Run& run);
     void appendCombinationLine(const Run& run, const QString& settings);
     void restoreWindow(const Run& run);
     QString supportAddress() const;
 
-    WeighingCore& m_core;
+    Services& m_services;
+    Settings& m_settings;
+    MainView& m_view;
+    PortControl& m_port;
+    SearchTrials& m_trials;
     WizardFiles m_files;
     bool m_running = false;
+    bool m_stopRequested = false;
 };
 
 }  // namespace veltrane

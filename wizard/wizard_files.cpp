@@ -71,20 +71,16 @@ QString WizardFiles::reportPath() const {
     return m_services.appFolder + QLatin1String(kWizardReportName);
 }
 
-bool WizardFiles::WriteWizardLog(QByteArray& searchLog, const QString& sampleWeight) {
+bool WizardFiles::WriteWizardLog(const QByteArray& searchLog, const QString& sampleWeight) {
     const QByteArray block = searchLog + "(" + latin1(generalDate(m_services.clock.now())) +
                              " Search:" + latin1(sampleWeight) + ")" + kCrLf + kCrLf + kCrLf;
-    if (!append(logPath(), block)) return false;
-    searchLog.clear();
-    return true;
+    return append(logPath(), block);
 }
 
-bool WizardFiles::WriteWizardReport(QByteArray& reportEntry, const QString& sampleWeight) {
+bool WizardFiles::WriteWizardReport(const QByteArray& reportEntry, const QString& sampleWeight) {
     const QByteArray text =
         reportEntry + " (Sample weight used :" + latin1(sampleWeight) + ")" + kCrLf + kCrLf;
-    if (!append(reportPath(), text)) return false;
-    reportEntry.clear();
-    return true;
+    return append(reportPath(), text);
 }
 
 void WizardFiles::OpenWizardFiles() {

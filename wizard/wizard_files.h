@@ -45,11 +45,11 @@ class WizardFiles {
 public:
     explicit WizardFiles(Services& services) : m_services(services) {}
 
-    // Appends the search log and its closing line; empties the log only when the write succeeded.
-    // A failure is shown with its description. False on failure.
-    bool WriteWizardLog(QByteArray& searchLog, const QString& sampleWeight);
-    // Appends the report entry and its closing text; empties the entry only when the write succeeded.
-    bool WriteWizardReport(QByteArray& reportEntry, const QString& sampleWeight);
+    // Appends the search log and its closing line. A failure is shown with its description; false then,
+    // and the caller keeps the log for the next write.
+    bool WriteWizardLog(const QByteArray& searchLog, const QString& sampleWeight);
+    // Appends the report entry and its closing text.
+    bool WriteWizardReport(const QByteArray& reportEntry, const QString& sampleWeight);
     // Opens the report, then the log, in the desktop's viewer; a file that does not open is reported
     // and the other one is still tried.
     void OpenWizardFiles();

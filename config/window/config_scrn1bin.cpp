@@ -49,10 +49,12 @@ void setComboText(QComboBox* combo, const QString& text) {
 
 }  // namespace
 
-ConfigScrn1BIN::ConfigScrn1BIN(Settings& settings, Services& services, bool& accessGranted, QWidget* parent)
+ConfigScrn1BIN::ConfigScrn1BIN(Settings& settings, Services& services, PortSettingsTarget& port,
+                               bool& accessGranted, QWidget* parent)
     : QDialog(parent),
       m_settings(settings),
       m_services(services),
+      m_port(port),
       m_source(services.appFolder + QString::fromLatin1(kSettingsDatabaseName)),
       m_rules(*this, services.prompts, services.appFolder),
       m_autostart(QCoreApplication::applicationFilePath()) {
@@ -247,7 +249,7 @@ void ConfigScrn1BIN::save() {
         return;
     }
     ConfigFormValues v = values();
-    ConfigSave saver(m_source, m_settings, m_services);
+    ConfigSave saver(m_source, m_settings, m_services, m_port);
     const SaveOutcome outcome = saver.save(v);
     showValues(v);
     if (outcome == SaveOutcome::Saved && m_startAtLogin->isChecked() != m_autostart.enabled()) {

@@ -37,7 +37,9 @@ class ConfigScrn1BIN : public QDialog, private ConfigForm {
 public:
     // settings: the program-wide values (help 0 reads them; Save applies to them).
     // accessGranted: cleared at opening, so the password is asked again next time.
-    ConfigScrn1BIN(Settings& settings, Services& services, bool& accessGranted, QWidget* parent = nullptr);
+    // port: where Save hands the serial port's new settings.
+    ConfigScrn1BIN(Settings& settings, Services& services, PortSettingsTarget& port, bool& accessGranted,
+                   QWidget* parent = nullptr);
     ~ConfigScrn1BIN() override;
 
     // The controls as values, and back (filling runs no check-box rule).
@@ -79,6 +81,7 @@ private:
 
     Settings& m_settings;
     Services& m_services;
+    PortSettingsTarget& m_port;
     ConfigRecordSource m_source;
     ConfigFormRules m_rules;
     AutostartEntry m_autostart;

@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Decoder decoder(s, host);
     for (const char c : bytes) {
         decoder.DecodeCharacter(QByteArray(1, c));
-        check(decoder.lastRecord.size() <= host.limit);
+        check(decoder.lastRecord().size() <= host.limit);
     }
     return 0;
 }

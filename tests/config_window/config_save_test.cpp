@@ -3,7 +3,9 @@
 
 #include "config/config_save.h"
 #include "config/schema.h"
+#include "core/port_control.h"
 #include "tests/config_window/config_fixture.h"
+#include "tests/support/fake_view.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -25,13 +27,15 @@ protected:
 
     SaveOutcome save() {
         fake.prompts.log.clear();
-        ConfigSave saver(*source, settings, fake.services);
+        ConfigSave saver(*source, settings, fake.services, port);
         return saver.save(v);
     }
 
     std::unique_ptr<ConfigRecordSource> source;
     ConfigFormValues v;
     Settings settings;
+    FakeView view;
+    PortControl port{fake.services, view, {}};
 };
 
 const QString kBeep = QStringLiteral("beep");

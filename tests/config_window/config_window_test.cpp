@@ -3,7 +3,9 @@
 
 #include "config/feed_settings.h"
 #include "config/window/config_scrn1bin.h"
+#include "core/port_control.h"
 #include "tests/config_window/config_fixture.h"
+#include "tests/support/fake_view.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -30,7 +32,7 @@ class WindowTest : public ConfigFixture {
 protected:
     ConfigScrn1BIN& open() {
         fake.prompts.log.clear();
-        window = std::make_unique<ConfigScrn1BIN>(settings, fake.services, accessGranted);
+        window = std::make_unique<ConfigScrn1BIN>(settings, fake.services, port, accessGranted);
         return *window;
     }
     template <typename T = QWidget>
@@ -48,6 +50,8 @@ protected:
     }
 
     Settings settings;
+    FakeView view;
+    PortControl port{fake.services, view, {}};
     bool accessGranted = true;
     std::unique_ptr<ConfigScrn1BIN> window;
 };

@@ -117,7 +117,7 @@ TEST(Decoder, CurrentWeightIsTheShownTextAsASingle) {
         Decoder d(s, host);
         feed(d, c.record + '\r');
         EXPECT_EQ(host.weight, c.text) << c.record.constData();
-        EXPECT_EQ(d.currentWeight, c.weight) << c.record.constData();
+        EXPECT_EQ(d.currentWeight(), c.weight) << c.record.constData();
         ASSERT_EQ(host.steps.size(), 1u);
         EXPECT_EQ(host.steps[0], c.weight);
     }
@@ -127,12 +127,12 @@ TEST(Decoder, SearchLogsEveryCodeAndStartsNoWeighment) {
     RecordingHost host;
     const Settings s = positional(13, 1, 100);
     Decoder d(s, host);
-    d.searchRunning = true;
+    d.setSearchRunning(true);
     feed(d, "12\r\xff");
-    EXPECT_EQ(d.searchLog, QByteArray("-49-50-13-255"));
+    EXPECT_EQ(d.searchLog(), QByteArray("-49-50-13-255"));
     EXPECT_EQ(host.weights, QStringList{"12"});
     EXPECT_TRUE(host.steps.empty());
-    EXPECT_EQ(d.lastRecord, QByteArray("12"));
+    EXPECT_EQ(d.lastRecord(), QByteArray("12"));
 }
 
 TEST(Decoder, BufferKeptWhenTheReadingWasRefused) {
@@ -141,11 +141,11 @@ TEST(Decoder, BufferKeptWhenTheReadingWasRefused) {
     const Settings s = positional(13, 1, 100);
     Decoder d(s, host);
     feed(d, "0450\r");
-    EXPECT_EQ(d.receiveBuffer, QByteArray("450"));
+    EXPECT_EQ(d.receiveBuffer(), QByteArray("450"));
     feed(d, "\r\r");  // separators still skipped
-    EXPECT_EQ(d.receiveBuffer, QByteArray("450"));
+    EXPECT_EQ(d.receiveBuffer(), QByteArray("450"));
     feed(d, "7");  // the next record starts afresh
-    EXPECT_EQ(d.receiveBuffer, QByteArray("7"));
+    EXPECT_EQ(d.receiveBuffer(), QByteArray("7"));
     EXPECT_EQ(host.raw, QByteArray("7"));
 }
 
@@ -170,7 +170,7 @@ TEST(Decoder, RecordWithoutDelimiterStaysBoundedAndTheNextRecordDecodes) {
     Decoder d(s, host);
     const QByteArray noise(3 * Decoder::kMaxRecordLength, 'x');
     feed(d, noise);
-    EXPECT_LE(d.receiveBuffer.size(), Decoder::kMaxRecordLength);
+    EXPECT_LE(d.receiveBuffer().size(), Decoder::kMaxRecordLength);
     feed(d, "\r1250\r");
     EXPECT_EQ(host.weights.last(), QStringLiteral("1250"));
 }

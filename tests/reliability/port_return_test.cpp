@@ -1,10 +1,9 @@
 // The indicator comes back by itself: a pulled and replugged adapter (the simulator's pty closing and a
 // new one appearing under the same link) is shown once and the port reopens with its settings, unless
-// the operator closed it.
+// the operator closed it. Real parts: the simulator on a pty, Qt SerialPort, the core.
 
 #include "config/comports.h"
 #include "core/decoder.h"
-#include "core/port_watch.h"
 #include "core/weighing_core.h"
 #include "core/weighment_cycle.h"
 #include "platform/qt_serial_port.h"
@@ -30,7 +29,6 @@ public:
     void setStableCountText(const QString&) override {}
     void setPortStatusText(const QString& text) override {
         if (statuses.isEmpty() || statuses.last() != text) statuses << text;
-        ++statusCalls;
         portStatus = text;
     }
     void setPortToolTip(const QString&) override {}
@@ -41,7 +39,6 @@ public:
 
     QString weight, portStatus, portButton;
     QStringList statuses;
-    int statusCalls = 0;
     bool raw = false;
 };
 
@@ -50,107 +47,7 @@ struct Served final : CoreObserver {
     QStringList weights;
 };
 
-// The core with fake services: the watcher's timer is ticked by hand.
-struct FakeCore {
-    FakeCore() : fakes(app.path()) {
-        QFile keep(app.outFolder() + QStringLiteral("keep.txt"));
-        keep.open(QIODevice::WriteOnly);
-    }
-    FakeTimer& retryTimer() {
-        for (FakeTimer* t : fakes.timers.timers)
-            if (!t->singleShot() && t->interval() == PortWatch::kRetryIntervalMs) return *t;
-        throw std::runtime_error("no retry timer");
-    }
-    void lose() {
-        fakes.port.close();
-        Q_EMIT fakes.port.deviceLost(QStringLiteral("gone"));
-    }
-    AppFolder app;
-    FakeServices fakes;
-    Settings settings;
-    RecordingView view;
-    WeighingCore core{fakes.services, settings, view};
-};
-
-}  // namespace
-
-TEST(PortWatch, LossIsShownOnceAndRetriedQuietlyUntilTheDeviceIsBack) {
-    FakeCore c;
-    c.core.OpenSerialPort();
-    ASSERT_TRUE(c.core.isPortOpen());
-    c.fakes.port.inject("ST,GS,+001234kg\r\n");
-    ASSERT_EQ(c.view.weight, QStringLiteral("1234"));
-    const int statusCallsBefore = c.view.statusCalls;
-
-    c.lose();
-    Q_EMIT c.fakes.port.deviceLost(QStringLiteral("gone again"));  // a second report of the same loss
-    EXPECT_EQ(c.view.portStatus, QStringLiteral("PORT OFF !"));
-    EXPECT_EQ(c.view.portButton, QStringLiteral("Open port"));
-    EXPECT_EQ(c.view.statusCalls, statusCallsBefore + 1);
-    EXPECT_EQ(c.view.weight, QString()) << "no weight from a vanished indicator";
-
-    FakeTimer& retry = c.retryTimer();
-    ASSERT_TRUE(retry.isEnabled());
-    c.fakes.port.failOpens = 3;
-    const QString settings = c.fakes.port.settingsText();
-    for (int i = 0; i < 3; ++i) retry.fire();
-    EXPECT_FALSE(c.core.isPortOpen());
-    EXPECT_EQ(c.view.statusCalls, statusCallsBefore + 1) << "failed tries show nothing";
-    EXPECT_EQ(c.fakes.prompts.log, QStringList{}) << "and ask nothing";
-
-    retry.fire();
-    EXPECT_TRUE(c.core.isPortOpen());
-    EXPECT_FALSE(retry.isEnabled());
-    EXPECT_EQ(c.fakes.port.settingsText(), settings);
-    EXPECT_EQ(c.view.portStatus, QStringLiteral("PORT ON"));
-    EXPECT_EQ(c.view.portButton, QStringLiteral("Close port"));
-    c.fakes.port.inject("ST,GS,+000777kg\r\n");
-    EXPECT_EQ(c.view.weight, QStringLiteral("777"));
-}
-
-TEST(PortWatch, TheOperatorsCloseAndOpenEndTheRetries) {
-    FakeCore c;
-    c.core.OpenSerialPort();
-    FakeTimer& retry = c.retryTimer();
-
-    // Closed by the button while lost: stays closed.
-    c.lose();
-    ASSERT_TRUE(retry.isEnabled());
-    c.core.closePortByButton();
-    EXPECT_FALSE(retry.isEnabled());
-
-    // Closed by the button while open, then the device goes and comes: no retry at all.
-    c.core.OpenSerialPort();
-    ASSERT_TRUE(c.core.isPortOpen());
-    c.core.closePortByButton();
-    Q_EMIT c.fakes.port.deviceLost(QStringLiteral("late report"));
-    EXPECT_FALSE(retry.isEnabled());
-    EXPECT_FALSE(c.core.isPortOpen());
-
-    // The operator opens by hand while lost: the open's own result stands, the watcher stops.
-    c.core.OpenSerialPort();
-    c.lose();
-    ASSERT_TRUE(retry.isEnabled());
-    c.core.OpenSerialPort();
-    EXPECT_TRUE(c.core.isPortOpen());
-    EXPECT_FALSE(retry.isEnabled());
-
-    // The wizard's protocol search drives the port itself: a loss during it, or a search started while
-    // retrying, leaves the port to the search.
-    c.core.decoder().searchRunning = true;
-    c.lose();
-    EXPECT_FALSE(retry.isEnabled());
-    c.core.decoder().searchRunning = false;
-    c.core.OpenSerialPort();
-    c.lose();
-    ASSERT_TRUE(retry.isEnabled());
-    c.core.decoder().searchRunning = true;
-    retry.fire();
-    EXPECT_FALSE(retry.isEnabled());
-    EXPECT_FALSE(c.core.isPortOpen());
-}
-
-// Real parts: simulator on a pty, Qt SerialPort, the core, the configured port 1 being the link.
+// The configured port 1 is the simulator's link.
 struct PtyInstallation {
     PtyInstallation() : fakes(app.path()) {
         QFile keep(app.outFolder() + QStringLiteral("keep.txt"));
@@ -174,6 +71,8 @@ struct PtyInstallation {
     Served observer;
     QString link;
 };
+
+}  // namespace
 
 TEST(PortReturn, HundredUnplugsAndReplugsOnARealPty) {
     PtyInstallation in;

@@ -49,6 +49,7 @@ struct Bench {
     Settings settings;
     FakeView view;
     WeighingCore core;
+    ProtocolSearch search{fakes.services, settings, view, core.port(), core.searchTrials()};
     bool transmitting = false;
 };
 
@@ -70,7 +71,7 @@ TEST(ProtocolSearch, RefusedAnswersEndTheWizardWithTheirMessage) {
         bench.settings.reverseweight = true;
         bench.fakes.prompts.yesNoAnswers = {true};
         for (const QString& a : c.answers) bench.fakes.prompts.inputAnswers.push_back(a);
-        ProtocolSearch(bench.core).RunInterfaceWizard();
+        bench.search.RunInterfaceWizard();
         const QStringList log = bench.fakes.prompts.log;
         ASSERT_GE(log.size(), 2);
         EXPECT_EQ(log.mid(log.size() - 2),
@@ -80,7 +81,7 @@ TEST(ProtocolSearch, RefusedAnswersEndTheWizardWithTheirMessage) {
         EXPECT_EQ(bench.settings.weightstart, 1);
         EXPECT_EQ(bench.settings.weightLength, 200);
         EXPECT_EQ(bench.fakes.port.openAttempts, 0);
-        EXPECT_FALSE(bench.core.decoder().searchRunning);
+        EXPECT_FALSE(bench.core.decoder().searchRunning());
         if (c.answers.size() == 3) {
             EXPECT_EQ(
                 log[log.size() - 3],
@@ -93,13 +94,13 @@ TEST(ProtocolSearch, RefusedAnswersEndTheWizardWithTheirMessage) {
 
 TEST(ProtocolSearch, NoAtTheQuestionOrASecondStartChangesNothingElse) {
     Bench bench(QStringLiteral("2400,n,8,1"));
-    ProtocolSearch search(bench.core);
+    ProtocolSearch& search = bench.search;
     search.RunInterfaceWizard();
     EXPECT_EQ(bench.fakes.prompts.log, QStringList({kProceed}));
     EXPECT_TRUE(bench.settings.AutosaveonStableWeight);
 
     bench.fakes.prompts.log.clear();
-    bench.core.decoder().searchRunning = true;
+    bench.core.searchTrials().setSearching(true);
     search.RunInterfaceWizard();
     EXPECT_EQ(bench.fakes.prompts.log, QStringList({QStringLiteral("beep")}));
 }
@@ -112,7 +113,7 @@ TEST(ProtocolSearch, SecondPhaseFindsSevenBitEvenParityIndicator) {
     auto& prompts = bench.fakes.prompts;
     prompts.yesNoAnswers = {true, false, true};
     prompts.inputAnswers = {QStringLiteral("3"), QStringLiteral("60000"), QStringLiteral("1234")};
-    ProtocolSearch search(bench.core);
+    ProtocolSearch& search = bench.search;
     // The operator presses the wizard button while the first offer is shown.
     bool pressed = false;
     prompts.whileModal = [&] {
@@ -176,7 +177,7 @@ TEST(ProtocolSearch, SecondPhaseFindsSevenBitEvenParityIndicator) {
     // The flag is clear after the first identification: the later block is its closing line only.
     EXPECT_FALSE(log.contains("(108-"));
     EXPECT_EQ(log.count(" Search:1234)\r\n\r\n\r\n"), 2);
-    EXPECT_FALSE(bench.core.decoder().searchRunning);
+    EXPECT_FALSE(bench.core.decoder().searchRunning());
 }
 
 // A port that never opens: every one of the 65 + 12 x 72 combinations reports it and the search runs on,
@@ -188,7 +189,7 @@ TEST(ProtocolSearch, PortThatNeverOpensIsReportedPerCombinationAndTheSearchEnds)
     prompts.yesNoAnswers = {true};
     prompts.inputAnswers = {QStringLiteral("3"), QStringLiteral("150"), QStringLiteral("1234")};
 
-    ProtocolSearch(bench.core).RunInterfaceWizard();
+    bench.search.RunInterfaceWizard();
 
     EXPECT_EQ(prompts.messages().count(QStringLiteral("No such device: /dev/fake3")), 929);
     EXPECT_EQ(prompts.log.mid(prompts.log.size() - 3),
@@ -205,7 +206,7 @@ TEST(ProtocolSearch, PortThatNeverOpensIsReportedPerCombinationAndTheSearchEnds)
     EXPECT_FALSE(QFile::exists(bench.folder.file(QStringLiteral("wizardreport.txt"))));
     EXPECT_EQ(bench.fakes.shell.opened.size(), 2);
     EXPECT_EQ(bench.view.caption(), QStringLiteral("Veltrane"));
-    EXPECT_FALSE(bench.core.decoder().searchRunning);
+    EXPECT_FALSE(bench.core.decoder().searchRunning());
 }
 
 // Settings that cannot be stored are never reported as updated.
@@ -215,7 +216,7 @@ TEST(ProtocolSearch, MissingSettingsDatabaseIsShownAndNothingClaimsSuccess) {
     prompts.yesNoAnswers = {true, true};
     prompts.inputAnswers = {QStringLiteral("3"), QStringLiteral("60000"), QStringLiteral("1234")};
 
-    ProtocolSearch(bench.core).RunInterfaceWizard();
+    bench.search.RunInterfaceWizard();
 
     EXPECT_EQ(bench.asks().size(), 1);
     EXPECT_TRUE(
@@ -226,4 +227,32 @@ TEST(ProtocolSearch, MissingSettingsDatabaseIsShownAndNothingClaimsSuccess) {
     EXPECT_EQ(prompts.log.last(), QStringLiteral("pointer: custom"));
     EXPECT_EQ(bench.view.caption(), QStringLiteral("Veltrane"));
     EXPECT_TRUE(bench.fakes.shell.opened.isEmpty());
+}
+
+// The main window closes during the search: the search ends at its next wait with the port closed, and
+// nothing more is asked, shown, written or stored.
+TEST(ProtocolSearch, StopEndsTheSearchAtItsNextWaitAndReleasesThePort) {
+    Bench bench(QStringLiteral("2400,n,8,1"));
+    makeSettingsDatabase(bench.folder.path());
+    const QVariantMap before = readConfigRow(bench.folder.path());
+    auto& prompts = bench.fakes.prompts;
+    prompts.yesNoAnswers = {true, true};
+    prompts.inputAnswers = {QStringLiteral("3"), QStringLiteral("60000"), QStringLiteral("1234")};
+    int opens = 0;
+    bench.fakes.port.onOpen = [&] {
+        bench.transmitting = bench.fakes.port.settingsText() == QStringLiteral("2400,n,8,1");
+        if (++opens == 2) bench.search.stop();
+    };
+    bench.search.RunInterfaceWizard();
+
+    EXPECT_EQ(opens, 2);
+    EXPECT_FALSE(bench.fakes.port.isOpen());
+    EXPECT_EQ(prompts.log.last(), QStringLiteral("pointer: custom"));
+    EXPECT_TRUE(bench.asks().isEmpty());
+    EXPECT_TRUE(bench.fakes.shell.opened.isEmpty());
+    EXPECT_FALSE(QFile::exists(bench.folder.file(QStringLiteral("wizardlog.txt"))));
+    EXPECT_EQ(readConfigRow(bench.folder.path()), before);
+    EXPECT_FALSE(bench.core.decoder().searchRunning());
+    EXPECT_FALSE(bench.core.timerDelay().isEnabled()) << "no tick left over to cut a later wait short";
+    EXPECT_EQ(bench.view.caption(), QStringLiteral("Veltrane"));
 }

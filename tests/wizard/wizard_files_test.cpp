@@ -42,7 +42,6 @@ TEST(WizardFiles, ReportParagraphAndLogBlockAreAppendedByteForByte) {
     entry += SettingsComments(QStringLiteral("2400,n,8,1")).toLatin1();
     entry += reportEntryTail(fakes.clock.now());
     ASSERT_TRUE(files.WriteWizardReport(entry, QStringLiteral("1234")));
-    EXPECT_TRUE(entry.isEmpty());
 
     const QByteArray paragraph =
         "\r\n\r\n"
@@ -56,7 +55,6 @@ TEST(WizardFiles, ReportParagraphAndLogBlockAreAppendedByteForByte) {
 
     QByteArray log = "\r\n(1-300,n,8,1-CR)-48-49-13";
     ASSERT_TRUE(files.WriteWizardLog(log, QStringLiteral("1234")));
-    EXPECT_TRUE(log.isEmpty());
     QByteArray second;  // a later block of the same run carries only its closing line
     ASSERT_TRUE(files.WriteWizardLog(second, QStringLiteral("1234")));
     EXPECT_EQ(readFile(folder.file("wizardlog.txt")),
@@ -65,13 +63,12 @@ TEST(WizardFiles, ReportParagraphAndLogBlockAreAppendedByteForByte) {
     EXPECT_TRUE(fakes.prompts.log.isEmpty());
 }
 
-TEST(WizardFiles, FailedWriteIsShownAndKeepsTheText) {
+TEST(WizardFiles, FailedWriteIsShown) {
     TempFolder folder;
     FakeServices fakes(folder.path() + QStringLiteral("missing/"));
     WizardFiles files(fakes.services);
     QByteArray log = "\r\n(1-300,n,8,1-CR)";
     EXPECT_FALSE(files.WriteWizardLog(log, QStringLiteral("5")));
-    EXPECT_EQ(log, QByteArray("\r\n(1-300,n,8,1-CR)"));
     ASSERT_EQ(fakes.prompts.log.size(), 1);
     EXPECT_TRUE(fakes.prompts.log[0].startsWith(QStringLiteral("message: ")));
     EXPECT_TRUE(fakes.prompts.log[0].contains(QStringLiteral("wizardlog.txt")));

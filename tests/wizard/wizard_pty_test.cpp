@@ -75,6 +75,7 @@ struct PtyBench {
     Settings settings;
     FakeView view;
     WeighingCore core;
+    ProtocolSearch search{services, settings, view, core.port(), core.searchTrials()};
 };
 
 }  // namespace
@@ -86,7 +87,7 @@ TEST(WizardOnPty, FindsCrTerminatedIndicatorAtProtocolFourAndStoresAutosense) {
     PtyBench bench(indicator.device());
     bench.fakes.prompts.yesNoAnswers = {true, true};
 
-    ProtocolSearch(bench.core).RunInterfaceWizard();
+    bench.search.RunInterfaceWizard();
 
     EXPECT_EQ(bench.offers(),
               QStringList({QStringLiteral("ask: Identified the protocol as 4(Autosense on)") + kOfferTail}));
@@ -139,7 +140,7 @@ TEST(WizardOnPty, CrLfFramesShiftThePositionsAndADeclineMovesTheCeiling) {
     PtyBench bench(indicator.device());
     bench.fakes.prompts.yesNoAnswers = {true, false, true};
 
-    ProtocolSearch(bench.core).RunInterfaceWizard();
+    bench.search.RunInterfaceWizard();
 
     EXPECT_EQ(bench.offers(),
               QStringList({QStringLiteral("ask: Identified the protocol as 4(Autosense on)") + kOfferTail,
@@ -166,7 +167,7 @@ TEST(WizardOnPty, ReversedIndicatorIsStoredWithItsDelimiterAndReverseFlag) {
     PtyBench bench(indicator.device());
     bench.fakes.prompts.yesNoAnswers = {true, true};
 
-    ProtocolSearch(bench.core).RunInterfaceWizard();
+    bench.search.RunInterfaceWizard();
 
     EXPECT_EQ(bench.offers(),
               QStringList({QStringLiteral(

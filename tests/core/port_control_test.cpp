@@ -1,0 +1,131 @@
+// The serial port's states driven through the in-process port: opening with retries, the operator's
+// close, a vanished device shown once and retried quietly, and the wizard's search owning the port.
+#include "core/port_control.h"
+#include "tests/support/fake_view.h"
+#include "tests/support/fakes.h"
+
+#include <gtest/gtest.h>
+
+using namespace veltrane;
+using namespace veltrane::test;
+
+namespace {
+
+// Every status shown, so that a storm of them would be seen.
+struct CountingView final : MainView {
+    void setWeightText(const QString&) override {}
+    void setRawText(const QString&) override {}
+    void setRawVisible(bool) override {}
+    bool rawVisible() const override { return false; }
+    void setStatusText(const QString&) override {}
+    void appendStatusText(const QString&) override {}
+    void setStableCountText(const QString&) override {}
+    void setPortStatusText(const QString& text) override { statuses << text; }
+    void setPortToolTip(const QString&) override {}
+    void setPortNumberText(const QString& text) override { number = text; }
+    void setPortButtonCaption(const QString& text) override { button = text; }
+    void setCaption(const QString&) override {}
+    QString caption() const override { return {}; }
+    QStringList statuses;
+    QString button = QStringLiteral("Open Port"), number;
+};
+
+struct Port : ::testing::Test {
+    void lose() {
+        fakes.port.close();
+        Q_EMIT fakes.port.deviceLost(QStringLiteral("gone"));
+    }
+    void open() {
+        control.configure(3, QStringLiteral("19200,n,8,1"));
+        ASSERT_TRUE(control.openForWeighing());
+        view.statuses.clear();
+    }
+    FakeServices fakes;
+    CountingView view;
+    int losses = 0;
+    PortControl control{fakes.services, view, [this] { ++losses; }};
+    FakeTimer& retry = static_cast<FakeTimer&>(control.retryTimer());
+};
+
+TEST_F(Port, OpensAfterRetriesOrFailsAfter21TriesLeavingTheCaption) {
+    control.configure(3, QStringLiteral("19200,n,8,1"));
+    EXPECT_EQ(view.number, QStringLiteral("3"));
+    fakes.port.failOpens = 20;
+    EXPECT_TRUE(control.openForWeighing());
+    EXPECT_EQ(fakes.port.openAttempts, 21);
+    EXPECT_EQ(fakes.events.calls, 21) << "events run once after the first try and before each retry";
+    EXPECT_EQ(control.state(), PortControl::State::Weighing);
+
+    control.closeByOperator();
+    EXPECT_EQ(view.button, QStringLiteral("Open port"));
+    fakes.port.failOpens = -1;
+    fakes.port.openAttempts = 0;
+    view.button = QStringLiteral("Open Port");
+    EXPECT_FALSE(control.openForWeighing());
+    EXPECT_EQ(fakes.port.openAttempts, 21);
+    EXPECT_EQ(view.statuses.last(), QStringLiteral("PORT OFF !"));
+    EXPECT_EQ(view.button, QStringLiteral("Open Port"));
+    EXPECT_EQ(control.state(), PortControl::State::Closed);
+}
+
+TEST_F(Port, LossIsShownOnceAndRetriedQuietlyWithTheSameSettings) {
+    open();
+    lose();
+    Q_EMIT fakes.port.deviceLost(QStringLiteral("gone again"));  // a second report of the same loss
+    EXPECT_EQ(view.statuses, QStringList{"PORT OFF !"});
+    EXPECT_EQ(view.button, QStringLiteral("Open port"));
+    EXPECT_EQ(losses, 1);
+    ASSERT_TRUE(retry.isEnabled());
+
+    fakes.port.failOpens = 3;
+    for (int i = 0; i < 3; ++i) retry.fire();
+    EXPECT_FALSE(control.isOpen());
+    EXPECT_EQ(view.statuses, QStringList{"PORT OFF !"}) << "failed tries show nothing";
+    EXPECT_EQ(fakes.prompts.log, QStringList{}) << "and ask nothing";
+    retry.fire();
+    EXPECT_TRUE(control.isOpen());
+    EXPECT_FALSE(retry.isEnabled());
+    EXPECT_EQ(fakes.port.settingsText(), QStringLiteral("19200,n,8,1"));
+    EXPECT_EQ(fakes.port.portNumber(), 3);
+    EXPECT_EQ(view.statuses, (QStringList{"PORT OFF !", "PORT ON"}));
+    EXPECT_EQ(view.button, QStringLiteral("Close port"));
+}
+
+TEST_F(Port, TheOperatorAndTheSearchTakeThePortFromTheRetries) {
+    // Closed by the operator while lost, or before a late report of a loss: no retry.
+    open();
+    lose();
+    control.closeByOperator();
+    EXPECT_FALSE(retry.isEnabled());
+    open();
+    control.closeByOperator();
+    Q_EMIT fakes.port.deviceLost(QStringLiteral("late report"));
+    EXPECT_FALSE(retry.isEnabled());
+
+    // Opening by hand while lost: the opening's own result stands.
+    open();
+    lose();
+    control.stopRetrying();
+    EXPECT_FALSE(retry.isEnabled());
+    EXPECT_EQ(control.state(), PortControl::State::Closed);
+
+    // The search drives the port itself: a search started while retrying, or a loss during it, is
+    // the search's, and weighing takes the port back only by opening it.
+    open();
+    lose();
+    control.beginSearch(2);
+    EXPECT_FALSE(retry.isEnabled());
+    EXPECT_EQ(fakes.port.portNumber(), 2);
+    control.setSearchSettings(QStringLiteral("2400,n,8,1"));
+    ASSERT_TRUE(control.openForSearch());
+    control.showSearchState();
+    EXPECT_EQ(view.statuses.last(), QStringLiteral("PORT ON"));
+    lose();
+    EXPECT_FALSE(retry.isEnabled());
+    control.endSearch();
+    Q_EMIT fakes.port.deviceLost(QStringLiteral("after the search"));
+    EXPECT_FALSE(retry.isEnabled());
+    EXPECT_EQ(losses, 3);
+}
+
+}  // namespace
