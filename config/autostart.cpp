@@ -11,7 +11,7 @@ namespace veltrane {
 
 namespace {
 
-// An Exec line's program as the Desktop Entry Specification reads it: quoted when it holds a reserved
+// An Exec line's program as desktop environments read it: quoted when it holds a reserved
 // character, with '"', '`', '$' and '\' escaped inside the quotes and '%' doubled (it starts field codes);
 // then the escapes of a string value, which double every backslash again.
 std::optional<QString> execValue(const QString& program) {

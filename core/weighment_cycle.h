@@ -34,7 +34,7 @@ public:
 
 class WeighmentCycle {
 public:
-    // State, public as the design keeps it program-wide.
+    // State kept from one reading to the next; the main window's buttons and the tools read it.
     std::int16_t stableCount = 0;
     double previousRounded = 0.0;
     bool served = false;

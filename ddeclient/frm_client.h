@@ -1,6 +1,6 @@
 #pragma once
 // quorlink's one window: reads Veltrane's current weight on request or every 200 ms.
-// Controls carry the names integrators know from the original sample (object names too, for tests).
+// Controls carry fixed object names, so that scripts driving the sample and the tests find them.
 
 #include "feed_conversation.h"
 

@@ -30,7 +30,8 @@ public:
     bool isEnabled() const override { return m_enabled; }
 
 private:
-    // As the original timers: an interval of 0 never ticks, even when enabled.
+    // An interval of 0 never ticks, even when enabled: a timer whose interval is not set yet stays
+    // quiet instead of firing at every pass of the event loop.
     void apply() {
         if (m_enabled && m_interval > 0) {
             if (!m_timer.isActive()) m_timer.start();

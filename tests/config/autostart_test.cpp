@@ -50,7 +50,7 @@ TEST(Autostart, WrittenRemovedAndSwitchedOffByTheDesktop) {
     EXPECT_EQ(entry.path(), home.path() + QStringLiteral("cfg/autostart/veltrane.desktop"));
 }
 
-TEST(Autostart, ExecLineAsTheDesktopEntrySpecificationReadsIt) {
+TEST(Autostart, ExecLineAsDesktopsReadIt) {
     TempHome home;
     const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
     const std::pair<const char*, const char*> cases[] = {
