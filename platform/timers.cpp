@@ -30,7 +30,8 @@ public:
     bool isEnabled() const override { return m_enabled; }
 
 private:
-    // As the original timers: an interval of 0 never ticks, even when enabled.
+    // An interval of 0 is a timer not set yet: it never ticks, even when enabled. A QTimer of 0 would
+    // fire at every turn of the event loop and keep a core busy.
     void apply() {
         if (m_enabled && m_interval > 0) {
             if (!m_timer.isActive()) m_timer.start();
