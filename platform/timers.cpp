@@ -30,8 +30,8 @@ public:
     bool isEnabled() const override { return m_enabled; }
 
 private:
-    // An interval of 0 never ticks, even when enabled: a timer whose interval is not set yet stays
-    // quiet instead of firing at every pass of the event loop.
+    // An interval of 0 is a timer not set yet: it never ticks, even when enabled. A QTimer of 0 would
+    // fire at every turn of the event loop and keep a core busy.
     void apply() {
         if (m_enabled && m_interval > 0) {
             if (!m_timer.isActive()) m_timer.start();

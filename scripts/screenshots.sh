@@ -31,6 +31,8 @@ cleanup() {
   for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do kill "${PIDS[i]}" 2>/dev/null; done
   wait 2>/dev/null
   rm -rf "$WORK"
+  # The serial port's lock file outlives a program ended by a signal.
+  [ -n "${LINK:-}" ] && rm -f "/var/lock/LCK..${LINK//\//_}"
 }
 trap cleanup EXIT
 fail() {
@@ -103,6 +105,7 @@ expect_gone() {
 # shoot WINDOW FILE [bare]: the window as it is on the screen, under a bar with its title (there is no window
 # manager to draw one), in an 8-bit palette. "bare" leaves the bar out.
 FONT=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
+TAKEN=()
 shoot() {
   [ -n "$1" ] || fail "no window to take the picture $2 of"
   sleep 0.5  # let the window finish drawing
@@ -117,6 +120,7 @@ shoot() {
       -annotate +8+0 "$title" \) "$WORK/shot.png" -append -dither None -colors 256 "PNG8:$OUT/$2" ||
       fail "could not convert $2"
   fi
+  TAKEN+=("$2")
   echo "ok: $2"
 }
 # Raised first: with no window manager nothing else brings a window to the front.
@@ -174,7 +178,7 @@ stop_veltrane() {
   expect_gone "$MAIN"
 }
 
-# --- the tray and the main window; the password window, then the configuration window's four tabs
+# --- the tray and the main window; the password window, then the configuration window's tabs
 
 start_veltrane
 PANEL=$(xwininfo -root -tree | awk '/"panel"/ {print $1; exit}')
@@ -190,8 +194,13 @@ shoot "$WIN" password.png
 keys "$WIN" Return
 expect_gone 'Enter Password'
 expect 'Configuration'
-for tab in interface weighment veltrane password; do
+previous=
+for tab in interface weighment veltrane password feeds; do
   shoot "$WIN" "config-$tab.png"
+  # The same picture twice means the key did not reach the window and the tab stayed.
+  now=$(md5sum <"$OUT/config-$tab.png")
+  [ "$now" != "$previous" ] || fail "the configuration window did not go on to its tab '$tab'"
+  previous=$now
   keys "$WIN" ctrl+Tab
 done
 keys "$WIN" Escape
@@ -241,5 +250,13 @@ shoot "$WIN" wizard-offer.png
 echo "--- the wizard's report"; tr -d '\r' <"$PROGRAM/wizardreport.txt"
 
 kill -0 "$VELTRANE" 2>/dev/null || fail "veltrane ended"
+# Every picture the guides and the README show must have been taken: a tab or window added to a guide
+# without a step here would otherwise keep an old picture, or none.
+for doc in "$ROOT"/docs/*.md "$ROOT"/README.md; do
+  for picture in $(grep -o '(\(docs/\)\?images/[^)]*\.png)' "$doc" | sed -E 's/^\((docs\/)?images\/(.*)\)$/\2/'); do
+    [[ " ${TAKEN[*]} " == *" $picture "* ]] ||
+      fail "$(basename "$doc") shows images/$picture, which this script did not take"
+  done
+done
 echo "PASS: $(ls "$OUT"/*.png | wc -l) pictures in $OUT, $(( $(date +%s) - start )) s"
 exit 0

@@ -14,7 +14,7 @@ done
 for tool in dbus-send xdotool; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh installs it)"; exit 1; }
 done
-for program in "$APP/veltrane" "$APP/veltrane-mkdb" "$WATCHER"; do
+for program in "$APP/veltrane" "$APP/veltrane-mkdb" "$APP/indicator-sim" "$WATCHER"; do
   [ -x "$program" ] || { echo "FAIL: $program is not built"; exit 1; }
 done
 
@@ -24,6 +24,8 @@ cleanup() {
   for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do kill "${PIDS[i]}" 2>/dev/null; done
   wait 2>/dev/null
   rm -rf "$WORK"
+  # The serial port's lock file outlives a program ended by a signal.
+  [ -n "${LINK:-}" ] && rm -f "/var/lock/LCK..${LINK//\//_}"
 }
 trap cleanup EXIT
 fail() {
@@ -41,7 +43,12 @@ wait_for() {
 PROGRAM=$WORK/program
 mkdir -p "$PROGRAM"
 cp "$APP/veltrane" "$APP/PN.ICO" "$APP/SCALE.ICO" "$APP/h_point.cur" "$PROGRAM/"
-"$APP/veltrane-mkdb" --set pw=e2e-secret "$PROGRAM" >/dev/null || fail "veltrane-mkdb"
+# Port 1 is the simulator's pty: the test must not take the machine's own /dev/ttyS0.
+LINK=$WORK/indicator.tty
+"$APP/veltrane-mkdb" --set pw=e2e-secret --comport 1="$LINK" "$PROGRAM" >/dev/null || fail "veltrane-mkdb"
+"$APP/indicator-sim" --link "$LINK" --no-stdin >/dev/null 2>&1 &
+PIDS+=($!)
+wait_for 10 test -e "$LINK" || fail "indicator-sim did not make $LINK"
 
 export XDG_RUNTIME_DIR=$WORK/run
 mkdir -m 700 "$XDG_RUNTIME_DIR"

@@ -26,6 +26,8 @@ cleanup() {
   for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do kill "${PIDS[i]}" 2>/dev/null; done
   wait 2>/dev/null
   rm -rf "$WORK"
+  # The serial port's lock file outlives a program ended by a signal.
+  [ -n "${LINK:-}" ] && rm -f "/var/lock/LCK..${LINK//\//_}"
 }
 trap cleanup EXIT
 fail() {

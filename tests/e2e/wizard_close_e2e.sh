@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# wizard_close_e2e.sh APP_DIR
+# Closing the main window while the wizard searches ends the program: the real veltrane under its own
+# Xvfb and trayer, indicator-sim on a pty, the wizard started through its questions as an operator
+# answers them. Once the search runs, the window gets the title bar's close (WM_DELETE_WINDOW, as a
+# window manager sends it). Checks: the program ends, no process of it holds the pty any more, and the
+# settings are as they were before the search began.
+set -uo pipefail
+APP=$1
+
+command -v Xvfb >/dev/null || { echo "SKIP: Xvfb is not installed"; exit 77; }
+for tool in trayer xdotool xwininfo sqlcipher fuser python3; do
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh installs it)"; exit 1; }
+done
+for program in veltrane veltrane-mkdb indicator-sim; do
+  [ -x "$APP/$program" ] || { echo "FAIL: $APP/$program is not built"; exit 1; }
+done
+
+WORK=$(mktemp -d /tmp/veltrane-wizard-close.XXXXXX)
+PIDS=()
+cleanup() {
+  for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do kill "${PIDS[i]}" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$WORK"
+  # The serial port's lock file outlives a program ended by a signal.
+  [ -n "${LINK:-}" ] && rm -f "/var/lock/LCK..${LINK//\//_}"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  echo "--- veltrane output"; cat "$WORK/veltrane.log" 2>/dev/null
+  exit 1
+}
+wait_for() {
+  local limit=$1; shift
+  for ((t = 0; t < limit * 10; t++)); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+
+PROGRAM=$WORK/program
+mkdir -p "$PROGRAM"
+cp "$APP/veltrane" "$APP/PN.ICO" "$APP/SCALE.ICO" "$APP/h_point.cur" "$PROGRAM/"
+LINK=$WORK/indicator.tty
+PASSWORD=close-secret
+"$APP/veltrane-mkdb" --set pw="$PASSWORD" --set Startauto=on --comport 1="$LINK" "$PROGRAM" >/dev/null ||
+  fail "veltrane-mkdb"
+settings() {
+  sqlcipher -cmd ".timeout 5000" "$PROGRAM/scale.mdb" "PRAGMA key='qd584'; select * from config;
+    select * from comports;" 2>&1 | grep -vx ok
+}
+
+export XDG_RUNTIME_DIR=$WORK/run
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+unset WAYLAND_DISPLAY
+export QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled:
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
+PIDS+=($!)
+wait_for 10 test -s "$WORK/display" || fail "Xvfb did not start"
+export DISPLAY=:$(head -1 "$WORK/display")
+trayer --edge top --align right --widthtype pixel --width 100 --heighttype pixel --height 24 >/dev/null 2>&1 &
+PIDS+=($!)
+wait_for 10 sh -c 'xwininfo -root -tree | grep -q "\"panel\""' || fail "trayer did not start"
+
+# A truck that stays on the platform: a steady weight for the wizard.
+"$APP/indicator-sim" --link "$LINK" --program 0:1,24360:1 --once --no-stdin >"$WORK/sim.log" 2>&1 &
+PIDS+=($!)
+wait_for 10 test -e "$LINK" || fail "indicator-sim did not make $LINK"
+DEVICE=$(readlink -f "$LINK")
+
+(cd "$PROGRAM" && exec ./veltrane >"$WORK/veltrane.log" 2>&1) &
+VELTRANE=$!
+PIDS+=($VELTRANE)
+
+MAIN='Marlume Veltrane Ver 3.0'
+tray_icon() { xwininfo -root -tree | grep '"veltrane": ("veltrane" "veltrane")' | grep -v 'Ver 3.0'; }
+window() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1; }
+expect() { wait_for "${2:-15}" sh -c "$(declare -f window); [ -n \"\$(window '$1')\" ]" || fail "no window '$1'"; }
+answer() {  # answer TITLE [TEXT]: types TEXT into the window TITLE, then Return
+  expect "$1"
+  local w
+  w=$(window "$1")
+  xdotool windowfocus --sync "$w"
+  [ -z "${2:-}" ] || xdotool type --delay 30 "$2"
+  xdotool key Return
+}
+
+wait_for 30 sh -c "$(declare -f tray_icon); tray_icon >/dev/null" || fail "no tray icon"
+read -r x y < <(tray_icon | sed -E 's/.*\+([0-9-]+)\+([0-9-]+)$/\1 \2/')
+xdotool mousemove $((x + 8)) $((y + 8)) click --repeat 2 --delay 80 1
+expect "$MAIN"
+WINDOW=$(window "$MAIN")
+eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
+xdotool mousemove --window "$WINDOW" $((WIDTH * 3 / 12)) $((HEIGHT - 33)) click 1  # Wizard
+answer 'Enter Password' "$PASSWORD"
+answer Veltrane  # Yes, proceed
+answer 'COM Port'
+answer 'Max capacity'
+answer 'Sample weight' 24360
+answer Veltrane  # the notice that the search starts
+expect 'Marlume : Autosense : Trying .*' 20
+before=$(settings)
+echo "ok: the search runs: $(xdotool getwindowname "$WINDOW")"
+
+# The title bar's close: what a window manager sends when the operator clicks it.
+python3 - "$WINDOW" <<'PY' || fail "could not send WM_DELETE_WINDOW"
+import ctypes, sys
+x = ctypes.cdll.LoadLibrary("libX11.so.6")
+x.XOpenDisplay.restype = ctypes.c_void_p
+x.XInternAtom.restype = ctypes.c_ulong
+x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+class ClientMessage(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
+class Event(ctypes.Union):
+    _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
+x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.POINTER(Event)]
+x.XFlush.argtypes = [ctypes.c_void_p]
+display = x.XOpenDisplay(None)
+window = int(sys.argv[1])
+event = Event()
+event.xclient.type = 33  # ClientMessage
+event.xclient.window = window
+event.xclient.message_type = x.XInternAtom(display, b"WM_PROTOCOLS", 0)
+event.xclient.format = 32
+event.xclient.data[0] = x.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+sys.exit(0 if x.XSendEvent(display, window, 0, 0, ctypes.byref(event)) and x.XFlush(display) else 1)
+PY
+wait_for 10 sh -c "! xwininfo -id $WINDOW 2>/dev/null | grep -q IsViewable" || fail "the window did not close"
+# Well under the half minute after which the search would reach the simulator's settings and offer them.
+wait_for 10 sh -c "! kill -0 $VELTRANE 2>/dev/null" || fail "veltrane still runs 10 s after its window was closed"
+echo "ok: veltrane ended after its window was closed"
+users=$(fuser "$DEVICE" 2>/dev/null)
+[[ " $users " != *" $VELTRANE "* ]] || fail "$DEVICE is still held by veltrane"
+[ "$(settings)" = "$before" ] || fail "the settings changed after the close: $(diff <(echo "$before") <(settings))"
+echo "ok: the port is free and the settings are as before the close"
+echo PASS
+exit 0
