@@ -28,7 +28,7 @@ using Clock = std::chrono::steady_clock;
 
 // Replies and updates a client has not yet taken. A client that lets this much pile up is not reading,
 // and is dropped rather than let the program's memory grow with it.
-constexpr qint64 kMaxQueuedBytes = 64 * 1024;
+constexpr qint64 kMaxQueuedBytes = qint64{64} * 1024;
 // With no descriptor left, a waiting connection keeps the listener readable: look again after this
 // rather than spin.
 constexpr int kAcceptPauseMs = 250;

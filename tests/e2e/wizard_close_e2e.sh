@@ -126,10 +126,11 @@ event.xclient.format = 32
 event.xclient.data[0] = x.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
 sys.exit(0 if x.XSendEvent(display, window, 0, 0, ctypes.byref(event)) and x.XFlush(display) else 1)
 PY
+closed=$(date +%s%N)
 wait_for 10 sh -c "! xwininfo -id $WINDOW 2>/dev/null | grep -q IsViewable" || fail "the window did not close"
 # Well under the half minute after which the search would reach the simulator's settings and offer them.
 wait_for 10 sh -c "! kill -0 $VELTRANE 2>/dev/null" || fail "veltrane still runs 10 s after its window was closed"
-echo "ok: veltrane ended after its window was closed"
+echo "ok: veltrane ended within $(( ($(date +%s%N) - closed) / 1000000 )) ms of its window's close"
 users=$(fuser "$DEVICE" 2>/dev/null)
 [[ " $users " != *" $VELTRANE "* ]] || fail "$DEVICE is still held by veltrane"
 [ "$(settings)" = "$before" ] || fail "the settings changed after the close: $(diff <(echo "$before") <(settings))"

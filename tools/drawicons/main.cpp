@@ -83,6 +83,7 @@ QByteArray dib(const QImage& image) {
 bool writeIconFile(const QString& path, const Drawing& draw, const std::vector<int>& sizes, quint16 type,
                    QPoint hotSpot = {}) {
     std::vector<QByteArray> images;
+    images.reserve(sizes.size());
     for (int size : sizes) images.push_back(dib(render(draw, size)));
     QByteArray out;
     put16(out, 0);

@@ -17,7 +17,7 @@ namespace {
 // frames, and never less than a kilobyte, so a live reader that is merely busy loses nothing.
 constexpr int kMinStaleBytes = 1024;
 // More than this waiting to be written and continuous frames are skipped rather than queued.
-constexpr qsizetype kOutboxLimit = 64 * 1024;
+constexpr qsizetype kOutboxLimit = qsizetype{64} * 1024;
 
 }  // namespace
 

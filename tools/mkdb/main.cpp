@@ -121,7 +121,7 @@ QString parse(const QStringList& args, Arguments& out, QString& help) {
     }
     for (const Repeated& r : repeated) {
         for (const QString& value : parser.values(r.option)) {
-            const QString error = r.take(value, out);
+            QString error = r.take(value, out);
             if (!error.isEmpty()) return error;
         }
     }
