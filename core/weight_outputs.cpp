@@ -62,7 +62,7 @@ QString WeightOutputs::writeCsvAsking(const QString& weightText, const QString& 
     }
 }
 
-void WeightOutputs::writeExportDatabase(const QString& weightText) {
+void WeightOutputs::writeExportDatabase(const QString& weightText, const QString& dateTimeText) {
     auto db = Database::open(m_settings.mdbFilePath, QString());
     auto rs = db->openRecordSet(QStringLiteral("select * from weightlog"));
     if (rs->recordCount() == 0) {
@@ -71,7 +71,7 @@ void WeightOutputs::writeExportDatabase(const QString& weightText) {
         rs->moveFirst();
         rs->edit();
     }
-    rs->setField(QStringLiteral("Datetime"), generalDate(m_services.clock.now()));
+    rs->setField(QStringLiteral("Datetime"), dateTimeText);
     rs->setField(QStringLiteral("weight"), weightText);
     rs->update();
     if (m_appendStatus) m_appendStatus(QStringLiteral("   MDB file updated."));
@@ -97,6 +97,8 @@ QString WeightOutputs::ServeWeight(const QString& weightText) {
     QString fileError;
     try {
         if (!m_dryRun) {
+            // One instant for the whole serving: the log row, the output file and the clipboard agree
+            // even when a write takes past a second boundary.
             const QString dateTimeText = generalDate(m_services.clock.now());
             // The weight log first, durable before the output file shows the weighment: a program
             // killed (or a machine losing power) between the two writes must not leave a weighment
@@ -113,14 +115,14 @@ QString WeightOutputs::ServeWeight(const QString& weightText) {
             if (m_settings.outputTypeCode != QLatin1String("3"))
                 fileError = writeCsvAsking(weightText, dateTimeText);
             else
-                writeExportDatabase(weightText);
+                writeExportDatabase(weightText, dateTimeText);
             if (!logError.isEmpty())
                 return fileError.isEmpty() ? logError : logError + QLatin1Char('\n') + fileError;
             if (m_settings.OutputClipboard) {
                 m_services.clipboard.clear();
                 QString text = weightText;
                 if (m_settings.appendTimeStamp)
-                    text += QLatin1Char(',') + generalDate(m_services.clock.now());
+                    text += QLatin1Char(',') + dateTimeText;
                 m_services.clipboard.setText(text);
             }
         }

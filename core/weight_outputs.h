@@ -49,7 +49,7 @@ public:
 
 private:
     QString writeCsvAsking(const QString& weightText, const QString& dateTimeText);
-    void writeExportDatabase(const QString& weightText);
+    void writeExportDatabase(const QString& weightText, const QString& dateTimeText);
     // Returns the new row's serial number.
     qint64 appendWeightLog(const QString& weightText, const QString& dateTimeText);
 

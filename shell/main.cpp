@@ -15,6 +15,7 @@
 #include "platform/qt_serial_port.h"
 #include "platform/services.h"
 #include "platform/single_instance.h"
+#include "platform/termination_signals.h"
 #include "platform/sound.h"
 #include "platform/timers.h"
 #include "shell/main_window.h"
@@ -82,6 +83,10 @@ int main(int argc, char* argv[]) {
         QCoreApplication::exit(1);
     });
     QObject::connect(&window, &veltrane::MainWindow::closed, &app, &QCoreApplication::quit);
+    // Ended by the session or the system: the same way out as the operator's Close.
+    veltrane::TerminationSignals termination;
+    QObject::connect(&termination, &veltrane::TerminationSignals::terminationRequested, &window,
+                     &QWidget::close);
     // A feed whose settings did not change keeps running undisturbed.
     QObject::connect(&window, &veltrane::MainWindow::configurationClosed, &app, [&feeds] { feeds.reload(); });
 

@@ -141,5 +141,15 @@ wait_for 10 main_shown || fail "the tray icon's menu did not bring the window ba
 echo "ok: the tray icon's menu restored the window"
 
 kill -0 $VELTRANE 2>/dev/null || fail "veltrane ended"
+
+# Ended by the desktop session (SIGTERM at log-out): the way out of the operator's Close, so the port's
+# lock file goes with the program.
+kill -TERM $VELTRANE
+wait_for 10 sh -c "! kill -0 $VELTRANE 2>/dev/null" || fail "veltrane did not end on SIGTERM"
+wait $VELTRANE
+status=$?
+[ $status -eq 0 ] || fail "veltrane ended with status $status on SIGTERM"
+[ -e "/var/lock/LCK..${LINK//\//_}" ] && fail "the serial port's lock file outlived veltrane"
+echo "ok: SIGTERM closed veltrane as its Close does"
 echo "PASS"
 exit 0
