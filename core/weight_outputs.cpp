@@ -121,8 +121,7 @@ QString WeightOutputs::ServeWeight(const QString& weightText) {
             if (m_settings.OutputClipboard) {
                 m_services.clipboard.clear();
                 QString text = weightText;
-                if (m_settings.appendTimeStamp)
-                    text += QLatin1Char(',') + dateTimeText;
+                if (m_settings.appendTimeStamp) text += QLatin1Char(',') + dateTimeText;
                 m_services.clipboard.setText(text);
             }
         }

@@ -15,8 +15,8 @@
 #include "platform/qt_serial_port.h"
 #include "platform/services.h"
 #include "platform/single_instance.h"
-#include "platform/termination_signals.h"
 #include "platform/sound.h"
+#include "platform/termination_signals.h"
 #include "platform/timers.h"
 #include "shell/main_window.h"
 
