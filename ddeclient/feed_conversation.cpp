@@ -12,7 +12,7 @@ namespace quorlink {
 namespace {
 
 // Anything longer is not a weight; giving up beats waiting for a line that never ends.
-constexpr qint64 kMaxReply = 64 * 1024;
+constexpr qint64 kMaxReply = qint64{64} * 1024;
 
 bool isName(const QString& text) {
     if (text.isEmpty()) return false;

@@ -50,8 +50,6 @@ ProtocolSearch::ProtocolSearch(Services& services, Settings& settings, MainView&
       m_trials(trials),
       m_files(services) {}
 
-ProtocolSearch::~ProtocolSearch() = default;
-
 void ProtocolSearch::stop() {
     if (m_running) m_stopRequested = true;
 }

@@ -23,7 +23,7 @@ public:
     // The main window keeps one for its whole life.
     ProtocolSearch(Services& services, Settings& settings, MainView& view, PortControl& port,
                    SearchTrials& trials);
-    ~ProtocolSearch();
+    ~ProtocolSearch() = default;
     ProtocolSearch(const ProtocolSearch&) = delete;
     ProtocolSearch& operator=(const ProtocolSearch&) = delete;
 

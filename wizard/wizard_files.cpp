@@ -95,11 +95,8 @@ void WizardFiles::OpenWizardFiles() {
 bool WizardFiles::append(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     QString failure;
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        failure = file.errorString();
-    } else if (file.write(bytes) != bytes.size()) {
-        failure = file.errorString();
-    } else if (!file.flush()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(bytes) != bytes.size() ||
+        !file.flush()) {
         failure = file.errorString();
     }
     file.close();

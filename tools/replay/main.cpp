@@ -230,7 +230,7 @@ QByteArray readInput(const QString& name) {
     }
     if (!ok)
         usage(QStringLiteral("cannot read %1").arg(name.isEmpty() ? QStringLiteral("standard input") : name));
-    const QByteArray data = file.readAll();
+    QByteArray data = file.readAll();
     if (file.error() != QFileDevice::NoError)
         usage(QStringLiteral("cannot read %1: %2").arg(name, file.errorString()));
     return data;
