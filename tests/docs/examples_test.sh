@@ -146,7 +146,7 @@ PORT=$((PORT + 1))
 while (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; do PORT=$((PORT + 1)); done
 export VELTRANE_URL=http://127.0.0.1:$PORT VELTRANE_TOKEN=examples-token
 FEEDS="httpfeed = -1, httpport = $PORT, httptoken = '$VELTRANE_TOKEN'" start_veltrane web
-wait_for 30 sh -c "sh '$EXAMPLES/web-weight.sh' | grep -q ." || fail "web-weight.sh: $(sh "$EXAMPLES/web-weight.sh" 2>&1)"
+wait_for 30 sh -c "sh '$EXAMPLES/web-weight.sh' 2>/dev/null | grep -q ." || fail "web-weight.sh: $(sh "$EXAMPLES/web-weight.sh" 2>&1)"
 check "web-weight.sh" "$(sh "$EXAMPLES/web-weight.sh")" "$WEIGHT"
 check "web_weight.js" "$(node "$EXAMPLES/web_weight.js")" "$WEIGHT"
 declare -A WEB=([web-weight.sh]=sh [web_weight.js]=node)
