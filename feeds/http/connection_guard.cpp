@@ -160,6 +160,7 @@ void ConnectionGuard::refuse(QTcpSocket* socket, int status, const QByteArray& r
 }
 
 void ConnectionGuard::drop(QTcpSocket* socket) {
+    QObject::disconnect(socket, &QIODevice::readyRead, parent(), nullptr);
     m_connections.erase(socket);
     socket->abort();  // the HTTP server deletes it later
 }
