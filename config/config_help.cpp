@@ -56,9 +56,9 @@ QStringList configHelpTexts(int index, bool forWeighbridge) {
     QStringList texts{QString::fromLatin1(kTexts[index])};
     if (index == 4) {
         texts << QStringLiteral(
-            "There is a sample excel sheet available that can receive weight from Veltrane. You can find it "
-            "in "
-            "the program directory.");
+            "There is a sample web page, veltrane-sample.html in the program directory, that shows the live "
+            "weight and each weighment from Veltrane's web feed (tab \"Web feed\"). The first sample button "
+            "opens it in the browser.");
     }
     return texts;
 }

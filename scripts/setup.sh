@@ -17,6 +17,8 @@ PACKAGES=(
   procps psmisc locales inotify-tools
   dpkg-dev lintian desktop-file-utils appstream file
   libmosquitto-dev libssl-dev mosquitto mosquitto-clients
+  # The web feed's HTTP server; Debian's -dev package forgets the WebSockets one its CMake files need.
+  qt6-httpserver-dev qt6-websockets-dev chromium chromium-driver curl
 )
 
 missing=()

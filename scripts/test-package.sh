@@ -95,6 +95,7 @@ for name in scale.mdb config.mdb veltrane.mdb wizardlog.txt wizardreport.txt; do
 done
 [ "$(readlink -f /usr/bin/veltrane)" = "$APPDIR/veltrane" ] || fail "/usr/bin/veltrane"
 [ "$(readlink -f "$APPDIR/12.wav")" = /usr/share/veltrane/12.wav ] || fail "voice files are not linked"
+[ "$(readlink -f "$APPDIR/veltrane-sample.html")" = /usr/share/veltrane/veltrane-sample.html ] || fail "the sample page is not linked"
 [ "$(db 'select outputFilelocation from config;')" = "$STATE/" ] || fail "output folder: $(db 'select outputFilelocation from config;')"
 desktop-file-validate /usr/share/applications/example.veltrane.Veltrane.desktop || fail "desktop-file-validate"
 appstreamcli validate --no-net /usr/share/metainfo/example.veltrane.Veltrane.metainfo.xml >"$WORK/appstream.log" 2>&1 ||

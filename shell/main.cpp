@@ -4,6 +4,7 @@
 #include "config/settings.h"
 #include "core/weighing_core.h"
 #include "feeds/feed_hub.h"
+#include "feeds/http/http_feed.h"
 #include "feeds/mqtt/mqtt_feed.h"
 #include "platform/clock.h"
 #include "platform/dde.h"
@@ -73,9 +74,14 @@ int main(int argc, char* argv[]) {
     const auto statusNote = [&window](const QString& note) { window.setStatusText(note); };
     // Feeds outlive the hub, which removes them from the core.
     veltrane::MqttFeed mqtt(appFolder + QLatin1String(veltrane::kSettingsDatabaseName), statusNote);
+    veltrane::HttpFeed web(
+        appFolder + QLatin1String(veltrane::kSettingsDatabaseName),
+        appFolder + QStringLiteral("veltrane-sample.html"), [&window] { return window.core().isPortOpen(); },
+        statusNote);
     veltrane::FeedHub feeds(window.core(), *dde, appFolder + QLatin1String(veltrane::kSettingsDatabaseName),
                             statusNote);
     feeds.add(mqtt, &mqtt);
+    feeds.add(web, &web);
     // The loader may ask for the end during start-up, before the event loop runs to hear an exit().
     bool ended = false;
     QObject::connect(&window, &veltrane::MainWindow::endProgram, &app, [&ended] {
@@ -89,6 +95,7 @@ int main(int argc, char* argv[]) {
                      &QWidget::close);
     // A feed whose settings did not change keeps running undisturbed.
     QObject::connect(&window, &veltrane::MainWindow::configurationClosed, &app, [&feeds] { feeds.reload(); });
+    QObject::connect(&window, &veltrane::MainWindow::feedSettingsSaved, &app, [&feeds] { feeds.reload(); });
 
     if (window.load() == veltrane::StartupResult::EndProgram || ended) return 1;
     feeds.reload();

@@ -222,6 +222,7 @@ void MainWindow::TimerGen_Timer() {
 void MainWindow::showConfiguration() {
     ConfigScrn1BIN window(m_settings, m_services, m_core->port(), m_grant.granted, this);
     connect(&window, &ConfigScrn1BIN::programEndRequested, this, &MainWindow::endProgram);
+    connect(&window, &ConfigScrn1BIN::feedsSaved, this, &MainWindow::feedSettingsSaved);
     window.exec();
     showStartOnButton();
     Q_EMIT configurationClosed();

@@ -69,6 +69,8 @@ Q_SIGNALS:
     void closed();
     // The configuration window closed; what it saved may concern the outward feeds.
     void configurationClosed();
+    // The configuration window saved the outward feeds' settings.
+    void feedSettingsSaved();
 
 protected:
     void changeEvent(QEvent* event) override;

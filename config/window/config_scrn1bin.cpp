@@ -3,6 +3,7 @@
 #include "config/config_help.h"
 #include "config/numbers.h"
 #include "config/window/broker_feed_group.h"
+#include "config/window/web_feed_group.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -23,9 +24,9 @@ namespace {
 
 // Lists whose value can only be chosen, never typed.
 const char* const kFixedLists[] = {"Combo1", "Combo2", "Combo3", "Combo4", "Combo5", "Combo6", "Combo8"};
-// What the two sample buttons start from the application folder: a document in its viewer, and the
-// sample client program.
-const char* const kSampleDocument = "DDEclientsample.xls";
+// What the two sample buttons start from the application folder: the web feed's sample page in the
+// default browser, and the live feed's sample client program.
+const char* const kSampleDocument = "veltrane-sample.html";
 const char* const kSampleClient = "quorlink";
 
 void setComboText(QComboBox* combo, const QString& text) {
@@ -73,8 +74,13 @@ ConfigScrn1BIN::ConfigScrn1BIN(Settings& settings, Services& services, PortSetti
     QVBoxLayout* feedTab = newTab(QStringLiteral("Feeds"), QStringLiteral("Outward feeds of the weight"));
     feedTab->addWidget(m_brokerFeed = new BrokerFeedGroup);
     feedTab->addStretch();
+    QVBoxLayout* webTab =
+        newTab(QStringLiteral("Web feed"), QStringLiteral("The weight for web pages and ERPs"));
+    webTab->addWidget(m_webFeed = new WebFeedGroup);
+    webTab->addStretch();
     m_feeds = BrokerFeedGroup::load(services.appFolder + QString::fromLatin1(kSettingsDatabaseName));
     m_brokerFeed->showSettings(m_feeds);
+    m_webFeed->showSettings(m_feeds);
 
     auto* buttons = new QHBoxLayout;
     auto* ok = new QPushButton(QStringLiteral("Save"));
@@ -243,6 +249,11 @@ void ConfigScrn1BIN::showSample(int index) {
 void ConfigScrn1BIN::save() {
     // The feeds' boxes are checked first, so that a refusal there saves nothing at all.
     FeedSettings feeds = m_feeds;
+    if (const auto error = m_webFeed->readSettings(feeds)) {
+        m_services.prompts.message(error->message, MessageIcon::Exclamation);
+        m_webFeed->focusField(error->field);
+        return;
+    }
     if (const auto error = m_brokerFeed->readSettings(feeds)) {
         m_services.prompts.message(error->message, MessageIcon::Exclamation);
         m_brokerFeed->focusField(error->field);
@@ -261,8 +272,10 @@ void ConfigScrn1BIN::save() {
     }
     if (outcome == SaveOutcome::Saved &&
         BrokerFeedGroup::save(m_services.appFolder + QString::fromLatin1(kSettingsDatabaseName), feeds,
-                              m_services.prompts))
+                              m_services.prompts)) {
         m_feeds = feeds;
+        Q_EMIT feedsSaved();
+    }
     if (outcome == SaveOutcome::EndProgram) {
         Q_EMIT programEndRequested();
         reject();

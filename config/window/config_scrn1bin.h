@@ -31,6 +31,7 @@ class QVBoxLayout;
 namespace veltrane {
 
 class BrokerFeedGroup;
+class WebFeedGroup;
 
 class ConfigScrn1BIN : public QDialog, private ConfigForm {
     Q_OBJECT
@@ -49,6 +50,8 @@ public:
 Q_SIGNALS:
     // Save could not provide the export database file: the program must end at once.
     void programEndRequested();
+    // Save stored table feeds: the outward feeds may restart with the new settings.
+    void feedsSaved();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -97,6 +100,7 @@ private:
     QComboBox* m_portDevice = nullptr;
     QCheckBox* m_startAtLogin = nullptr;
     BrokerFeedGroup* m_brokerFeed = nullptr;
+    WebFeedGroup* m_webFeed = nullptr;
     FeedSettings m_feeds;  // table feeds as read or last saved
 };
 

@@ -1,5 +1,5 @@
-// The configuration window's four tabs, in the order shown. A further tab lives in a file of its own like
-// these, built with newTab and the add* helpers, and is added in the window's constructor after them.
+// The configuration window's first four tabs, in the order shown. The feeds' tabs ("Feeds", "Web feed")
+// hold groups of their own and are added in the window's constructor after these.
 
 #include "config/numbers.h"
 #include "config/window/config_scrn1bin.h"
@@ -343,7 +343,7 @@ void ConfigScrn1BIN::buildVeltraneTab() {
         addCheck("EnableDDE",
                  QStringLiteral("Allow Veltrane to work like DDE server and serve weight to any DDE client")),
         5, 0, 1, 2);
-    const char* samples[] = {"Show demo Sample DDE client in Excel",
+    const char* samples[] = {"Show the sample web page in the browser",
                              "Demo Sample DDE client in VB6/VB.NET Program"};
     for (int i = 0; i < 2; ++i) {
         auto* button = new QPushButton(QString::fromLatin1(samples[i]));

@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -217,7 +218,7 @@ TEST_F(WindowTest, HelpTextsAndSamples) {
     EXPECT_TRUE(shown[0].contains(QStringLiteral("a truck is on the platform")));
     EXPECT_TRUE(shown[1].contains(QStringLiteral("the material (product) to be weighed")));
 
-    // The sample client starts as a program, the sample document opens in its viewer; either failing
+    // The sample client starts as a program, the sample web page opens in the browser; either failing
     // (a file that is not there) is said.
     for (bool result : {true, false}) {
         fake.prompts.log.clear();
@@ -226,11 +227,11 @@ TEST_F(WindowTest, HelpTextsAndSamples) {
         w<QPushButton>("showsample_0")->click();
         const QStringList failed{
             QStringLiteral("message-info: Failed to start '") + app.file("quorlink") + "'",
-            QStringLiteral("message-info: Failed to start '") + app.file("DDEclientsample.xls") + "'"};
+            QStringLiteral("message-info: Failed to start '") + app.file("veltrane-sample.html") + "'"};
         EXPECT_EQ(fake.prompts.log, result ? QStringList() : failed);
     }
     EXPECT_EQ(fake.shell.started, QStringList(2, app.file(QStringLiteral("quorlink"))));
-    EXPECT_EQ(fake.shell.opened, QStringList(2, app.file(QStringLiteral("DDEclientsample.xls"))));
+    EXPECT_EQ(fake.shell.opened, QStringList(2, app.file(QStringLiteral("veltrane-sample.html"))));
 }
 
 TEST_F(WindowTest, StartAtLoginShowsTheEntryAndOnlySaveAppliesIt) {
@@ -282,6 +283,40 @@ TEST_F(WindowTest, BrokerFieldsAreCheckedBeforeAnythingIsSaved) {
     EXPECT_EQ(feeds().mqtttopic, defaultMqttTopic());
 }
 
+TEST_F(WindowTest, WebFeedFieldsAreCheckedBeforeAnythingIsSaved) {
+    const auto feeds = [this] {
+        return readFeedSettings(*Database::open(dbPath(), QStringLiteral(";pwd=qd584")));
+    };
+    open();
+    QSignalSpy restarts(window.get(), &ConfigScrn1BIN::feedsSaved);
+    w<QCheckBox>("httpfeed")->setChecked(true);
+    const char* const refused[][3] = {
+        {"70000", "127.0.0.1", "Web feed port: 70000 is not a port number from 1 to 65535."},
+        {"8080", "scale.local",
+         "Web feed address: \"scale.local\" is not an IP address (127.0.0.1 for this computer only, 0.0.0.0 "
+         "for every network)."},
+        {"8080", "0.0.0.0",
+         "Web feed token: a token is needed when the feed listens beyond this computer (address 0.0.0.0)."}};
+    for (const auto& row : refused) {
+        w<QLineEdit>("httpport")->setText(QString::fromLatin1(row[0]));
+        w<QLineEdit>("httpaddress")->setText(QString::fromLatin1(row[1]));
+        w<QTabWidget>("SSTab1")->setCurrentIndex(0);
+        fake.prompts.log.clear();
+        w<QPushButton>("OKButton")->click();
+        EXPECT_EQ(fake.prompts.messages(), QStringList{QString::fromUtf8(row[2])});
+        EXPECT_TRUE(w<QWidget>("webFeed")->isVisibleTo(window.get())) << "its tab is shown";
+        EXPECT_FALSE(feeds().httpfeed) << "nothing saved";
+    }
+    w<QLineEdit>("httptoken")->setText(QStringLiteral("erp-7Qx"));
+    w<QPushButton>("OKButton")->click();
+    EXPECT_EQ(restarts.count(), 1) << "the feed restarts at the save";
+    const FeedSettings saved = feeds();
+    EXPECT_TRUE(saved.httpfeed);
+    EXPECT_EQ(saved.httpaddress, QStringLiteral("0.0.0.0"));
+    EXPECT_EQ(saved.httpport, 8080);
+    EXPECT_EQ(saved.httptoken, QStringLiteral("erp-7Qx"));
+}
+
 // No caption is cut off at the smallest size the window can take, on any tab, at the scale the test runs
 // with (config_window_test at 100%, config_window_scaled_test at 150%); and the window fits a 1920x1080
 // screen at 150% (1280x720 points) with room left for a title bar and a panel. Keeps the tabs' pictures.
@@ -296,7 +331,7 @@ TEST_F(WindowTest, EveryCaptionFitsAndTheWindowFitsTheScreen) {
     ASSERT_TRUE(QDir().mkpath(folder));
     auto* tabs = w<QTabWidget>("SSTab1");
     EXPECT_GE(tabs->tabBar()->width(), tabs->tabBar()->sizeHint().width());
-    const char* names[] = {"interface", "weighment", "veltrane", "password", "feeds"};
+    const char* names[] = {"interface", "weighment", "veltrane", "password", "feeds", "web"};
     for (int i = 0; i < tabs->count(); ++i) {
         tabs->setCurrentIndex(i);
         QCoreApplication::processEvents();

@@ -6,7 +6,7 @@ set -uo pipefail
 APP=$1
 EXAMPLES=$2
 
-for tool in socat python3 node sqlcipher sqlite3 setsid mosquitto mosquitto_sub mosquitto_pub; do
+for tool in socat python3 node sqlcipher sqlite3 setsid mosquitto mosquitto_sub mosquitto_pub curl; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh installs it)"; exit 1; }
 done
 for program in veltrane veltrane-mkdb indicator-sim; do
@@ -141,6 +141,27 @@ mosquitto_pub -p "$PORT" -q 1 -t "$site/weighment" \
 wait_for 30 sh -c "[ \$(wc -l <'$WORK/mqtt.out') -ge 2 ]" || fail "mqtt-weighments.sh printed one weighment only"
 check "mqtt-weighments.sh" "$(cat "$WORK/mqtt.out")" "$MQTT"
 [ "$(cut -d' ' -f1,2 "$WORK/mqtt.out" | sort | uniq -d)" = "" ] || fail "mqtt-weighments.sh printed a repeat"
+stop_veltrane
+
+# --- the web feed, with a token, on a free loopback port
+PORT=$((PORT + 1))
+while (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; do PORT=$((PORT + 1)); done
+export VELTRANE_URL=http://127.0.0.1:$PORT VELTRANE_TOKEN=examples-token
+FEEDS="httpfeed = -1, httpport = $PORT, httptoken = '$VELTRANE_TOKEN'" start_veltrane web
+wait_for 30 sh -c "sh '$EXAMPLES/web-weight.sh' 2>/dev/null | grep -q ." || fail "web-weight.sh: $(sh "$EXAMPLES/web-weight.sh" 2>&1)"
+check "web-weight.sh" "$(sh "$EXAMPLES/web-weight.sh")" "$WEIGHT"
+check "web_weight.js" "$(node "$EXAMPLES/web_weight.js")" "$WEIGHT"
+declare -A WEB=([web-weight.sh]=sh [web_weight.js]=node)
+for example in "${!WEB[@]}"; do
+  setsid "${WEB[$example]}" "$EXAMPLES/$example" --follow >"$WORK/$example.out" 2>&1 </dev/null &
+  PIDS+=($!)
+done
+for example in "${!WEB[@]}"; do
+  wait_for 30 sh -c "grep -qx 'weight 0' '$WORK/$example.out' && grep -q '^served ' '$WORK/$example.out'" ||
+    fail "$example --follow did not tell the weights and a weighment: $(cat "$WORK/$example.out")"
+  check "$example --follow" "$(cat "$WORK/$example.out")" \
+    '^(weight (0|24360)|served [0-9]+ 24360 [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2})$'
+done
 stop_veltrane
 
 echo "PASS"

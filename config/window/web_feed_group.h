@@ -1,0 +1,37 @@
+#pragma once
+// The web feed's settings as the configuration window shows them on its tab "Web feed": on or off,
+// the address and port it listens on, and the token clients must show. A save refuses a value by
+// naming its field (the caption beside it) and stores nothing.
+
+#include "config/feed_settings.h"
+
+#include <QGroupBox>
+
+#include <optional>
+
+class QCheckBox;
+class QLineEdit;
+
+namespace veltrane {
+
+class WebFeedGroup : public QGroupBox {
+    Q_OBJECT
+public:
+    explicit WebFeedGroup(QWidget* parent = nullptr);
+
+    void showSettings(const FeedSettings& settings);
+    // Copies the boxes into settings and checks the whole row as a save would store it.
+    std::optional<FeedSettingsError> readSettings(FeedSettings& settings) const;
+    // Shows the tab that holds the group and puts the cursor in the field's box.
+    void focusField(const QString& field);
+
+private:
+    QLineEdit* addLine(const char* name, const QString& label, int row);
+
+    QCheckBox* m_on;
+    QLineEdit* m_address;
+    QLineEdit* m_port;
+    QLineEdit* m_token;
+};
+
+}  // namespace veltrane

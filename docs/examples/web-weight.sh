@@ -1,0 +1,16 @@
+#!/bin/sh
+# Prints Veltrane's current weight from its web feed once, or with --follow every new weight and each
+# weighment as they come, as "weight W" and "served SLNO WEIGHT DATE TIME". Needs curl.
+# VELTRANE_URL: the feed (default http://127.0.0.1:8765); VELTRANE_TOKEN: its token, if it has one.
+follow=${1:-}
+url=${VELTRANE_URL:-http://127.0.0.1:8765}
+set -- -fsS
+[ -z "${VELTRANE_TOKEN:-}" ] || set -- "$@" -H "Authorization: Bearer $VELTRANE_TOKEN"
+if [ "$follow" != --follow ]; then
+  curl "$@" "$url/api/weight" | sed -n 's/^{"weight": "\([^"]*\)".*/\1/p'
+  exit
+fi
+# -N: each event as it arrives. Every "data:" line is one JSON object; keys come in the order shown.
+curl "$@" -N "$url/api/events" | sed -u -n \
+  -e 's/^data: {"weight": "\([^"]*\)"}$/weight \1/p' \
+  -e 's/^data: {"slno": \([0-9]*\), "weight": "\([^"]*\)", "datetime": "\([^"]*\)"}$/served \1 \2 \3/p'
