@@ -195,7 +195,7 @@ keys "$WIN" Return
 expect_gone 'Enter Password'
 expect 'Configuration'
 previous=
-for tab in interface weighment veltrane password feeds; do
+for tab in interface weighment veltrane password feeds web-feed; do
   shoot "$WIN" "config-$tab.png"
   # The same picture twice means the key did not reach the window and the tab stayed.
   now=$(md5sum <"$OUT/config-$tab.png")

@@ -97,7 +97,8 @@ int main(int argc, char* argv[]) {
     QObject::connect(&window, &veltrane::MainWindow::configurationClosed, &app, [&feeds] { feeds.reload(); });
     QObject::connect(&window, &veltrane::MainWindow::feedSettingsSaved, &app, [&feeds] { feeds.reload(); });
 
-    if (window.load() == veltrane::StartupResult::EndProgram || ended) return 1;
+    // The feeds first: a start-up message waiting for an answer must not keep them from listening.
     feeds.reload();
+    if (window.load() == veltrane::StartupResult::EndProgram || ended) return 1;
     return app.exec();
 }
