@@ -1,5 +1,6 @@
 #include "feeds/http/web_server.h"
 
+#include "feeds/feed_json.h"
 #include "platform/database.h"
 
 #include <QDate>
@@ -20,26 +21,6 @@ constexpr int kKeepAliveMs = 15000;
 constexpr int kDefaultLimit = 1000;
 constexpr int kMaxLimit = 10000;
 constexpr qint64 kMaxPage = 1024 * 1024;
-
-QByteArray jsonString(const QString& text) {
-    QByteArray out = "\"";
-    for (const QChar c : text) {
-        if (c == QLatin1Char('"') || c == QLatin1Char('\\')) {
-            out += '\\';
-            out += char(c.unicode());
-        } else if (c.unicode() < 0x20) {
-            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0')).toLatin1();
-        } else {
-            out += QString(c).toUtf8();
-        }
-    }
-    return out + '"';
-}
-
-QByteArray servedJson(const ServedWeighment& w) {
-    return "{\"slno\": " + QByteArray::number(w.slno) + ", \"weight\": " + jsonString(w.weight) +
-           ", \"datetime\": " + jsonString(w.datetime) + "}";
-}
 
 QByteArray sseEvent(const char* name, const QByteArray& data) {
     return "event: " + QByteArray(name) + "\ndata: " + data + "\n\n";
@@ -110,7 +91,7 @@ void WebServer::sendWeight() {
 }
 
 void WebServer::served(const ServedWeighment& weighment) {
-    broadcast(sseEvent("served", servedJson(weighment)));
+    broadcast(sseEvent("served", weighmentJson(weighment)));
 }
 
 void WebServer::broadcast(const QByteArray& text) {
@@ -230,7 +211,7 @@ void WebServer::weighments(const QHttpServerRequest& request, QTcpSocket* socket
         return error(request, socket, Status::ServiceUnavailable, e.description());
     }
     QByteArray body = "[";
-    for (const ServedWeighment& row : rows) body += (body.size() > 1 ? ",\n" : "") + servedJson(row);
+    for (const ServedWeighment& row : rows) body += (body.size() > 1 ? ",\n" : "") + weighmentJson(row);
     answer(request, socket, Status::Ok, "application/json", body + "]");
 }
 

@@ -1,6 +1,7 @@
 #include "feeds/mqtt/mqtt_feed.h"
 
 #include "config/settings.h"
+#include "feeds/feed_json.h"
 
 namespace veltrane {
 
@@ -13,24 +14,8 @@ constexpr int kWeightIntervalMs = 200;
 // The mark is written at most this often: a lost write only means a few weighments sent twice.
 constexpr int kMarkIntervalMs = 200;
 
-QByteArray jsonText(const QString& text) {
-    QByteArray out = "\"";
-    for (const QChar c : text) {
-        if (c == QLatin1Char('"') || c == QLatin1Char('\\')) {
-            out += '\\';
-            out += char(c.unicode());
-        } else if (c.unicode() < 0x20) {
-            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0')).toLatin1();
-        } else {
-            out += QString(c).toUtf8();
-        }
-    }
-    return out + '"';
-}
-
 QByteArray weighmentPayload(const ServedWeighment& row, const QString& site) {
-    return "{\"slno\": " + QByteArray::number(row.slno) + ", \"weight\": " + jsonText(row.weight) +
-           ", \"datetime\": " + jsonText(row.datetime) + ", \"site\": " + jsonText(site) + "}";
+    return weighmentJson(row, ", \"site\": " + jsonString(site));
 }
 
 }  // namespace
@@ -184,7 +169,7 @@ void MqttFeed::offerWeight() {
 
 void MqttFeed::sendWeight() {
     if (!m_link.isConnected() || m_weightSent == m_weight) return;
-    if (m_link.publish(topic("weight"), "{\"weight\": " + jsonText(m_weight) + "}", 0, true) < 0) return;
+    if (m_link.publish(topic("weight"), "{\"weight\": " + jsonString(m_weight) + "}", 0, true) < 0) return;
     m_weightSent = m_weight;
     m_weightClock.start();
 }

@@ -1,0 +1,18 @@
+#pragma once
+// The JSON the web and broker feeds send: written by hand, because every message is one small object
+// of known keys and the feeds must not depend on a number formatting that follows the locale.
+
+#include "core/weight_feed.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace veltrane {
+
+// A JSON string literal: quotes, backslashes and control characters escaped, the rest as UTF-8.
+QByteArray jsonString(const QString& text);
+// {"slno": N, "weight": "...", "datetime": "..."}, and any extra members given already written
+// (", \"site\": ...").
+QByteArray weighmentJson(const ServedWeighment& weighment, const QByteArray& extraMembers = {});
+
+}  // namespace veltrane
