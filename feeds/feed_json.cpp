@@ -19,7 +19,8 @@ QByteArray jsonString(const QString& text) {
 }
 
 QByteArray weighmentJson(const ServedWeighment& weighment, const QByteArray& extraMembers) {
-    return "{\"slno\": " + QByteArray::number(weighment.slno) + ", \"weight\": " + jsonString(weighment.weight) +
+    return "{\"slno\": " + QByteArray::number(weighment.slno) +
+           ", \"weight\": " + jsonString(weighment.weight) +
            ", \"datetime\": " + jsonString(weighment.datetime) + extraMembers + "}";
 }
 

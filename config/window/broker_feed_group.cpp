@@ -10,9 +10,8 @@
 namespace veltrane {
 
 BrokerFeedGroup::BrokerFeedGroup(QWidget* parent)
-    : QGroupBox(QStringLiteral("Several weighbridges (MQTT)"), parent) {
-    setObjectName(QStringLiteral("brokerFeed"));
-    auto* grid = new QGridLayout(this);
+    : FeedGroup(QStringLiteral("Several weighbridges (MQTT)"), "brokerFeed", parent) {
+    auto* grid = static_cast<QGridLayout*>(layout());
     m_on = new QCheckBox(QStringLiteral("Publish every weighment and the live weight to an MQTT broker"));
     m_on->setObjectName(QStringLiteral("mqttfeed"));
     grid->addWidget(m_on, 0, 0, 1, 2);
@@ -33,17 +32,6 @@ BrokerFeedGroup::BrokerFeedGroup(QWidget* parent)
     grid->addWidget(about, 7, 0, 1, 2);
 }
 
-QLineEdit* BrokerFeedGroup::addLine(const char* name, const QString& label, int row) {
-    auto* layout = static_cast<QGridLayout*>(this->layout());
-    auto* box = new QLineEdit;
-    box->setObjectName(QString::fromLatin1(name));
-    auto* caption = new QLabel(label);
-    caption->setBuddy(box);
-    layout->addWidget(caption, row, 0);
-    layout->addWidget(box, row, 1);
-    return box;
-}
-
 void BrokerFeedGroup::showSettings(const FeedSettings& s) {
     m_on->setChecked(s.mqttfeed);
     m_host->setText(s.mqtthost);
@@ -56,50 +44,17 @@ void BrokerFeedGroup::showSettings(const FeedSettings& s) {
 }
 
 std::optional<FeedSettingsError> BrokerFeedGroup::readSettings(FeedSettings& s) const {
-    bool number = false;
-    const int port = m_port->text().trimmed().toInt(&number);
-    if (!number) {
-        const QString field = QStringLiteral("Broker port");
-        return FeedSettingsError{
-            field,
-            field + QStringLiteral(": \"%1\" is not a port number from 1 to 65535.").arg(m_port->text())};
-    }
+    std::optional<FeedSettingsError> refusal;
+    const auto port = portNumber(m_port, QStringLiteral("Broker port"), refusal);
+    if (!port) return refusal;
     s.mqttfeed = m_on->isChecked();
     s.mqtthost = m_host->text().trimmed();
-    s.mqttport = port;
+    s.mqttport = *port;
     s.mqtttopic = m_topic->text().trimmed();
     s.mqttuser = m_user->text();
     s.mqttpassword = m_password->text();
     s.mqtttls = m_tls->isChecked();
     return checkFeedSettings(s);
-}
-
-void BrokerFeedGroup::focusField(const QString& field) {
-    for (auto* label : findChildren<QLabel*>())
-        if (label->text() == field && label->buddy()) label->buddy()->setFocus();
-}
-
-FeedSettings BrokerFeedGroup::load(const QString& settingsPath) {
-    try {
-        auto db = Database::open(settingsPath, QString::fromLatin1(kSettingsDatabaseConnect));
-        ensureFeedsTable(*db);
-        return readFeedSettings(*db);
-    } catch (const DbError&) {
-        FeedSettings defaults;
-        defaults.mqtttopic = defaultMqttTopic();
-        return defaults;
-    }
-}
-
-bool BrokerFeedGroup::save(const QString& settingsPath, const FeedSettings& settings, Prompts& prompts) {
-    try {
-        auto db = Database::open(settingsPath, QString::fromLatin1(kSettingsDatabaseConnect));
-        writeFeedSettings(*db, settings);
-        return true;
-    } catch (const DbError& e) {
-        prompts.message(e.description(), MessageIcon::Exclamation);
-        return false;
-    }
 }
 
 }  // namespace veltrane

@@ -78,7 +78,7 @@ ConfigScrn1BIN::ConfigScrn1BIN(Settings& settings, Services& services, PortSetti
         newTab(QStringLiteral("Web feed"), QStringLiteral("The weight for web pages and ERPs"));
     webTab->addWidget(m_webFeed = new WebFeedGroup);
     webTab->addStretch();
-    m_feeds = BrokerFeedGroup::load(services.appFolder + QString::fromLatin1(kSettingsDatabaseName));
+    m_feeds = FeedGroup::load(services.appFolder + QString::fromLatin1(kSettingsDatabaseName));
     m_brokerFeed->showSettings(m_feeds);
     m_webFeed->showSettings(m_feeds);
 
@@ -271,8 +271,8 @@ void ConfigScrn1BIN::save() {
         }
     }
     if (outcome == SaveOutcome::Saved &&
-        BrokerFeedGroup::save(m_services.appFolder + QString::fromLatin1(kSettingsDatabaseName), feeds,
-                              m_services.prompts)) {
+        FeedGroup::save(m_services.appFolder + QString::fromLatin1(kSettingsDatabaseName), feeds,
+                        m_services.prompts)) {
         m_feeds = feeds;
         Q_EMIT feedsSaved();
     }

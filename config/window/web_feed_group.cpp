@@ -4,13 +4,12 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTabWidget>
 
 namespace veltrane {
 
-WebFeedGroup::WebFeedGroup(QWidget* parent) : QGroupBox(QStringLiteral("Web pages and ERPs (HTTP)"), parent) {
-    setObjectName(QStringLiteral("webFeed"));
-    auto* grid = new QGridLayout(this);
+WebFeedGroup::WebFeedGroup(QWidget* parent)
+    : FeedGroup(QStringLiteral("Web pages and ERPs (HTTP)"), "webFeed", parent) {
+    auto* grid = static_cast<QGridLayout*>(layout());
     m_on =
         new QCheckBox(QStringLiteral("Serve the live weight, each weighment and the weight log over HTTP"));
     m_on->setObjectName(QStringLiteral("httpfeed"));
@@ -30,17 +29,6 @@ WebFeedGroup::WebFeedGroup(QWidget* parent) : QGroupBox(QStringLiteral("Web page
     grid->addWidget(about, 4, 0, 1, 2);
 }
 
-QLineEdit* WebFeedGroup::addLine(const char* name, const QString& label, int row) {
-    auto* layout = static_cast<QGridLayout*>(this->layout());
-    auto* box = new QLineEdit;
-    box->setObjectName(QString::fromLatin1(name));
-    auto* caption = new QLabel(label);
-    caption->setBuddy(box);
-    layout->addWidget(caption, row, 0);
-    layout->addWidget(box, row, 1);
-    return box;
-}
-
 void WebFeedGroup::showSettings(const FeedSettings& s) {
     m_on->setChecked(s.httpfeed);
     m_address->setText(s.httpaddress);
@@ -49,31 +37,14 @@ void WebFeedGroup::showSettings(const FeedSettings& s) {
 }
 
 std::optional<FeedSettingsError> WebFeedGroup::readSettings(FeedSettings& s) const {
-    bool number = false;
-    const int port = m_port->text().trimmed().toInt(&number);
-    if (!number) {
-        const QString field = QStringLiteral("Web feed port");
-        return FeedSettingsError{
-            field,
-            field + QStringLiteral(": \"%1\" is not a port number from 1 to 65535.").arg(m_port->text())};
-    }
+    std::optional<FeedSettingsError> refusal;
+    const auto port = portNumber(m_port, QStringLiteral("Web feed port"), refusal);
+    if (!port) return refusal;
     s.httpfeed = m_on->isChecked();
     s.httpaddress = m_address->text().trimmed();
-    s.httpport = port;
+    s.httpport = *port;
     s.httptoken = m_token->text();
     return checkFeedSettings(s);
-}
-
-void WebFeedGroup::focusField(const QString& field) {
-    // A tab's page sits in the tab widget's stack.
-    for (QWidget* page = this; page && page->parentWidget(); page = page->parentWidget()) {
-        if (auto* tabs = qobject_cast<QTabWidget*>(page->parentWidget()->parentWidget())) {
-            tabs->setCurrentWidget(page);
-            break;
-        }
-    }
-    for (auto* label : findChildren<QLabel*>())
-        if (label->text() == field && label->buddy()) label->buddy()->setFocus();
 }
 
 }  // namespace veltrane

@@ -3,9 +3,7 @@
 // the address and port it listens on, and the token clients must show. A save refuses a value by
 // naming its field (the caption beside it) and stores nothing.
 
-#include "config/feed_settings.h"
-
-#include <QGroupBox>
+#include "config/window/feed_group.h"
 
 #include <optional>
 
@@ -14,7 +12,7 @@ class QLineEdit;
 
 namespace veltrane {
 
-class WebFeedGroup : public QGroupBox {
+class WebFeedGroup : public FeedGroup {
     Q_OBJECT
 public:
     explicit WebFeedGroup(QWidget* parent = nullptr);
@@ -22,12 +20,8 @@ public:
     void showSettings(const FeedSettings& settings);
     // Copies the boxes into settings and checks the whole row as a save would store it.
     std::optional<FeedSettingsError> readSettings(FeedSettings& settings) const;
-    // Shows the tab that holds the group and puts the cursor in the field's box.
-    void focusField(const QString& field);
 
 private:
-    QLineEdit* addLine(const char* name, const QString& label, int row);
-
     QCheckBox* m_on;
     QLineEdit* m_address;
     QLineEdit* m_port;
