@@ -20,7 +20,7 @@ constexpr int kWeightIntervalMs = 50;  // at most 20 weight events a second
 constexpr int kKeepAliveMs = 15000;
 constexpr int kDefaultLimit = 1000;
 constexpr int kMaxLimit = 10000;
-constexpr qint64 kMaxPage = 1024 * 1024;
+constexpr qint64 kMaxPage = qint64{1024} * 1024;
 
 QByteArray sseEvent(const char* name, const QByteArray& data) {
     return "event: " + QByteArray(name) + "\ndata: " + data + "\n\n";
@@ -58,7 +58,7 @@ WebServer::~WebServer() = default;
 QString WebServer::start(const QHostAddress& address, quint16 port) {
     auto* guard = new ConnectionGuard(m_limits, this);
     if (!guard->listen(address, port)) {
-        const QString why = guard->errorString();
+        QString why = guard->errorString();
         delete guard;
         return why;
     }
