@@ -11,7 +11,7 @@ PACKAGES=(
   libsqlcipher-dev sqlcipher sqlite3 libssl-dev
   libasound2-dev libsndfile1-dev libasound2-plugins alsa-utils espeak-ng sox
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev clang-format
+  clang libclang-rt-14-dev clang-format clang-tidy
   xvfb xauth trayer xdotool xclip imagemagick socat x11-utils dbus-daemon dbus-bin
   python3 nodejs fonts-dejavu-core
   procps psmisc locales inotify-tools
