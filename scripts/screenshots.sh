@@ -16,27 +16,14 @@ OUT=${1:-$ROOT/docs/images}
 PASSWORD=shots-secret
 start=$(date +%s)
 
-for tool in Xvfb trayer xdotool xwininfo import convert identify; do
-  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh installs it)"; exit 1; }
-done
-for program in veltrane veltrane-mkdb indicator-sim; do
-  [ -x "$APP/$program" ] || { echo "FAIL: $APP/$program is not built"; exit 1; }
-done
+. "$ROOT/tests/support/whole_program.sh"
+
+need Xvfb trayer xdotool xwininfo import convert identify
+need_built "$APP" veltrane veltrane-mkdb indicator-sim
 [ -f /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf ] || { echo "FAIL: fonts-dejavu-core is not installed"; exit 1; }
 mkdir -p "$OUT"
-
-WORK=$(mktemp -d /tmp/veltrane-shots.XXXXXX)
-PIDS=()
-cleanup() {
-  for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do kill "${PIDS[i]}" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$WORK"
-  # The serial port's lock file outlives a program ended by a signal.
-  [ -n "${LINK:-}" ] && rm -f "/var/lock/LCK..${LINK//\//_}"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
+begin_work veltrane-shots
+show_logs() {
   if [ -n "${DISPLAY:-}" ]; then
     echo "--- windows on the screen"
     xdotool search --onlyvisible --name '.' 2>/dev/null | while read -r w; do
@@ -45,45 +32,16 @@ fail() {
   fi
   echo "--- veltrane output"; cat "$WORK/veltrane.log" 2>/dev/null
   echo "--- indicator-sim output"; tail -5 "$WORK/sim.log" 2>/dev/null
-  exit 1
-}
-# wait_for SECONDS COMMAND...: polls until the command succeeds.
-wait_for() {
-  local limit=$1; shift
-  for ((t = 0; t < limit * 10; t++)); do "$@" && return 0; sleep 0.1; done
-  return 1
 }
 
 # --- the program folder, the display, the tray and the indicator
 
-PROGRAM=$WORK/program
-mkdir -p "$PROGRAM"
-cp "$APP/veltrane" "$APP/PN.ICO" "$APP/SCALE.ICO" "$APP/h_point.cur" "$PROGRAM/"
-LINK=$WORK/indicator.tty
-"$APP/veltrane-mkdb" --set pw="$PASSWORD" --set Startauto=on --set AutosaveonStableWeight=on \
-  --comport 1="$LINK" "$PROGRAM" >/dev/null || fail "veltrane-mkdb"
-
-export XDG_RUNTIME_DIR=$WORK/run
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset WAYLAND_DISPLAY
-export QT_QPA_PLATFORM=xcb
+make_program "$APP" --set pw="$PASSWORD" --set Startauto=on --set AutosaveonStableWeight=on
 # The same look wherever the pictures are taken.
 export QT_STYLE_OVERRIDE=Fusion LANG=C.UTF-8 LC_ALL=C.UTF-8
-
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
-PIDS+=($!)
-wait_for 10 test -s "$WORK/display" || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
-export DISPLAY=:$(head -1 "$WORK/display")
-trayer --edge top --align right --widthtype pixel --width 100 --heighttype pixel --height 24 \
-  >"$WORK/trayer.log" 2>&1 &
-PIDS+=($!)
-wait_for 10 sh -c 'xwininfo -root -tree | grep -q "\"panel\""' || fail "the tray host (trayer) did not start"
-
+start_display
 # An empty platform, then a truck that stays: one weighment, and a steady weight for the wizard.
-"$APP/indicator-sim" --link "$LINK" --program 0:2,24360:1 --once --no-stdin >"$WORK/sim.log" 2>&1 &
-PIDS+=($!)
-wait_for 10 test -e "$LINK" || fail "indicator-sim did not make $LINK"
-
+start_sim "$APP" --program 0:2,24360:1 --once
 
 # --- helpers for windows
 
@@ -153,16 +111,13 @@ password() {
   keys "$WIN" Return
   expect_gone 'Enter Password'
 }
-tray_icon() { xwininfo -root -tree | grep '"veltrane": ("veltrane" "veltrane")' | grep -v 'Ver 3.0'; }
 MAIN='Marlume Veltrane Ver 3.0'
 
-# start_veltrane: Veltrane from the program folder, in the tray; then its main window brought back with a
+# start_in_tray: Veltrane from the program folder, in the tray; then its main window brought back with a
 # double-click on the icon, in MAIN_ID. Each tour of windows below starts Veltrane afresh: on an X server
 # without a window manager, once a modal window has closed, Qt no longer takes clicks on the main window.
-start_veltrane() {
-  (cd "$PROGRAM" && exec ./veltrane >>"$WORK/veltrane.log" 2>&1) &
-  VELTRANE=$!
-  PIDS+=($VELTRANE)
+start_in_tray() {
+  start_veltrane
   wait_for 30 sh -c "$(declare -f tray_icon); tray_icon >/dev/null" || fail "the tray icon did not appear"
 }
 restore() {
@@ -180,7 +135,7 @@ stop_veltrane() {
 
 # --- the tray and the main window; the password window, then the configuration window's tabs
 
-start_veltrane
+start_in_tray
 PANEL=$(xwininfo -root -tree | awk '/"panel"/ {print $1; exit}')
 [ -n "$PANEL" ] && shoot "$PANEL" tray.png bare
 wait_for 60 grep -q '^24360,' "$PROGRAM/veltrane.csv" 2>/dev/null || fail "no weighment was served"
@@ -210,7 +165,7 @@ stop_veltrane
 # --- the weight-log viewer (no password), with the weighments of both starts
 
 served=$(stat -c %i "$PROGRAM/veltrane.csv")
-start_veltrane
+start_in_tray
 # Each weighment replaces the file, so a new file is a new weighment.
 wait_for 60 sh -c "[ \$(stat -c %i '$PROGRAM/veltrane.csv') != $served ]" || fail "no second weighment was served"
 restore
@@ -221,7 +176,7 @@ stop_veltrane
 
 # --- the wizard: its questions, the search, the offer
 
-start_veltrane
+start_in_tray
 restore
 button "$MAIN_ID" 1
 password

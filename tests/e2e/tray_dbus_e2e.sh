@@ -7,53 +7,22 @@
 set -uo pipefail
 APP=$1
 WATCHER=$2
+. "$(dirname "$0")/../support/whole_program.sh"
 
-for tool in Xvfb dbus-daemon; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-for tool in dbus-send xdotool; do
-  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh installs it)"; exit 1; }
-done
-for program in "$APP/veltrane" "$APP/veltrane-mkdb" "$APP/indicator-sim" "$WATCHER"; do
-  [ -x "$program" ] || { echo "FAIL: $program is not built"; exit 1; }
-done
-
-WORK=$(mktemp -d /tmp/veltrane-tray.XXXXXX)
-PIDS=()
-cleanup() {
-  for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do kill "${PIDS[i]}" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$WORK"
-  # The serial port's lock file outlives a program ended by a signal.
-  [ -n "${LINK:-}" ] && rm -f "/var/lock/LCK..${LINK//\//_}"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
+skip_without Xvfb dbus-daemon
+need dbus-send xdotool
+need_built "$APP" veltrane veltrane-mkdb indicator-sim
+[ -x "$WATCHER" ] || { echo "FAIL: $WATCHER is not built"; exit 1; }
+begin_work veltrane-tray
+show_logs() {
   echo "--- veltrane output"; cat "$WORK/veltrane.log" 2>/dev/null
   echo "--- sni-watcher output"; cat "$WORK/watcher.log" 2>/dev/null
-  exit 1
-}
-wait_for() {
-  local limit=$1; shift
-  for ((t = 0; t < limit * 5; t++)); do "$@" && return 0; sleep 0.2; done
-  return 1
 }
 
-PROGRAM=$WORK/program
-mkdir -p "$PROGRAM"
-cp "$APP/veltrane" "$APP/PN.ICO" "$APP/SCALE.ICO" "$APP/h_point.cur" "$PROGRAM/"
 # Port 1 is the simulator's pty: the test must not take the machine's own /dev/ttyS0.
-LINK=$WORK/indicator.tty
-"$APP/veltrane-mkdb" --set pw=e2e-secret --comport 1="$LINK" "$PROGRAM" >/dev/null || fail "veltrane-mkdb"
-"$APP/indicator-sim" --link "$LINK" --no-stdin >/dev/null 2>&1 &
-PIDS+=($!)
-wait_for 10 test -e "$LINK" || fail "indicator-sim did not make $LINK"
-
-export XDG_RUNTIME_DIR=$WORK/run
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset WAYLAND_DISPLAY
-export QT_QPA_PLATFORM=xcb
+make_program "$APP" --set pw=e2e-secret
+start_sim "$APP"
+start_display notray
 
 dbus-daemon --session --fork --address="unix:path=$WORK/bus" --print-pid=1 >"$WORK/bus.pid" ||
   fail "dbus-daemon did not start"
@@ -63,16 +32,8 @@ export DBUS_SESSION_BUS_ADDRESS="unix:path=$WORK/bus"
 PIDS+=($!)
 wait_for 10 grep -q '^ready' "$WORK/watcher.log" || fail "sni-watcher did not start"
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" 2>"$WORK/xvfb.log" &
-PIDS+=($!)
-wait_for 10 grep -q '[0-9]' "$WORK/display" || fail "Xvfb did not start"
-export DISPLAY=:$(cat "$WORK/display")
+start_veltrane
 
-(cd "$PROGRAM" && exec ./veltrane >"$WORK/veltrane.log" 2>&1) &
-VELTRANE=$!
-PIDS+=($VELTRANE)
-
-main_shown() { [ -n "$(xdotool search --onlyvisible --name 'Marlume Veltrane Ver 3.0' 2>/dev/null)" ]; }
 items() { grep -c '^item ' "$WORK/watcher.log"; }
 # The icon registered last: "<bus name> <object path>".
 item() { grep '^item ' "$WORK/watcher.log" | tail -1 | cut -d' ' -f2-; }

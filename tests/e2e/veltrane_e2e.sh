@@ -9,75 +9,22 @@ set -uo pipefail
 APP=$1
 ARTEFACTS=$2
 mkdir -p "$ARTEFACTS"
+. "$(dirname "$0")/../support/whole_program.sh"
 
-for tool in Xvfb; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-for tool in trayer xdotool xwininfo import socat sqlcipher; do
-  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh installs it)"; exit 1; }
-done
-for program in veltrane veltrane-mkdb indicator-sim; do
-  [ -x "$APP/$program" ] || { echo "FAIL: $APP/$program is not built"; exit 1; }
-done
-
-WORK=$(mktemp -d /tmp/veltrane-e2e.XXXXXX)
-PIDS=()
-cleanup() {
-  for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do kill "${PIDS[i]}" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$WORK"
-  # The serial port's lock file outlives a program ended by a signal.
-  [ -n "${LINK:-}" ] && rm -f "/var/lock/LCK..${LINK//\//_}"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
+skip_without Xvfb
+need trayer xdotool xwininfo import socat sqlcipher
+need_built "$APP" veltrane veltrane-mkdb indicator-sim
+begin_work veltrane-e2e
+show_logs() {
   echo "--- veltrane output"; cat "$WORK/veltrane.log" 2>/dev/null
   echo "--- indicator-sim output"; tail -5 "$WORK/sim.log" 2>/dev/null
-  exit 1
-}
-# wait_for SECONDS COMMAND...: polls until the command succeeds.
-wait_for() {
-  local limit=$1; shift
-  for ((t = 0; t < limit * 5; t++)); do "$@" && return 0; sleep 0.2; done
-  return 1
 }
 
-PROGRAM=$WORK/program
-mkdir -p "$PROGRAM"
-cp "$APP/veltrane" "$APP/PN.ICO" "$APP/SCALE.ICO" "$APP/h_point.cur" "$PROGRAM/"
-LINK=$WORK/indicator.tty
-"$APP/veltrane-mkdb" --set pw=e2e-secret --set Startauto=on --set AutosaveonStableWeight=on \
-  --comport 1="$LINK" "$PROGRAM" >/dev/null || fail "veltrane-mkdb"
-
-export XDG_RUNTIME_DIR=$WORK/run
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset WAYLAND_DISPLAY
-export QT_QPA_PLATFORM=xcb
-# trayer's XEmbed tray only: no session bus, so no StatusNotifierItem panel that Qt would prefer.
-export DBUS_SESSION_BUS_ADDRESS=disabled:
-
-display=90
-while [ -e /tmp/.X11-unix/X$display ] || [ -e /tmp/.X$display-lock ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$WORK/xvfb.log" 2>&1 &
-PIDS+=($!)
-export DISPLAY=:$display
-wait_for 10 test -e /tmp/.X11-unix/X$display || fail "Xvfb did not start"
-trayer --edge top --align right --widthtype pixel --width 100 --heighttype pixel --height 24 >"$WORK/trayer.log" 2>&1 &
-PIDS+=($!)
-wait_for 10 sh -c 'xwininfo -root -tree | grep -q "\"panel\""' || fail "trayer did not start"
-
+make_program "$APP" --set pw=e2e-secret --set Startauto=on --set AutosaveonStableWeight=on
+start_display
 # Empty, a truck settling at 24360, empty again: one weighment per cycle.
-"$APP/indicator-sim" --link "$LINK" --program 0:3,24360:8,0:4 --no-stdin >"$WORK/sim.log" 2>&1 &
-PIDS+=($!)
-wait_for 10 test -e "$LINK" || fail "indicator-sim did not make $LINK"
-
-(cd "$PROGRAM" && exec ./veltrane >"$WORK/veltrane.log" 2>&1) &
-VELTRANE=$!
-PIDS+=($VELTRANE)
-
-tray_icon() { xwininfo -root -tree | grep '"veltrane": ("veltrane" "veltrane")' | grep -v 'Ver 3.0'; }
-main_shown() { [ -n "$(xdotool search --onlyvisible --name 'Marlume Veltrane Ver 3.0' 2>/dev/null)" ]; }
+start_sim "$APP" --program 0:3,24360:8,0:4
+start_veltrane
 
 wait_for 30 sh -c "$(declare -f tray_icon); tray_icon >/dev/null" || fail "no tray icon after start"
 main_shown && fail "the main window is shown after start; it belongs in the tray"

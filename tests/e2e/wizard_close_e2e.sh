@@ -7,72 +7,27 @@
 # settings are as they were before the search began.
 set -uo pipefail
 APP=$1
+. "$(dirname "$0")/../support/whole_program.sh"
 
-command -v Xvfb >/dev/null || { echo "SKIP: Xvfb is not installed"; exit 77; }
-for tool in trayer xdotool xwininfo sqlcipher fuser python3; do
-  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh installs it)"; exit 1; }
-done
-for program in veltrane veltrane-mkdb indicator-sim; do
-  [ -x "$APP/$program" ] || { echo "FAIL: $APP/$program is not built"; exit 1; }
-done
+skip_without Xvfb
+need trayer xdotool xwininfo sqlcipher fuser python3
+need_built "$APP" veltrane veltrane-mkdb indicator-sim
+begin_work veltrane-wizard-close
+show_logs() { echo "--- veltrane output"; cat "$WORK/veltrane.log" 2>/dev/null; }
 
-WORK=$(mktemp -d /tmp/veltrane-wizard-close.XXXXXX)
-PIDS=()
-cleanup() {
-  for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do kill "${PIDS[i]}" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$WORK"
-  # The serial port's lock file outlives a program ended by a signal.
-  [ -n "${LINK:-}" ] && rm -f "/var/lock/LCK..${LINK//\//_}"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  echo "--- veltrane output"; cat "$WORK/veltrane.log" 2>/dev/null
-  exit 1
-}
-wait_for() {
-  local limit=$1; shift
-  for ((t = 0; t < limit * 10; t++)); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-
-PROGRAM=$WORK/program
-mkdir -p "$PROGRAM"
-cp "$APP/veltrane" "$APP/PN.ICO" "$APP/SCALE.ICO" "$APP/h_point.cur" "$PROGRAM/"
-LINK=$WORK/indicator.tty
 PASSWORD=close-secret
-"$APP/veltrane-mkdb" --set pw="$PASSWORD" --set Startauto=on --comport 1="$LINK" "$PROGRAM" >/dev/null ||
-  fail "veltrane-mkdb"
+make_program "$APP" --set pw="$PASSWORD" --set Startauto=on
 settings() {
   sqlcipher -cmd ".timeout 5000" "$PROGRAM/scale.mdb" "PRAGMA key='qd584'; select * from config;
     select * from comports;" 2>&1 | grep -vx ok
 }
-
-export XDG_RUNTIME_DIR=$WORK/run
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset WAYLAND_DISPLAY
-export QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled:
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
-PIDS+=($!)
-wait_for 10 test -s "$WORK/display" || fail "Xvfb did not start"
-export DISPLAY=:$(head -1 "$WORK/display")
-trayer --edge top --align right --widthtype pixel --width 100 --heighttype pixel --height 24 >/dev/null 2>&1 &
-PIDS+=($!)
-wait_for 10 sh -c 'xwininfo -root -tree | grep -q "\"panel\""' || fail "trayer did not start"
-
+start_display
 # A truck that stays on the platform: a steady weight for the wizard.
-"$APP/indicator-sim" --link "$LINK" --program 0:1,24360:1 --once --no-stdin >"$WORK/sim.log" 2>&1 &
-PIDS+=($!)
-wait_for 10 test -e "$LINK" || fail "indicator-sim did not make $LINK"
+start_sim "$APP" --program 0:1,24360:1 --once
 DEVICE=$(readlink -f "$LINK")
-
-(cd "$PROGRAM" && exec ./veltrane >"$WORK/veltrane.log" 2>&1) &
-VELTRANE=$!
-PIDS+=($VELTRANE)
+start_veltrane
 
 MAIN='Marlume Veltrane Ver 3.0'
-tray_icon() { xwininfo -root -tree | grep '"veltrane": ("veltrane" "veltrane")' | grep -v 'Ver 3.0'; }
 window() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1; }
 expect() { wait_for "${2:-15}" sh -c "$(declare -f window); [ -n \"\$(window '$1')\" ]" || fail "no window '$1'"; }
 answer() {  # answer TITLE [TEXT]: types TEXT into the window TITLE, then Return

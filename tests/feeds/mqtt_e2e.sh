@@ -9,32 +9,19 @@
 # program (its live feed keeps answering at once while it serves).
 set -uo pipefail
 APP=$1
-for tool in mosquitto mosquitto_sub mosquitto_passwd sqlcipher socat openssl; do
-  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh installs it)"; exit 1; }
-done
+. "$(dirname "$0")/../support/whole_program.sh"
+need mosquitto mosquitto_sub mosquitto_passwd sqlcipher socat openssl
 
-WORK=$(mktemp -d /tmp/veltrane-mqtt.XXXXXX)
-PIDS=() VELTRANE= BROKER=
-cleanup() {
+begin_work veltrane-mqtt
+LINK=$WORK/indicator.tty
+VELTRANE= BROKER=
+before_end_work() {
   [ -n "$VELTRANE" ] && kill -9 "$VELTRANE" 2>/dev/null
   [ -n "$BROKER" ] && kill -CONT "$BROKER" 2>/dev/null && kill "$BROKER" 2>/dev/null
-  for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do kill "${PIDS[i]}" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$WORK"
-  # The serial port's lock file outlives a program ended by a signal.
-  rm -f "/var/lock/LCK..${WORK//\//_}_indicator.tty"
 }
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
+show_logs() {
   echo "--- veltrane output"; tail -20 "$WORK/veltrane.log" 2>/dev/null
   echo "--- broker log"; tail -20 "$WORK/broker.log" 2>/dev/null
-  exit 1
-}
-wait_for() {
-  local limit=$1; shift
-  for ((t = 0; t < limit * 5; t++)); do "$@" && return 0; sleep 0.2; done
-  return 1
 }
 free_port() {
   local p=$((20000 + RANDOM % 40000))

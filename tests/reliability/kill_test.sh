@@ -13,66 +13,28 @@ KILLS=$1
 APP=$2
 mkdir -p "$3"
 
-command -v Xvfb >/dev/null || { echo "SKIP: Xvfb is not installed"; exit 77; }
-for tool in trayer xwininfo sqlcipher sqlite3 inotifywait; do
-  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh installs it)"; exit 1; }
-done
-for program in veltrane veltrane-mkdb indicator-sim; do
-  [ -x "$APP/$program" ] || { echo "FAIL: $APP/$program is not built"; exit 1; }
-done
+. "$(dirname "$0")/../support/whole_program.sh"
 
-WORK=$(mktemp -d "$3/veltrane-kill.XXXXXX")
-PIDS=()
+skip_without Xvfb
+need trayer xwininfo sqlcipher sqlite3 inotifywait
+need_built "$APP" veltrane veltrane-mkdb indicator-sim
+begin_work veltrane-kill "$3"
 VELTRANE=
 watch_pid=
-cleanup() {
+survived=0
+before_end_work() {
   [ -n "$VELTRANE" ] && kill -9 "$VELTRANE" 2>/dev/null
   [ -n "$watch_pid" ] && kill "$watch_pid" 2>/dev/null
-  for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do kill "${PIDS[i]}" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$WORK"
-  # The serial port's lock file outlives a program ended by a signal.
-  [ -n "${LINK:-}" ] && rm -f "/var/lock/LCK..${LINK//\//_}"
 }
-trap cleanup EXIT
-fail() {
-  echo "FAIL after $survived kill(s): $*"
-  echo "--- veltrane output (last run)"; tail -20 "$WORK/veltrane.log" 2>/dev/null
-  exit 1
+show_logs() {
+  echo "--- after $survived kill(s); veltrane output (last run)"; tail -20 "$WORK/veltrane.log" 2>/dev/null
 }
-wait_for() {
-  local limit=$1; shift
-  for ((t = 0; t < limit * 10; t++)); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-survived=0
 
-PROGRAM=$WORK/program
-mkdir -p "$PROGRAM"
-cp "$APP/veltrane" "$APP/PN.ICO" "$APP/SCALE.ICO" "$APP/h_point.cur" "$PROGRAM/"
-LINK=$WORK/indicator.tty
-"$APP/veltrane-mkdb" --set pw=kill-secret --set Startauto=on --set AutosaveonStableWeight=on \
-  --comport 1="$LINK" "$PROGRAM" >/dev/null || fail "veltrane-mkdb"
+make_program "$APP" --set pw=kill-secret --set Startauto=on --set AutosaveonStableWeight=on
 CSV=$PROGRAM/veltrane.csv
-
-export XDG_RUNTIME_DIR=$WORK/run
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-unset WAYLAND_DISPLAY
-export QT_QPA_PLATFORM=xcb
-# Xvfb picks a free display itself and writes its number when it is ready.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
-PIDS+=($!)
-wait_for 20 test -s "$WORK/display" || fail "Xvfb did not start"
-export DISPLAY=:$(cat "$WORK/display")
-trayer --edge top --align right --widthtype pixel --width 100 --heighttype pixel --height 24 >"$WORK/trayer.log" 2>&1 &
-PIDS+=($!)
-wait_for 20 sh -c 'xwininfo -root -tree | grep -q "\"panel\""' || fail "trayer did not start"
-
+start_display
 # Trucks of three weights, each standing still about a second: a serving every second or two.
-"$APP/indicator-sim" --link "$LINK" --rate 25 --program 0:0.4,1111:1,0:0.4,2222:1,0:0.4,3333:1 --no-stdin \
-  >"$WORK/sim.log" 2>&1 &
-PIDS+=($!)
-wait_for 20 test -e "$LINK" || fail "indicator-sim did not make $LINK"
+start_sim "$APP" --rate 25 --program 0:0.4,1111:1,0:0.4,2222:1,0:0.4,3333:1
 
 # Every content veltrane.csv ever shows, as a reader polling it would see it.
 SEEN=$WORK/seen.txt
