@@ -3,9 +3,9 @@
 
 #include "config/autostart.h"
 #include "tests/support/fakes.h"
+#include "tests/support/program_run.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
@@ -69,10 +69,8 @@ TEST(Autostart, ExecLineAsTheDesktopEntrySpecificationReadsIt) {
         if (!exec) continue;
         EXPECT_TRUE(text->contains("\nExec=" + QByteArray(exec) + "\n")) << text->toStdString();
         if (validator.isEmpty()) continue;
-        QProcess validate;
-        validate.start(validator, {entry.path()});
-        ASSERT_TRUE(validate.waitForFinished(30000));
-        EXPECT_EQ(validate.exitCode(), 0) << program << ": " << validate.readAll().toStdString();
+        const ProgramRun validated = runProgram(validator, {entry.path()});
+        EXPECT_EQ(validated.exitCode, 0) << program << ": " << validated.out.toStdString();
     }
     if (validator.isEmpty()) GTEST_SKIP() << "desktop-file-validate is not installed";
 }

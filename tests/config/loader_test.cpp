@@ -1,21 +1,12 @@
 // The configuration loader against real settings database files in a temporary application folder.
 
 #include "config/loader.h"
-#include "config/schema.h"
-#include "tests/support/fakes.h"
+#include "tests/config_window/config_fixture.h"
 
 #include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
-
-#include <memory>
-#include <ostream>
-
-// Readable failure output for texts and lists of texts.
-inline void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
 
 using namespace veltrane;
 using namespace veltrane::test;
@@ -35,7 +26,6 @@ public:
     QStringList log;
 };
 
-using Columns = std::initializer_list<std::pair<const char*, QVariant>>;
 const QVariant kNull, kYes{-1}, kNo{0};
 const QString kBeep = QStringLiteral("beep");
 QString msg(const QString& text) {
@@ -45,30 +35,11 @@ void touch(const QString& path) {
     QFile(path).open(QIODevice::WriteOnly);
 }
 
-class LoaderTest : public ::testing::Test {
+class LoaderTest : public ConfigFixture {
 protected:
     void SetUp() override {
-        createSettingsDatabase(app.file(QStringLiteral("scale.mdb")), out);
-        QDir().mkpath(out);
-        touch(out + QStringLiteral("keep.txt"));
-        set({{"simpinterface", kNo}, {"weightstart", 1}, {"weightend", 10}, {"EnableDDE", kNo}});
-    }
-
-    // Keyed opens are slow on purpose (key derivation): one connection serves the test's writes.
-    Database& db() {
-        if (!m_db) m_db = Database::open(app.file(QStringLiteral("scale.mdb")), QStringLiteral(";pwd=qd584"));
-        return *m_db;
-    }
-    void set(Columns columns) {
-        auto rs = db().openRecordSet(QStringLiteral("select * from config"));
-        rs->edit();
-        for (const auto& [name, value] : columns) rs->setField(QString::fromLatin1(name), value);
-        rs->update();
-    }
-    // Past the record set's checks, as another program could write the file.
-    void setRaw(Columns columns) {
-        for (const auto& [name, value] : columns)
-            db().execute(QStringLiteral("update config set %1 = ?").arg(QString::fromLatin1(name)), {value});
+        ConfigFixture::SetUp();
+        set({{"EnableDDE", kNo}});
     }
     LoadResult load() {
         fake.prompts.log.clear();
@@ -77,13 +48,10 @@ protected:
     }
     QStringList prompts() const { return fake.prompts.log; }
 
-    TempFolder app;
-    QString out = app.path() + QStringLiteral("out/");
-    FakeServices fake{app.path()};
+    QString out = outFolder();
     Settings settings;
     FakeLoaderView view;
     ConfigLoader loader{settings, fake.services, view};
-    std::unique_ptr<Database> m_db;
 };
 
 TEST_F(LoaderTest, EveryColumnReachesItsSetting) {
@@ -225,13 +193,6 @@ TEST_F(LoaderTest, OutputTypeTexts) {
         EXPECT_EQ(c.code[0] == '3' ? settings.mdbFilePath : settings.csvFilePath, settings.outputFilePath)
             << label;
     }
-
-    // Save: an unset type changes nothing and says nothing.
-    fake.prompts.log.clear();
-    OutputColumns columns{false, out, true, {}};
-    EXPECT_EQ(applyOutputType(settings, fake.services, columns, OutputTypeMode::Save), LoadResult::Completed);
-    EXPECT_EQ(settings.outputTypeCode, QStringLiteral("2"));
-    EXPECT_EQ(prompts(), QStringList());
 }
 
 TEST_F(LoaderTest, OutputFolderMessages) {

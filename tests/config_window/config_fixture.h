@@ -39,25 +39,31 @@ protected:
     QString dbPath() const { return app.file(QStringLiteral("scale.mdb")); }
     QString outFolder() const { return app.path() + QStringLiteral("out/"); }
 
+    // Keyed opens are slow on purpose (key derivation): one connection of the test's own serves its reads
+    // and writes.
+    Database& db() {
+        if (!m_db) m_db = Database::open(dbPath(), QStringLiteral(";pwd=qd584"));
+        return *m_db;
+    }
     void set(Columns columns) {
-        auto db = Database::open(dbPath(), QStringLiteral(";pwd=qd584"));
-        auto rs = db->openRecordSet(QStringLiteral("select * from config"));
-        rs->moveFirst();
+        auto rs = db().openRecordSet(QStringLiteral("select * from config"));
         rs->edit();
         for (const auto& [name, value] : columns) rs->setField(QString::fromLatin1(name), value);
         rs->update();
     }
-
-    // Read back from the file, through a connection of its own.
-    QVariant stored(const char* column) const {
-        auto db = Database::open(dbPath(), QStringLiteral(";pwd=qd584"));
-        auto rs = db->openRecordSet(QStringLiteral("select * from config"));
-        rs->moveFirst();
-        return rs->field(QString::fromLatin1(column));
+    // Past the record set's checks, as another program could write the file.
+    void setRaw(Columns columns) {
+        for (const auto& [name, value] : columns)
+            db().execute(QStringLiteral("update config set %1 = ?").arg(QString::fromLatin1(name)), {value});
+    }
+    // Read back from the file.
+    QVariant stored(const char* column) {
+        return db().openRecordSet(QStringLiteral("select * from config"))->field(QString::fromLatin1(column));
     }
 
     TempFolder app;
     FakeServices fake{app.path()};
+    std::unique_ptr<Database> m_db;
 };
 
 }  // namespace veltrane::test

@@ -2,8 +2,7 @@
 
 #include "tests/core/core_fixture.h"
 #include "tests/support/comma_locale.h"
-
-#include <QProcess>
+#include "tests/support/program_run.h"
 
 #include <gtest/gtest.h>
 
@@ -16,31 +15,19 @@ struct RunResult {
     int exitCode = -1;
     QStringList out;
     QStringList err;
-    QByteArray bytes;  // standard output and then standard error, as written
+    QString text;  // standard output and then standard error, as written
 };
 
 // Runs under the given C library locale (LC_ALL and LANG), or the inherited one when none is named.
 RunResult replay(const QStringList& args, const QByteArray& input, const QString& locale = {}) {
-    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (!locale.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("LC_ALL"), locale);
         env.insert(QStringLiteral("LANG"), locale);
-        p.setProcessEnvironment(env);
     }
-    p.start(qEnvironmentVariable("VELTRANE_APP_DIR") + QStringLiteral("/veltrane-replay"), args);
-    if (!p.waitForStarted(30000)) return {};
-    p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(120000);
-    RunResult r;
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    const QByteArray out = p.readAllStandardOutput();
-    const QByteArray err = p.readAllStandardError();
-    r.bytes = out + err;
-    r.out = QString::fromUtf8(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    r.err = QString::fromUtf8(err).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    return r;
+    const ProgramRun run = runProgram(appProgram("veltrane-replay"), args, input, env);
+    return {run.exitCode, run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+            run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts), run.out + run.err};
 }
 
 struct Stream {
@@ -110,7 +97,7 @@ TEST(Replay, SameBytesUnderADecimalCommaLocale) {
         const RunResult local = replay(c.args, c.input, comma);
         EXPECT_EQ(plain.exitCode, 0) << c.name;
         EXPECT_EQ(local.exitCode, 0) << c.name;
-        EXPECT_EQ(local.bytes.toStdString(), plain.bytes.toStdString()) << c.name;
+        EXPECT_EQ(local.text.toStdString(), plain.text.toStdString()) << c.name;
     }
 }
 
@@ -118,9 +105,6 @@ TEST(Replay, SettingsFileOverridesAndMessages) {
     AppFolder app;
     app.setConfig(QStringLiteral("minstablereadings"), 1);
     const QString csv = app.outFolder() + QStringLiteral("veltrane.csv");
-    QFile keep(app.outFolder() + QStringLiteral("keep.txt"));
-    keep.open(QIODevice::WriteOnly);
-    keep.close();
 
     const RunResult r = replay({"--settings", app.settingsPath(), "--null", "OUTPUTFILELOCATION", "--set",
                                 "OutputClipboard=-1", "-"},

@@ -16,7 +16,6 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,14 +26,7 @@ using veltrane::test::pumpUntil;
 // A server that takes connections and never answers: a hung Veltrane, or a spy on what a client sends.
 class SilentServer {
 public:
-    explicit SilentServer(const QString& path) {
-        m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::strncpy(addr.sun_path, QFile::encodeName(path).constData(), sizeof addr.sun_path - 1);
-        ::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(m_fd, 4);
-    }
+    explicit SilentServer(const QString& path) : m_fd(veltrane::test::bindUnixSocket(path, 4)) {}
     ~SilentServer() { ::close(m_fd); }
     int accept() { return ::accept(m_fd, nullptr, nullptr); }
     // Bytes received on the next waiting connection, or -1 when no one connected.
@@ -78,14 +70,6 @@ protected:
     int m_beeps = 0;
     quorlink::FrmClient m_window{[this] { ++m_beeps; }};
 };
-
-TEST_F(QuorlinkTest, StartsInManualModeShowingError) {
-    EXPECT_TRUE(errorShown());
-    EXPECT_EQ(error(), "Error");
-    EXPECT_EQ(control<QLabel>("LabelError")->palette().color(QPalette::WindowText), QColor(Qt::red));
-    EXPECT_FALSE(control<QTimer>("Timer1")->isActive());
-    EXPECT_EQ(control<QTimer>("Timer1")->interval(), 200);
-}
 
 TEST_F(QuorlinkTest, ManualReadShowsTheWeightAndTheTimeOfTheRead) {
     auto veltrane = startVeltrane();

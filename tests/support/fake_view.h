@@ -16,7 +16,7 @@ public:
     void setStatusText(const QString& text) override { status = text; }
     void appendStatusText(const QString& text) override { status += text; }
     void setStableCountText(const QString& text) override { stableCount = text; }
-    void setPortStatusText(const QString& text) override { portStatus = text; }
+    void setPortStatusText(const QString& text) override { portStatuses << (portStatus = text); }
     void setPortToolTip(const QString& text) override { portToolTip = text; }
     void setPortNumberText(const QString& text) override { portNumber = text; }
     void setPortButtonCaption(const QString& text) override { portButton = text; }
@@ -26,7 +26,8 @@ public:
     QString weight, raw, status, stableCount, portStatus = QStringLiteral("PORT OFF"), portToolTip,
                                               portNumber, portButton = QStringLiteral("Open port"),
                                               windowCaption;
-    QStringList captions;  // every caption set, in order
+    QStringList captions;      // every caption set, in order
+    QStringList portStatuses;  // every port status shown, in order: a storm of them would show
     bool rawShown = false;
 };
 
