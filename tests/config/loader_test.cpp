@@ -13,19 +13,6 @@ using namespace veltrane::test;
 
 namespace {
 
-class FakeLoaderView final : public LoaderView {
-public:
-    bool portIsOpen() override { return portOpen; }
-    void closePortForReload() override { portOpen = false, log << QStringLiteral("close"); }
-    void setPortSettingsText(const QString& text) override { log << QStringLiteral("settings: ") + text; }
-    void setPortToolTip(const QString& text) override { toolTip = text; }
-    void setPortNumberText(const QString& text) override { portText = text; }
-    void setDdeTopic(const QString& topic) override { log << QStringLiteral("topic: ") + topic; }
-    bool portOpen = false;
-    QString toolTip, portText;
-    QStringList log;
-};
-
 const QVariant kNull, kYes{-1}, kNo{0};
 const QString kBeep = QStringLiteral("beep");
 QString msg(const QString& text) {
@@ -43,14 +30,12 @@ protected:
     }
     LoadResult load() {
         fake.prompts.log.clear();
-        view.log.clear();
+        view.reload.clear();
         return loader.load();
     }
     QStringList prompts() const { return fake.prompts.log; }
 
     QString out = outFolder();
-    Settings settings;
-    FakeLoaderView view;
     ConfigLoader loader{settings, fake.services, view};
 };
 
@@ -91,9 +76,9 @@ TEST_F(LoaderTest, EveryColumnReachesItsSetting) {
               std::vector<double>({59, 4, 6, 7, 4800, 20.5, 2, 100, 6, 1.5, 99.25, 2, 250.5}));
     // clang-format on
     // Parity waits for the port opening; the DDE topic follows EnableDDE.
-    EXPECT_EQ(view.log, QStringList({"settings: 4800,n,7,2", "topic: veltrane"}));
-    EXPECT_EQ(view.toolTip, QStringLiteral("4800,n,7,2  start: 4 to 9 : 59"));
-    EXPECT_EQ(view.portText, QStringLiteral("7"));
+    EXPECT_EQ(view.reload, QStringList({"settings: 4800,n,7,2", "topic: veltrane"}));
+    EXPECT_EQ(view.portToolTip, QStringLiteral("4800,n,7,2  start: 4 to 9 : 59"));
+    EXPECT_EQ(view.portNumber, QStringLiteral("7"));
 }
 
 TEST_F(LoaderTest, WeightPositions) {
@@ -114,12 +99,12 @@ TEST_F(LoaderTest, WeightPositions) {
         EXPECT_EQ(prompts(), QStringList());
         EXPECT_EQ(settings.weightstart, c.loadedStart) << c.start.toInt() << "/" << c.end.toInt();
         EXPECT_EQ(settings.weightLength, c.length) << c.start.toInt() << "/" << c.end.toInt();
-        EXPECT_EQ(view.toolTip,
+        EXPECT_EQ(view.portToolTip,
                   QStringLiteral("9600,n,8,1  start: %1 to %2 : 13").arg(c.loadedStart).arg(c.shownEnd));
     }
     set({{"simpinterface", kYes}});
     load();
-    EXPECT_EQ(view.toolTip, QStringLiteral("9600,n,8,1 autosense"));
+    EXPECT_EQ(view.portToolTip, QStringLiteral("9600,n,8,1 autosense"));
 }
 
 TEST_F(LoaderTest, DelimiterNamesAndDivisor) {
@@ -264,7 +249,7 @@ TEST_F(LoaderTest, FailedColumnsKeepTheirValueAndSayWhy) {
     EXPECT_EQ(std::vector<double>({double(settings.port), double(settings.baud),
                                    double(settings.minstablereadings), settings.lowlimit}),
               std::vector<double>({4, 2400, 6, 3}));
-    EXPECT_EQ(view.log.value(0), QStringLiteral("settings: 2400,n,7,1"));  // made of the kept values
+    EXPECT_EQ(view.reload.value(0), QStringLiteral("settings: 2400,n,7,1"));  // made of the kept values
 
     // Numeric text converts, numbers round half to even before the range check, yes/no is any non-zero.
     setRaw({{"port", " 12 "},
@@ -329,7 +314,7 @@ TEST_F(LoaderTest, AccessOutputFile) {
                            msg(templ + " not found! This file was copied to " + app.path() +
                                " during installation time! Can't proceed without this file!!!!")}));
     EXPECT_TRUE(view.portOpen);
-    EXPECT_EQ(view.log, QStringList());
+    EXPECT_EQ(view.reload, QStringList());
 
     // Template there, output folder gone: the copy fails.
     createExportTemplate(templ);
@@ -364,7 +349,7 @@ TEST_F(LoaderTest, VoiceFileAndPort) {
     EXPECT_EQ(prompts(), QStringList({msg("Voice file is missing!!  : " + wav)}));
     EXPECT_TRUE(settings.voicealertnormal);
     // A reload closes an open port first and never opens one.
-    EXPECT_EQ(view.log, QStringList({"close", "settings: 9600,n,8,1"}));
+    EXPECT_EQ(view.reload, QStringList({"close", "settings: 9600,n,8,1"}));
     EXPECT_EQ(fake.port.openAttempts, 0);
 
     touch(wav);
@@ -373,7 +358,7 @@ TEST_F(LoaderTest, VoiceFileAndPort) {
     set({{"activateVoiceAlert", kNo}});
     load();
     EXPECT_FALSE(settings.voicealertnormal);
-    EXPECT_EQ(view.log, QStringList({"settings: 9600,n,8,1"}));
+    EXPECT_EQ(view.reload, QStringList({"settings: 9600,n,8,1"}));
 }
 
 }  // namespace

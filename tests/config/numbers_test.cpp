@@ -49,10 +49,3 @@ TEST_F(Numbers, NumericTextMustBeANumberAsAWhole) {
     EXPECT_EQ(numericValue(QStringLiteral("0012.50")), 12.5);
 }
 // clang-format on
-
-TEST_F(Numbers, RoundHalfEvenTiesGoToEven) {
-    EXPECT_EQ(roundHalfEven(2.5, 0), 2.0);
-    EXPECT_EQ(roundHalfEven(3.5, 0), 4.0);
-    EXPECT_EQ(roundHalfEven(static_cast<double>(1000.04f), 1), 1000.0);
-    EXPECT_EQ(roundHalfEven(static_cast<double>(1000.06f), 1), 1000.1);
-}

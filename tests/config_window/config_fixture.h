@@ -1,9 +1,11 @@
 #pragma once
 // A temporary application folder with a real settings database whose config row is a quiet,
-// position-decoding set-up, and an output folder that holds a file.
+// position-decoding set-up, an output folder that holds a file, and the program-wide settings with a
+// main window in memory.
 
 #include "config/schema.h"
 #include "platform/database.h"
+#include "tests/support/fake_view.h"
 #include "tests/support/fakes.h"
 
 #include <QDir>
@@ -64,6 +66,8 @@ protected:
     TempFolder app;
     FakeServices fake{app.path()};
     std::unique_ptr<Database> m_db;
+    Settings settings;
+    FakeView view;
 };
 
 }  // namespace veltrane::test

@@ -5,7 +5,6 @@
 #include "config/schema.h"
 #include "core/port_control.h"
 #include "tests/config_window/config_fixture.h"
-#include "tests/support/fake_view.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -33,8 +32,6 @@ protected:
 
     std::unique_ptr<ConfigRecordSource> source;
     ConfigFormValues v;
-    Settings settings;
-    FakeView view;
     PortControl port{fake.services, view, {}};
 };
 

@@ -5,7 +5,6 @@
 #include "config/window/config_scrn1bin.h"
 #include "core/port_control.h"
 #include "tests/config_window/config_fixture.h"
-#include "tests/support/fake_view.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -49,8 +48,6 @@ protected:
         QApplication::sendEvent(box, &out);
     }
 
-    Settings settings;
-    FakeView view;
     PortControl port{fake.services, view, {}};
     bool accessGranted = true;
     std::unique_ptr<ConfigScrn1BIN> window;

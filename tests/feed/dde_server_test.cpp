@@ -93,10 +93,7 @@ TEST_F(DdeServerTest, TopicAndItemExistOnlyOnceSet) {
     EXPECT_EQ(ask(), "NACK no such item");
     server->setItem(QStringLiteral("weightdata"), QString());
     EXPECT_EQ(ask(), "DATA ");
-    server->setItem(QStringLiteral("weightdata"), QStringLiteral("12345.6"));
-    EXPECT_EQ(ask(), "DATA 12345.6");
     server->setTopic(QString());
-    EXPECT_EQ(server->topic(), QString());
     EXPECT_EQ(ask(), "NACK no such topic");
 }
 

@@ -3,8 +3,8 @@
 #include "config/settings.h"
 #include "platform/database.h"
 #include "shell/weight_log_model.h"
+#include "tests/core/core_fixture.h"
 #include "tests/shell/scripted_gate.h"
-#include "tests/support/fakes.h"
 
 #include <gtest/gtest.h>
 #include <QApplication>
@@ -15,33 +15,24 @@
 #include <QTableView>
 
 using namespace veltrane;
-using veltrane::test::FakeServices;
-using veltrane::test::ScriptedGate;
-using veltrane::test::TempFolder;
+using namespace veltrane::test;
 
 namespace {
 
 struct LogViewer : ::testing::Test {
-    TempFolder folder;
-    FakeServices fakes{folder.path()};
+    AppFolder app;
+    FakeServices fakes{app.path()};
     ScriptedGate gate{fakes.prompts.log};
-    QString path = folder.file(QStringLiteral("scale.mdb"));
-    std::unique_ptr<Database> db;
+    std::unique_ptr<Database> db = app.settingsDb();
 
-    void SetUp() override {
-        createSettingsDatabase(path, folder.path());
-        db = Database::open(path, QString::fromLatin1(kSettingsDatabaseConnect));
-    }
     void add(const char* datetime, const char* weight) {
         db->execute(QStringLiteral("insert into weightlog (Datetime, weight) values (?, ?)"),
                     {QString::fromLatin1(datetime), QString::fromLatin1(weight)});
     }
-    int stored() {
-        auto set = db->openRecordSet(QStringLiteral("select * from weightlog"));
-        return set->recordCount();
-    }
+    int stored() const { return app.weightLogRows(); }
     std::unique_ptr<Formlog> open() {
-        return std::make_unique<Formlog>(Formlog::Deps{fakes.prompts, fakes.clock, fakes.events, gate, path});
+        return std::make_unique<Formlog>(
+            Formlog::Deps{fakes.prompts, fakes.clock, fakes.events, gate, app.settingsPath()});
     }
     QStringList shownDates(Formlog& w) {
         QStringList out;

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <QFileInfo>
 #include <QLocalSocket>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 
 using namespace veltrane;
@@ -94,23 +93,20 @@ TEST(IndicatorSim, PolledModeAnswersOnlyItsRequest) {
     }
 }
 
+// Through the control socket. (That the port is told of each loss once is serial_port_test's.)
 TEST(IndicatorSim, UnplugAndReplugLikeAUsbAdapter) {
     Sim sim({"--rate", "20", "--weight", "10"});
     ASSERT_TRUE(sim.started);
-    QSignalSpy lost(&sim.port, &SerialPort::deviceLost);
     for (int cycle = 0; cycle < 3; ++cycle) {
         ASSERT_TRUE(sim.open(QStringLiteral("9600,n,8,1"))) << sim.port.lastError().toStdString();
         ASSERT_TRUE(pumpUntil([&] { return sim.received.contains("+000010kg"); }));
         EXPECT_EQ(sim.socketCommand(QStringLiteral("unplug")), QStringLiteral("ok"));
-        ASSERT_TRUE(pumpUntil([&] { return lost.count() == cycle + 1; }));
-        EXPECT_FALSE(sim.port.isOpen());
+        ASSERT_TRUE(pumpUntil([&] { return !sim.port.isOpen(); }));
         EXPECT_FALSE(QFileInfo::exists(sim.link));
         EXPECT_FALSE(sim.port.open());
         const QString reply = sim.socketCommand(QStringLiteral("replug"));
         EXPECT_TRUE(reply.startsWith(QLatin1String("ok /dev/pts/"))) << reply.toStdString();
     }
-    settle(200);
-    EXPECT_EQ(lost.count(), 3);
 }
 
 TEST(IndicatorSim, TruckTakesTheWeightThatFollowsIt) {

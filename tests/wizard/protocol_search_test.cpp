@@ -135,17 +135,10 @@ TEST(ProtocolSearch, SecondPhaseFindsSevenBitEvenParityIndicator) {
                                                     "Delimit: 1 : 13) till 38400 ST,GS,+001234kg")));
 
     // Autosense leaves the delimiter and positions as they were.
-    expectStored(bench.folder.path(), {{"simpinterface", -1},
-                                       {"usevalue", 0},
-                                       {"delimiter", ";"},
-                                       {"weightstart", 7},
-                                       {"weightend", 9},
-                                       {"baud", 4800},
-                                       {"parity", "e"},
-                                       {"databits", 7},
-                                       {"stopbits", 1},
-                                       {"port", 3},
-                                       {"reverseweight", 0}});
+    const QVariantMap stored{{"simpinterface", -1}, {"usevalue", 0}, {"delimiter", ";"},  {"weightstart", 7},
+                             {"weightend", 9},      {"baud", 4800},  {"parity", "e"},     {"databits", 7},
+                             {"stopbits", 1},       {"port", 3},     {"reverseweight", 0}};
+    expectStored(bench.folder.path(), stored);
     EXPECT_EQ(prompts.messages().mid(prompts.messages().size() - 2),
               QStringList(
                   {QStringLiteral("Updated the settings. Baud: 4800  Parity: e  Data bits: 7  Stop bits: 1"),

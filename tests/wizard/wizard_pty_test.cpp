@@ -71,14 +71,9 @@ TEST(WizardOnPty, FindsCrTerminatedIndicatorAtProtocolFourAndStoresAutosense) {
     EXPECT_EQ(bench.port.settingsText(), QStringLiteral("2400,n,8,1"));
 
     // Autosense needs no delimiter: the stored one stays.
-    expectStored(bench.folder.path(), {{"simpinterface", -1},
-                                       {"usevalue", 0},
-                                       {"delimiter", ";"},
-                                       {"baud", 2400},
-                                       {"parity", "n"},
-                                       {"databits", 8},
-                                       {"stopbits", 1},
-                                       {"port", 2}});
+    const QVariantMap stored{{"simpinterface", -1}, {"usevalue", 0}, {"delimiter", ";"}, {"baud", 2400},
+                             {"parity", "n"},       {"databits", 8}, {"stopbits", 1},    {"port", 2}};
+    expectStored(bench.folder.path(), stored);
 
     EXPECT_EQ(
         bench.report(),
@@ -149,13 +144,9 @@ TEST(WizardOnPty, ReversedIndicatorIsStoredWithItsDelimiterAndReverseFlag) {
     EXPECT_TRUE(bench.report().contains(
         "(Data from indicator: 432100 Actual weight : 1234)\r\nWeight is sent in reverse! "
         "You will have to check this option in interface configuration. \n\r\n2026-"));
-    expectStored(bench.folder.path(), {{"usevalue", -1},
-                                       {"simpinterface", 0},
-                                       {"delimiter", "="},
-                                       {"weightstart", 1},
-                                       {"weightend", 4},
-                                       {"reverseweight", -1},
-                                       {"baud", 9600}});
+    const QVariantMap stored{{"usevalue", -1}, {"simpinterface", 0},  {"delimiter", "="}, {"weightstart", 1},
+                             {"weightend", 4}, {"reverseweight", -1}, {"baud", 9600}};
+    expectStored(bench.folder.path(), stored);
     // The window decodes with what was stored: the weight box shows the sample weight.
     EXPECT_EQ(bench.view.weight, QStringLiteral("1234"));
 }
