@@ -42,8 +42,7 @@ TEST(Autostart, WrittenRemovedAndSwitchedOffByTheDesktop) {
 
     // A file where the folder belongs: the reason comes back instead of a success.
     ASSERT_TRUE(QDir(QFileInfo(file).path()).removeRecursively());
-    QFile blocker(QFileInfo(file).path());
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(writeFile(QFileInfo(file).path()));
     EXPECT_TRUE(entry.set(true).value_or(QString()).contains(file));
 
     qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("cfg")).toUtf8());

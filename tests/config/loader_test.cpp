@@ -18,9 +18,6 @@ const QString kBeep = QStringLiteral("beep");
 QString msg(const QString& text) {
     return QStringLiteral("message: ") + text;
 }
-void touch(const QString& path) {
-    QFile(path).open(QIODevice::WriteOnly);
-}
 
 class LoaderTest : public ConfigFixture {
 protected:
@@ -53,7 +50,7 @@ TEST_F(LoaderTest, EveryColumnReachesItsSetting) {
          {"EnableDDE", kYes}, {"activateVoiceAlert", kYes}, {"voicealertnormal", kYes},
          {"ApplicationName", QStringLiteral("ERP")}});
     // clang-format on
-    touch(app.file(QStringLiteral("truckout.wav")));
+    writeFile(app.file(QStringLiteral("truckout.wav")));
 
     ASSERT_EQ(load(), LoadResult::Completed);
     EXPECT_EQ(prompts(), QStringList());
@@ -148,7 +145,7 @@ TEST_F(LoaderTest, DelimiterNamesAndDivisor) {
 
 TEST_F(LoaderTest, OutputTypeTexts) {
     const QString unset = msg(QStringLiteral("Output file type (CSV/Access) needs to be configured!!!"));
-    touch(out + QStringLiteral("veltrane.mdb"));
+    writeFile(out + QStringLiteral("veltrane.mdb"));
     struct Case {
         QVariant text;
         const char* code;
@@ -186,7 +183,7 @@ TEST_F(LoaderTest, OutputFolderMessages) {
                   missing = app.path() + QStringLiteral("missing/");
     QDir().mkpath(empty);
     QDir().mkpath(onlySub + QStringLiteral("inner"));
-    touch(onlySub + QStringLiteral(".hidden"));
+    writeFile(onlySub + QStringLiteral(".hidden"));
     auto doesNotExist = [](const QString& folder) {
         return QStringList{kBeep, msg("Output file location folder " + folder + " does not exist!!!")};
     };
@@ -352,7 +349,7 @@ TEST_F(LoaderTest, VoiceFileAndPort) {
     EXPECT_EQ(view.reload, QStringList({"close", "settings: 9600,n,8,1"}));
     EXPECT_EQ(fake.port.openAttempts, 0);
 
-    touch(wav);
+    writeFile(wav);
     load();
     EXPECT_EQ(prompts(), QStringList());
     set({{"activateVoiceAlert", kNo}});

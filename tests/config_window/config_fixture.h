@@ -25,8 +25,7 @@ protected:
     void SetUp() override {
         createSettingsDatabase(dbPath(), outFolder());
         QDir().mkpath(outFolder());
-        QFile keep(outFolder() + QStringLiteral("keep.txt"));
-        ASSERT_TRUE(keep.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(writeFile(outFolder() + QStringLiteral("keep.txt")));
         // clang-format off
         set({{"outputFilelocation", outFolder()}, {"outputFiletype", QStringLiteral("CSV file with headings")},
              {"simpinterface", 0}, {"usevalue", -1}, {"delimiter", QStringLiteral("CR")}, {"weightstart", 1},

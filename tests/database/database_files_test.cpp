@@ -5,6 +5,7 @@
 #include "config/schema.h"
 #include "config/settings.h"
 #include "platform/database.h"
+#include "tests/support/fakes.h"
 #include "tests/support/program_run.h"
 
 #include <QDir>
@@ -98,9 +99,7 @@ TEST_F(DatabaseFilesTest, ToolNeverReplacesAFile) {
 
 TEST(DatabaseTool, BadArgumentsAndFoldersExitWithTwo) {
     QTemporaryDir dir;
-    QFile blocker(dir.filePath(QStringLiteral("plainfile")));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    ASSERT_TRUE(veltrane::test::writeFile(dir.filePath(QStringLiteral("plainfile"))));
     const QString fresh = dir.filePath(QStringLiteral("fresh"));
     // clang-format off
     const std::vector<QStringList> cases{

@@ -108,12 +108,9 @@ TEST_F(DatabaseTest, OpenNeverCreatesAndCreateNeverOverwrites) {
                   ->recordCount(),
               2);
 
-    QFile text(path(QStringLiteral("notes.mdb")));
-    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
-    text.write(QByteArray(4096, 'x'));
-    text.close();
-    EXPECT_TRUE(
-        describe([&] { Database::open(text.fileName(), {}); }).contains(QStringLiteral("not a database")));
+    const QString text = path(QStringLiteral("notes.mdb"));
+    ASSERT_TRUE(test::writeFile(text, QByteArray(4096, 'x')));
+    EXPECT_TRUE(describe([&] { Database::open(text, {}); }).contains(QStringLiteral("not a database")));
 }
 
 TEST_F(DatabaseTest, MovesCountAndPosition) {

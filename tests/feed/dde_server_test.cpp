@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -27,10 +26,6 @@ using test::UnixLineClient;
 
 class DdeServerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_runtime.isValid());
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
-    }
     std::unique_ptr<DdeServer> startFeed(const DdeServerLimits& limits = {}) {
         auto server = createLocalDdeServer(QStringLiteral("veltrane"), nullptr, limits);
         server->setTopic(QStringLiteral("veltrane"));
@@ -39,7 +34,7 @@ protected:
     }
     QString path() const { return ddeSocketPath(QStringLiteral("veltrane")); }
 
-    QTemporaryDir m_runtime;
+    test::RuntimeFolder m_runtime;
 };
 
 TEST_F(DdeServerTest, AnswersEachLineInOrderEvenWhenSentTogether) {
@@ -193,10 +188,7 @@ TEST_F(DdeServerTest, StartUpRemovesOnlyStaleSocketsOfItsOwnAndReportsATakenName
     EXPECT_FALSE(QFile::exists(p)) << "a server removes its socket when it ends";
 
     // Something that is not a socket, or a socket of another user, is left alone.
-    QFile other(p);
-    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
-    other.write("keep");
-    other.close();
+    ASSERT_TRUE(test::writeFile(p, "keep"));
     EXPECT_EQ(reasonsOf(*createLocalDdeServer(QStringLiteral("veltrane"))),
               QStringList{"Live feed off: " + p + " is not a socket"});
     EXPECT_EQ(test::readFile(p), "keep");

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 #include <unistd.h>
 
@@ -28,9 +27,7 @@ int prepare(AtPath what, const QString& path) {
 }
 
 TEST(SingleInstance, WhatLiesAtTheSocketDecidesTheStart) {
-    QTemporaryDir runtime;
-    ASSERT_TRUE(runtime.isValid());
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    const test::RuntimeFolder runtime;
     const QString path = runtime.path() + QStringLiteral("/veltrane.instance");
     struct Case {
         AtPath what;

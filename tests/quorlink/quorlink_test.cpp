@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <signal.h>
@@ -45,10 +44,6 @@ private:
 
 class QuorlinkTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_runtime.isValid());
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
-    }
     std::unique_ptr<veltrane::DdeServer> startVeltrane(const QString& weight = QStringLiteral("12345.6")) {
         auto server = veltrane::createLocalDdeServer(QStringLiteral("veltrane"));
         server->setTopic(QStringLiteral("veltrane"));
@@ -66,7 +61,7 @@ protected:
     QString error() { return control<QLabel>("LabelError")->text(); }
     void readByHand() { control<QPushButton>("READveltrane")->click(); }
 
-    QTemporaryDir m_runtime;
+    veltrane::test::RuntimeFolder m_runtime;
     int m_beeps = 0;
     quorlink::FrmClient m_window{[this] { ++m_beeps; }};
 };

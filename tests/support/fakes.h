@@ -227,4 +227,10 @@ inline QByteArray readFile(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArrayLiteral("<missing>");
 }
 
+// Makes a file with these bytes (none by default); false when it cannot.
+inline bool writeFile(const QString& path, const QByteArray& bytes = {}) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
 }  // namespace veltrane::test

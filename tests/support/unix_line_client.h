@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -20,6 +21,11 @@
 #include <string_view>
 
 namespace veltrane::test {
+
+// XDG_RUNTIME_DIR set to a fresh folder while it lives: the program's local sockets go there.
+struct RuntimeFolder : QTemporaryDir {
+    RuntimeFolder() { qputenv("XDG_RUNTIME_DIR", QFile::encodeName(path())); }
+};
 
 inline sockaddr_un unixAddress(const QString& path) {
     sockaddr_un addr{};
