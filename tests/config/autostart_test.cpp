@@ -3,9 +3,9 @@
 
 #include "config/autostart.h"
 #include "tests/support/fakes.h"
+#include "tests/support/program_run.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
@@ -42,8 +42,7 @@ TEST(Autostart, WrittenRemovedAndSwitchedOffByTheDesktop) {
 
     // A file where the folder belongs: the reason comes back instead of a success.
     ASSERT_TRUE(QDir(QFileInfo(file).path()).removeRecursively());
-    QFile blocker(QFileInfo(file).path());
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(writeFile(QFileInfo(file).path()));
     EXPECT_TRUE(entry.set(true).value_or(QString()).contains(file));
 
     qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("cfg")).toUtf8());
@@ -69,10 +68,8 @@ TEST(Autostart, ExecLineAsDesktopsReadIt) {
         if (!exec) continue;
         EXPECT_TRUE(text->contains("\nExec=" + QByteArray(exec) + "\n")) << text->toStdString();
         if (validator.isEmpty()) continue;
-        QProcess validate;
-        validate.start(validator, {entry.path()});
-        ASSERT_TRUE(validate.waitForFinished(30000));
-        EXPECT_EQ(validate.exitCode(), 0) << program << ": " << validate.readAll().toStdString();
+        const ProgramRun validated = runProgram(validator, {entry.path()});
+        EXPECT_EQ(validated.exitCode, 0) << program << ": " << validated.out.toStdString();
     }
     if (validator.isEmpty()) GTEST_SKIP() << "desktop-file-validate is not installed";
 }

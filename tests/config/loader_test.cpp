@@ -1,89 +1,39 @@
 // The configuration loader against real settings database files in a temporary application folder.
 
 #include "config/loader.h"
-#include "config/schema.h"
-#include "tests/support/fakes.h"
+#include "tests/config_window/config_fixture.h"
 
 #include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <ostream>
-
-// Readable failure output for texts and lists of texts.
-inline void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
-
 using namespace veltrane;
 using namespace veltrane::test;
 
 namespace {
 
-class FakeLoaderView final : public LoaderView {
-public:
-    bool portIsOpen() override { return portOpen; }
-    void closePortForReload() override { portOpen = false, log << QStringLiteral("close"); }
-    void setPortSettingsText(const QString& text) override { log << QStringLiteral("settings: ") + text; }
-    void setPortToolTip(const QString& text) override { toolTip = text; }
-    void setPortNumberText(const QString& text) override { portText = text; }
-    void setDdeTopic(const QString& topic) override { log << QStringLiteral("topic: ") + topic; }
-    bool portOpen = false;
-    QString toolTip, portText;
-    QStringList log;
-};
-
-using Columns = std::initializer_list<std::pair<const char*, QVariant>>;
 const QVariant kNull, kYes{-1}, kNo{0};
 const QString kBeep = QStringLiteral("beep");
 QString msg(const QString& text) {
     return QStringLiteral("message: ") + text;
 }
-void touch(const QString& path) {
-    QFile(path).open(QIODevice::WriteOnly);
-}
 
-class LoaderTest : public ::testing::Test {
+class LoaderTest : public ConfigFixture {
 protected:
     void SetUp() override {
-        createSettingsDatabase(app.file(QStringLiteral("scale.mdb")), out);
-        QDir().mkpath(out);
-        touch(out + QStringLiteral("keep.txt"));
-        set({{"simpinterface", kNo}, {"weightstart", 1}, {"weightend", 10}, {"EnableDDE", kNo}});
-    }
-
-    // Keyed opens are slow on purpose (key derivation): one connection serves the test's writes.
-    Database& db() {
-        if (!m_db) m_db = Database::open(app.file(QStringLiteral("scale.mdb")), QStringLiteral(";pwd=qd584"));
-        return *m_db;
-    }
-    void set(Columns columns) {
-        auto rs = db().openRecordSet(QStringLiteral("select * from config"));
-        rs->edit();
-        for (const auto& [name, value] : columns) rs->setField(QString::fromLatin1(name), value);
-        rs->update();
-    }
-    // Past the record set's checks, as another program could write the file.
-    void setRaw(Columns columns) {
-        for (const auto& [name, value] : columns)
-            db().execute(QStringLiteral("update config set %1 = ?").arg(QString::fromLatin1(name)), {value});
+        ConfigFixture::SetUp();
+        set({{"EnableDDE", kNo}});
     }
     LoadResult load() {
         fake.prompts.log.clear();
-        view.log.clear();
+        view.reload.clear();
         return loader.load();
     }
     QStringList prompts() const { return fake.prompts.log; }
 
-    TempFolder app;
-    QString out = app.path() + QStringLiteral("out/");
-    FakeServices fake{app.path()};
-    Settings settings;
-    FakeLoaderView view;
+    QString out = outFolder();
     ConfigLoader loader{settings, fake.services, view};
-    std::unique_ptr<Database> m_db;
 };
 
 TEST_F(LoaderTest, EveryColumnReachesItsSetting) {
@@ -100,7 +50,7 @@ TEST_F(LoaderTest, EveryColumnReachesItsSetting) {
          {"EnableDDE", kYes}, {"activateVoiceAlert", kYes}, {"voicealertnormal", kYes},
          {"ApplicationName", QStringLiteral("ERP")}});
     // clang-format on
-    touch(app.file(QStringLiteral("truckout.wav")));
+    writeFile(app.file(QStringLiteral("truckout.wav")));
 
     ASSERT_EQ(load(), LoadResult::Completed);
     EXPECT_EQ(prompts(), QStringList());
@@ -123,9 +73,9 @@ TEST_F(LoaderTest, EveryColumnReachesItsSetting) {
               std::vector<double>({59, 4, 6, 7, 4800, 20.5, 2, 100, 6, 1.5, 99.25, 2, 250.5}));
     // clang-format on
     // Parity waits for the port opening; the DDE topic follows EnableDDE.
-    EXPECT_EQ(view.log, QStringList({"settings: 4800,n,7,2", "topic: veltrane"}));
-    EXPECT_EQ(view.toolTip, QStringLiteral("4800,n,7,2  start: 4 to 9 : 59"));
-    EXPECT_EQ(view.portText, QStringLiteral("7"));
+    EXPECT_EQ(view.reload, QStringList({"settings: 4800,n,7,2", "topic: veltrane"}));
+    EXPECT_EQ(view.portToolTip, QStringLiteral("4800,n,7,2  start: 4 to 9 : 59"));
+    EXPECT_EQ(view.portNumber, QStringLiteral("7"));
 }
 
 TEST_F(LoaderTest, WeightPositions) {
@@ -146,12 +96,12 @@ TEST_F(LoaderTest, WeightPositions) {
         EXPECT_EQ(prompts(), QStringList());
         EXPECT_EQ(settings.weightstart, c.loadedStart) << c.start.toInt() << "/" << c.end.toInt();
         EXPECT_EQ(settings.weightLength, c.length) << c.start.toInt() << "/" << c.end.toInt();
-        EXPECT_EQ(view.toolTip,
+        EXPECT_EQ(view.portToolTip,
                   QStringLiteral("9600,n,8,1  start: %1 to %2 : 13").arg(c.loadedStart).arg(c.shownEnd));
     }
     set({{"simpinterface", kYes}});
     load();
-    EXPECT_EQ(view.toolTip, QStringLiteral("9600,n,8,1 autosense"));
+    EXPECT_EQ(view.portToolTip, QStringLiteral("9600,n,8,1 autosense"));
 }
 
 TEST_F(LoaderTest, DelimiterNamesAndDivisor) {
@@ -195,7 +145,7 @@ TEST_F(LoaderTest, DelimiterNamesAndDivisor) {
 
 TEST_F(LoaderTest, OutputTypeTexts) {
     const QString unset = msg(QStringLiteral("Output file type (CSV/Access) needs to be configured!!!"));
-    touch(out + QStringLiteral("veltrane.mdb"));
+    writeFile(out + QStringLiteral("veltrane.mdb"));
     struct Case {
         QVariant text;
         const char* code;
@@ -225,13 +175,6 @@ TEST_F(LoaderTest, OutputTypeTexts) {
         EXPECT_EQ(c.code[0] == '3' ? settings.mdbFilePath : settings.csvFilePath, settings.outputFilePath)
             << label;
     }
-
-    // Save: an unset type changes nothing and says nothing.
-    fake.prompts.log.clear();
-    OutputColumns columns{false, out, true, {}};
-    EXPECT_EQ(applyOutputType(settings, fake.services, columns, OutputTypeMode::Save), LoadResult::Completed);
-    EXPECT_EQ(settings.outputTypeCode, QStringLiteral("2"));
-    EXPECT_EQ(prompts(), QStringList());
 }
 
 TEST_F(LoaderTest, OutputFolderMessages) {
@@ -240,7 +183,7 @@ TEST_F(LoaderTest, OutputFolderMessages) {
                   missing = app.path() + QStringLiteral("missing/");
     QDir().mkpath(empty);
     QDir().mkpath(onlySub + QStringLiteral("inner"));
-    touch(onlySub + QStringLiteral(".hidden"));
+    writeFile(onlySub + QStringLiteral(".hidden"));
     auto doesNotExist = [](const QString& folder) {
         return QStringList{kBeep, msg("Output file location folder " + folder + " does not exist!!!")};
     };
@@ -303,7 +246,7 @@ TEST_F(LoaderTest, FailedColumnsKeepTheirValueAndSayWhy) {
     EXPECT_EQ(std::vector<double>({double(settings.port), double(settings.baud),
                                    double(settings.minstablereadings), settings.lowlimit}),
               std::vector<double>({4, 2400, 6, 3}));
-    EXPECT_EQ(view.log.value(0), QStringLiteral("settings: 2400,n,7,1"));  // made of the kept values
+    EXPECT_EQ(view.reload.value(0), QStringLiteral("settings: 2400,n,7,1"));  // made of the kept values
 
     // Numeric text converts, numbers round half to even before the range check, yes/no is any non-zero.
     setRaw({{"port", " 12 "},
@@ -368,7 +311,7 @@ TEST_F(LoaderTest, AccessOutputFile) {
                            msg(templ + " not found! This file was copied to " + app.path() +
                                " during installation time! Can't proceed without this file!!!!")}));
     EXPECT_TRUE(view.portOpen);
-    EXPECT_EQ(view.log, QStringList());
+    EXPECT_EQ(view.reload, QStringList());
 
     // Template there, output folder gone: the copy fails.
     createExportTemplate(templ);
@@ -403,16 +346,16 @@ TEST_F(LoaderTest, VoiceFileAndPort) {
     EXPECT_EQ(prompts(), QStringList({msg("Voice file is missing!!  : " + wav)}));
     EXPECT_TRUE(settings.voicealertnormal);
     // A reload closes an open port first and never opens one.
-    EXPECT_EQ(view.log, QStringList({"close", "settings: 9600,n,8,1"}));
+    EXPECT_EQ(view.reload, QStringList({"close", "settings: 9600,n,8,1"}));
     EXPECT_EQ(fake.port.openAttempts, 0);
 
-    touch(wav);
+    writeFile(wav);
     load();
     EXPECT_EQ(prompts(), QStringList());
     set({{"activateVoiceAlert", kNo}});
     load();
     EXPECT_FALSE(settings.voicealertnormal);
-    EXPECT_EQ(view.log, QStringList({"settings: 9600,n,8,1"}));
+    EXPECT_EQ(view.reload, QStringList({"settings: 9600,n,8,1"}));
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include "config/window/config_scrn1bin.h"
 #include "core/port_control.h"
 #include "tests/config_window/config_fixture.h"
-#include "tests/support/fake_view.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -50,8 +49,6 @@ protected:
         QApplication::sendEvent(box, &out);
     }
 
-    Settings settings;
-    FakeView view;
     PortControl port{fake.services, view, {}};
     bool accessGranted = true;
     std::unique_ptr<ConfigScrn1BIN> window;
@@ -68,7 +65,6 @@ TEST_F(WindowTest, ShowsTheStoredRowNotTheProgramWideValues) {
          {"outputFiletype", QStringLiteral("Access file with three fields")}});
     settings.port = 2;
     open();
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Configuration"));
     EXPECT_FALSE(accessGranted);
     EXPECT_EQ(w<QTabWidget>("SSTab1")->currentIndex(), 0);
 
@@ -79,10 +75,6 @@ TEST_F(WindowTest, ShowsTheStoredRowNotTheProgramWideValues) {
     // clang-format on
     for (const auto& [name, text] : combos)
         EXPECT_EQ(w<QComboBox>(name)->currentText(), QString::fromLatin1(text));
-    EXPECT_EQ(w<QComboBox>("Combo6")->itemText(0), QStringLiteral("CR"));
-    QStringList rates;
-    for (int i = 0; i < w<QComboBox>("Combo1")->count(); ++i) rates << w<QComboBox>("Combo1")->itemText(i);
-    EXPECT_EQ(rates.join(' '), QStringLiteral("300 600 1200 2400 4800 9600 19200 38400 57600 115200 14400"));
     EXPECT_EQ(w<QLineEdit>("Text7")->text(), QStringLiteral("250.5"));
     EXPECT_EQ(w<QLineEdit>("Text10")->text(), QStringLiteral("250.5"));
     EXPECT_EQ(w<QLineEdit>("txtFields_3")->text(), outFolder());
@@ -319,7 +311,8 @@ TEST_F(WindowTest, WebFeedFieldsAreCheckedBeforeAnythingIsSaved) {
 
 // No caption is cut off at the smallest size the window can take, on any tab, at the scale the test runs
 // with (config_window_test at 100%, config_window_scaled_test at 150%); and the window fits a 1920x1080
-// screen at 150% (1280x720 points) with room left for a title bar and a panel. Keeps the tabs' pictures.
+// screen at 150% (1280x720 points) with room left for a title bar and a panel. (The documents' pictures
+// of the tabs are scripts/screenshots.sh's.)
 TEST_F(WindowTest, EveryCaptionFitsAndTheWindowFitsTheScreen) {
     open();
     window->show();
@@ -327,8 +320,6 @@ TEST_F(WindowTest, EveryCaptionFitsAndTheWindowFitsTheScreen) {
     EXPECT_LE(window->sizeHint().height(), 650);
     window->resize(0, 0);  // the least the layout allows
     const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1"));
-    const QString folder = qEnvironmentVariable("VELTRANE_APP_DIR") + QStringLiteral("/../artefacts/");
-    ASSERT_TRUE(QDir().mkpath(folder));
     auto* tabs = w<QTabWidget>("SSTab1");
     EXPECT_GE(tabs->tabBar()->width(), tabs->tabBar()->sizeHint().width());
     const char* names[] = {"interface", "weighment", "veltrane", "password", "feeds", "web"};
@@ -350,8 +341,6 @@ TEST_F(WindowTest, EveryCaptionFitsAndTheWindowFitsTheScreen) {
                 << needed.height() << ", has " << shown.width() << "x" << shown.height();
         }
         EXPECT_GT(captions, 2) << names[i];
-        const QString file = folder + QStringLiteral("config-%1-%2.png").arg(QLatin1String(names[i]), scale);
-        EXPECT_TRUE(window->grab().save(file)) << file.toStdString();
     }
 }
 

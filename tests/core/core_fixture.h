@@ -1,9 +1,10 @@
 #pragma once
 // What the core's tests share: a main window that records its boxes, an application folder with real
-// database files, and a child process that holds a lock on a file.
+// database files, an observer of what was served, and a child process that holds a lock on a file.
 
 #include "config/schema.h"
 #include "config/settings.h"
+#include "core/weighing_core.h"
 #include "platform/database.h"
 #include "tests/support/fake_view.h"
 #include "tests/support/fakes.h"
@@ -18,20 +19,15 @@
 #include <unistd.h>
 #include <csignal>
 
-#include <ostream>
-
-// Readable failure output for texts and lists of texts.
-inline void PrintTo(const QString& s, std::ostream* os) {
-    *os << '"' << s.toStdString() << '"';
-}
-
 namespace veltrane::test {
 
 // An application folder with scale.mdb (default row, output folder = an "out/" subfolder) and the
-// export template, as the creation tool makes them.
+// export template, as the creation tool makes them. The output folder holds a file: an empty one reads
+// as missing.
 struct AppFolder {
     AppFolder() {
         QDir().mkpath(outFolder());
+        QFile(outFolder() + QStringLiteral("keep.txt")).open(QIODevice::WriteOnly);
         createSettingsDatabase(settingsPath(), outFolder());
         createExportTemplate(folder.file(QStringLiteral("veltrane.mdb")));
     }
@@ -49,6 +45,14 @@ struct AppFolder {
         return rs->recordCount();
     }
     TempFolder folder;
+};
+
+// What the core served and refused, in order.
+struct Served final : CoreObserver {
+    void served(const QString& w) override { weights << w; }
+    void refused() override { ++refusals; }
+    QStringList weights;
+    int refusals = 0;
 };
 
 // Another program holding an advisory lock on a file until release() (or destruction).

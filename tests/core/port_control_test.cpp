@@ -11,25 +11,6 @@ using namespace veltrane::test;
 
 namespace {
 
-// Every status shown, so that a storm of them would be seen.
-struct CountingView final : MainView {
-    void setWeightText(const QString&) override {}
-    void setRawText(const QString&) override {}
-    void setRawVisible(bool) override {}
-    bool rawVisible() const override { return false; }
-    void setStatusText(const QString&) override {}
-    void appendStatusText(const QString&) override {}
-    void setStableCountText(const QString&) override {}
-    void setPortStatusText(const QString& text) override { statuses << text; }
-    void setPortToolTip(const QString&) override {}
-    void setPortNumberText(const QString& text) override { number = text; }
-    void setPortButtonCaption(const QString& text) override { button = text; }
-    void setCaption(const QString&) override {}
-    QString caption() const override { return {}; }
-    QStringList statuses;
-    QString button = QStringLiteral("Open Port"), number;
-};
-
 struct Port : ::testing::Test {
     void lose() {
         fakes.port.close();
@@ -38,10 +19,10 @@ struct Port : ::testing::Test {
     void open() {
         control.configure(3, QStringLiteral("19200,n,8,1"));
         ASSERT_TRUE(control.openForWeighing());
-        view.statuses.clear();
+        view.portStatuses.clear();
     }
     FakeServices fakes;
-    CountingView view;
+    FakeView view;
     int losses = 0;
     PortControl control{fakes.services, view, [this] { ++losses; }};
     FakeTimer& retry = static_cast<FakeTimer&>(control.retryTimer());
@@ -49,7 +30,7 @@ struct Port : ::testing::Test {
 
 TEST_F(Port, OpensAfterRetriesOrFailsAfter21TriesLeavingTheCaption) {
     control.configure(3, QStringLiteral("19200,n,8,1"));
-    EXPECT_EQ(view.number, QStringLiteral("3"));
+    EXPECT_EQ(view.portNumber, QStringLiteral("3"));
     fakes.port.failOpens = 20;
     EXPECT_TRUE(control.openForWeighing());
     EXPECT_EQ(fakes.port.openAttempts, 21);
@@ -57,14 +38,14 @@ TEST_F(Port, OpensAfterRetriesOrFailsAfter21TriesLeavingTheCaption) {
     EXPECT_EQ(control.state(), PortControl::State::Weighing);
 
     control.closeByOperator();
-    EXPECT_EQ(view.button, QStringLiteral("Open port"));
+    EXPECT_EQ(view.portButton, QStringLiteral("Open port"));
     fakes.port.failOpens = -1;
     fakes.port.openAttempts = 0;
-    view.button = QStringLiteral("Open Port");
+    view.portButton = QStringLiteral("Open Port");
     EXPECT_FALSE(control.openForWeighing());
     EXPECT_EQ(fakes.port.openAttempts, 21);
-    EXPECT_EQ(view.statuses.last(), QStringLiteral("PORT OFF !"));
-    EXPECT_EQ(view.button, QStringLiteral("Open Port"));
+    EXPECT_EQ(view.portStatuses.last(), QStringLiteral("PORT OFF !"));
+    EXPECT_EQ(view.portButton, QStringLiteral("Open Port"));
     EXPECT_EQ(control.state(), PortControl::State::Closed);
 }
 
@@ -72,23 +53,23 @@ TEST_F(Port, LossIsShownOnceAndRetriedQuietlyWithTheSameSettings) {
     open();
     lose();
     Q_EMIT fakes.port.deviceLost(QStringLiteral("gone again"));  // a second report of the same loss
-    EXPECT_EQ(view.statuses, QStringList{"PORT OFF !"});
-    EXPECT_EQ(view.button, QStringLiteral("Open port"));
+    EXPECT_EQ(view.portStatuses, QStringList{"PORT OFF !"});
+    EXPECT_EQ(view.portButton, QStringLiteral("Open port"));
     EXPECT_EQ(losses, 1);
     ASSERT_TRUE(retry.isEnabled());
 
     fakes.port.failOpens = 3;
     for (int i = 0; i < 3; ++i) retry.fire();
     EXPECT_FALSE(control.isOpen());
-    EXPECT_EQ(view.statuses, QStringList{"PORT OFF !"}) << "failed tries show nothing";
+    EXPECT_EQ(view.portStatuses, QStringList{"PORT OFF !"}) << "failed tries show nothing";
     EXPECT_EQ(fakes.prompts.log, QStringList{}) << "and ask nothing";
     retry.fire();
     EXPECT_TRUE(control.isOpen());
     EXPECT_FALSE(retry.isEnabled());
     EXPECT_EQ(fakes.port.settingsText(), QStringLiteral("19200,n,8,1"));
     EXPECT_EQ(fakes.port.portNumber(), 3);
-    EXPECT_EQ(view.statuses, (QStringList{"PORT OFF !", "PORT ON"}));
-    EXPECT_EQ(view.button, QStringLiteral("Close port"));
+    EXPECT_EQ(view.portStatuses, (QStringList{"PORT OFF !", "PORT ON"}));
+    EXPECT_EQ(view.portButton, QStringLiteral("Close port"));
 }
 
 TEST_F(Port, TheOperatorAndTheSearchTakeThePortFromTheRetries) {
@@ -119,7 +100,7 @@ TEST_F(Port, TheOperatorAndTheSearchTakeThePortFromTheRetries) {
     control.setSearchSettings(QStringLiteral("2400,n,8,1"));
     ASSERT_TRUE(control.openForSearch());
     control.showSearchState();
-    EXPECT_EQ(view.statuses.last(), QStringLiteral("PORT ON"));
+    EXPECT_EQ(view.portStatuses.last(), QStringLiteral("PORT ON"));
     lose();
     EXPECT_FALSE(retry.isEnabled());
     control.endSearch();

@@ -16,10 +16,7 @@ struct WordFolder {
     WordFolder() {
         QStringList words{"point", "hundred", "thousand", "million", "billion", "trillion", "truckout"};
         for (int i = 0; i < 100; ++i) words << QString::number(i);
-        for (const QString& w : words) {
-            QFile f(folder.file(w + ".wav"));
-            f.open(QIODevice::WriteOnly);
-        }
+        for (const QString& w : words) writeFile(folder.file(w + ".wav"));
     }
     TempFolder folder;
 };

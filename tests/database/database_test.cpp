@@ -1,4 +1,5 @@
 #include "platform/database.h"
+#include "tests/support/fakes.h"
 
 #include <QDir>
 #include <QFile>
@@ -73,9 +74,7 @@ TEST_F(DatabaseTest, EncryptedRoundTripAndKeyFailures) {
         rs->setField(QStringLiteral("WEIGHT"), QStringLiteral("12345.6"));
         rs->update();
     }
-    QFile raw(path(QStringLiteral("log.mdb")));
-    ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
-    const QByteArray bytes = raw.readAll();
+    const QByteArray bytes = test::readFile(path(QStringLiteral("log.mdb")));
     EXPECT_FALSE(bytes.startsWith("SQLite format 3"));
     EXPECT_FALSE(bytes.contains("12345.6"));
 
@@ -86,7 +85,8 @@ TEST_F(DatabaseTest, EncryptedRoundTripAndKeyFailures) {
     EXPECT_EQ(rs->field(QStringLiteral("weight")).toString(), QStringLiteral("12345.6"));
     EXPECT_EQ(rs->field(QStringLiteral("slno")).toInt(), 1);
 
-    for (const QString& connect : {QStringLiteral(";pwd=wrong"), QString()}) {
+    // A key differing in case only is another key.
+    for (const QString& connect : {QStringLiteral(";pwd=wrong"), QStringLiteral(";pwd=SECRET"), QString()}) {
         const QString error = describe([&] { Database::open(path(QStringLiteral("log.mdb")), connect); });
         EXPECT_TRUE(error.startsWith(path(QStringLiteral("log.mdb")) + QStringLiteral(": ")))
             << error.toStdString();
@@ -108,12 +108,9 @@ TEST_F(DatabaseTest, OpenNeverCreatesAndCreateNeverOverwrites) {
                   ->recordCount(),
               2);
 
-    QFile text(path(QStringLiteral("notes.mdb")));
-    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
-    text.write(QByteArray(4096, 'x'));
-    text.close();
-    EXPECT_TRUE(
-        describe([&] { Database::open(text.fileName(), {}); }).contains(QStringLiteral("not a database")));
+    const QString text = path(QStringLiteral("notes.mdb"));
+    ASSERT_TRUE(test::writeFile(text, QByteArray(4096, 'x')));
+    EXPECT_TRUE(describe([&] { Database::open(text, {}); }).contains(QStringLiteral("not a database")));
 }
 
 TEST_F(DatabaseTest, MovesCountAndPosition) {

@@ -1,6 +1,7 @@
 // What AlsaSound really sends to the device: ALSA's file plugin, set up through an .asoundrc in a test
 // HOME, writes every frame played on "default" to a file, which is compared with the word files decoded.
 #include "platform/sound.h"
+#include "tests/support/fakes.h"
 
 #include <gtest/gtest.h>
 #include <QDir>
@@ -30,11 +31,10 @@ protected:
         qputenv("HOME", QFile::encodeName(s_home->path()));
         qunsetenv("ALSA_CONFIG_PATH");
         qunsetenv("XDG_CONFIG_HOME");
-        QFile rc(s_home->filePath(QStringLiteral(".asoundrc")));
-        ASSERT_TRUE(rc.open(QIODevice::WriteOnly));
         // The plugin truncates its file at every open; a pipe to an appending shell keeps the whole sequence.
-        rc.write("pcm.!default { type file; slave.pcm null; file \"|cat >> '" + QFile::encodeName(played()) +
-                 "'\"; format raw }\n");
+        ASSERT_TRUE(test::writeFile(s_home->filePath(QStringLiteral(".asoundrc")),
+                                    "pcm.!default { type file; slave.pcm null; file \"|cat >> '" +
+                                        QFile::encodeName(played()) + "'\"; format raw }\n"));
     }
     static void TearDownTestSuite() { delete s_home; }
     void SetUp() override { QFile::remove(played()); }
@@ -68,16 +68,11 @@ TEST_F(AlsaSoundTest, PlaysWordsInOrderFrameForFrame) {
 
 TEST_F(AlsaSoundTest, AnythingUnplayableIsSilence) {
     QTemporaryDir dir;
-    QFile text(dir.filePath(QStringLiteral("text.wav")));
-    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
-    text.write("RIFF but not really a sound file");
-    text.close();
-    QFile empty(dir.filePath(QStringLiteral("empty.wav")));
-    ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
-    empty.close();
-
-    for (const QString& path : {dir.filePath(QStringLiteral("missing.wav")), text.fileName(),
-                                empty.fileName(), dir.path(), QString()}) {
+    const QString text = dir.filePath(QStringLiteral("text.wav")),
+                  empty = dir.filePath(QStringLiteral("empty.wav"));
+    ASSERT_TRUE(test::writeFile(text, "RIFF but not really a sound file") && test::writeFile(empty));
+    for (const QString& path :
+         {dir.filePath(QStringLiteral("missing.wav")), text, empty, dir.path(), QString()}) {
         EXPECT_FALSE(m_sound.play(path)) << path.toStdString();
     }
     EXPECT_TRUE(playedBytes().isEmpty());

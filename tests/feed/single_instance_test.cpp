@@ -1,17 +1,13 @@
 // What a start finds at the single-copy socket, over real Unix sockets in a runtime folder of the
 // test's own. The hand-over to a running copy is met whole in tests/e2e.
 #include "platform/single_instance.h"
+#include "tests/support/unix_line_client.h"
 
 #include <gtest/gtest.h>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
-
-#include <cstring>
 
 namespace veltrane {
 namespace {
@@ -24,20 +20,14 @@ enum class AtPath { Nothing, CrashedCopysSocket, SilentCopy, PlainFile };
 int prepare(AtPath what, const QString& path) {
     if (what == AtPath::Nothing) return 0;
     if (what == AtPath::PlainFile) return QFile(path).open(QIODevice::WriteOnly) ? 0 : -1;
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, QFile::encodeName(path).constData(), sizeof addr.sun_path - 1);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return -1;
-    if (what == AtPath::SilentCopy) return ::listen(fd, 4) == 0 ? fd : -1;
+    const int fd = test::bindUnixSocket(path, what == AtPath::SilentCopy ? 4 : -1);
+    if (what == AtPath::SilentCopy || fd < 0) return fd;
     ::close(fd);  // bound and gone: the file stays, nobody listens
     return 0;
 }
 
 TEST(SingleInstance, WhatLiesAtTheSocketDecidesTheStart) {
-    QTemporaryDir runtime;
-    ASSERT_TRUE(runtime.isValid());
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    const test::RuntimeFolder runtime;
     const QString path = runtime.path() + QStringLiteral("/veltrane.instance");
     struct Case {
         AtPath what;

@@ -86,10 +86,6 @@ TEST(QtSerialPort, RefusesBadSettingsBusyAndMissingDevice) {
     EXPECT_FALSE(p.port.isOpen());
     EXPECT_TRUE(p.port.lastError().contains(QLatin1String("parity"))) << p.port.lastError().toStdString();
 
-    p.port.setSettingsText(QStringLiteral("9600,n,9,1"));
-    EXPECT_FALSE(p.port.open());
-    EXPECT_TRUE(p.port.lastError().contains(QLatin1String("data bits")));
-
     p.port.setSettingsText(QStringLiteral("9600,n,8,1"));
     ASSERT_TRUE(p.port.open());
     QtSerialPort second([&](int) { return p.pty.slavePath(); });
@@ -108,28 +104,14 @@ TEST(QtSerialPort, RefusesBadSettingsBusyAndMissingDevice) {
     EXPECT_FALSE(missing.write("x"));
 }
 
-TEST(QtSerialPort, ReceivesEachByteInOrderAndDropsWhatCameBeforeOpen) {
+TEST(QtSerialPort, EachByteArrivesInOrderOnceEvenToAHandlerLettingEventsRun) {
+    // Later bytes arrive inside the handler that lets events run, still in order; but each nested delivery
+    // is a stack level, and a burst of thousands of bytes must not become thousands of levels. What the
+    // device sent before the port opened is not delivered.
     OpenPort p;
     ASSERT_TRUE(p.pty.ok());
     ASSERT_TRUE(p.pty.write("stale before open"));
     ASSERT_TRUE(p.port.open()) << p.port.lastError().toStdString();
-    int signals = 0;
-    QObject::connect(&p.port, &SerialPort::byteReceived, [&](char) { ++signals; });
-
-    QByteArray sent;
-    for (int i = 0; i < 20000; ++i) sent.append(static_cast<char>(i % 256));
-    ASSERT_TRUE(p.pty.write(sent));
-    ASSERT_TRUE(pumpUntil([&] { return p.received.size() >= sent.size(); }));
-    EXPECT_EQ(p.received, sent);
-    EXPECT_EQ(signals, sent.size());
-}
-
-TEST(QtSerialPort, HandlerLettingEventsRunOnEveryByteSurvivesABurst) {
-    // Later bytes arrive inside the handler that lets events run, still in order; but each nested delivery
-    // is a stack level, and a burst of thousands of bytes must not become thousands of levels.
-    OpenPort p;
-    ASSERT_TRUE(p.pty.ok());
-    ASSERT_TRUE(p.port.open());
     int depth = 0;
     int deepest = 0;
     QByteArray order;
@@ -145,21 +127,9 @@ TEST(QtSerialPort, HandlerLettingEventsRunOnEveryByteSurvivesABurst) {
     ASSERT_TRUE(p.pty.write(sent));
     ASSERT_TRUE(pumpUntil([&] { return order.size() >= sent.size(); }));
     EXPECT_EQ(order, sent);
+    EXPECT_EQ(p.received, sent);
     EXPECT_GT(deepest, 1);
     EXPECT_LE(deepest, 100);
-}
-
-TEST(QtSerialPort, EachWriteReachesTheDevice) {
-    OpenPort p;
-    ASSERT_TRUE(p.pty.ok());
-    ASSERT_TRUE(p.port.open());
-    EXPECT_TRUE(p.port.write(QByteArray(1, '\x05')));
-    EXPECT_TRUE(p.port.write("\r"));
-    EXPECT_TRUE(p.port.write("$"));
-    EXPECT_EQ(p.pty.read(3, 5000), QByteArray("\x05\r$"));
-    p.port.close();
-    EXPECT_FALSE(p.port.isOpen());
-    EXPECT_FALSE(p.port.write("x"));
 }
 
 TEST(QtSerialPort, VanishingDeviceClosesThePortAndIsToldOnce) {

@@ -1,21 +1,13 @@
 #include "shell/main_buttons.h"
-#include "shell/password.h"
+#include "tests/shell/scripted_gate.h"
 #include "tests/support/fakes.h"
 
 #include <gtest/gtest.h>
 
 using namespace veltrane;
+using veltrane::test::ScriptedGate;
 
 namespace {
-
-struct ScriptedGate final : PasswordGate {
-    bool askAccess() override {
-        ++asked;
-        return answer;
-    }
-    bool answer = true;
-    int asked = 0;
-};
 
 struct RecordingHost final : ButtonHost {
     void showConfiguration() override { calls << "configure"; }
@@ -40,7 +32,7 @@ struct RecordingHost final : ButtonHost {
 
 struct Buttons : ::testing::Test {
     veltrane::test::FakePrompts prompts;
-    ScriptedGate gate;
+    ScriptedGate gate{prompts.log};
     RecordingHost host;
     MainButtons buttons{prompts, gate, host};
 };
@@ -55,12 +47,12 @@ TEST_F(Buttons, PasswordGatesConfigureWizardCloseAndPortEveryTime) {
                           {3, true, "close"},     {4, false, "minimise"}, {5, true, "openSerialPort"}};
     for (const Case& c : cases) {
         for (bool granted : {false, true}) {
-            gate = {};
             gate.answer = granted;
             host.calls.clear();
+            prompts.log.clear();
             prompts.yesNoAnswers = {true};
             buttons.click(c.index);
-            EXPECT_EQ(gate.asked, c.gated ? 1 : 0) << "button " << c.index;
+            EXPECT_EQ(prompts.log.count(QStringLiteral("password")), c.gated ? 1 : 0) << "button " << c.index;
             const bool runs = granted || !c.gated;
             EXPECT_EQ(host.calls.contains(QString::fromLatin1(c.action)), runs) << "button " << c.index;
             if (!runs) {
@@ -74,7 +66,7 @@ TEST_F(Buttons, PasswordGatesConfigureWizardCloseAndPortEveryTime) {
 TEST_F(Buttons, CloseAsksFirstAndNoChangesNothing) {
     prompts.yesNoAnswers = {false};
     buttons.click(MainButtons::Close);
-    EXPECT_EQ(prompts.log, QStringList{"ask: Are you sure that you want to close Veltrane?"});
+    EXPECT_EQ(prompts.log, (QStringList{"password", "ask: Are you sure that you want to close Veltrane?"}));
     EXPECT_TRUE(host.calls.isEmpty());
 }
 

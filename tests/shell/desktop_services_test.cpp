@@ -74,13 +74,10 @@ TEST(Boxes, ShowMarkupInTheirTextLiterally) {
 TEST(ShellOpen, StartsProgramsAndRefusesMissingFiles) {
     veltrane::test::TempFolder folder;
     const QString program = folder.file(QStringLiteral("sample"));
-    QFile script(program);
-    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\ntouch \"$0.ran\"\n");
-    script.close();
+    ASSERT_TRUE(veltrane::test::writeFile(program, "#!/bin/sh\ntouch \"$0.ran\"\n"));
     DesktopShellOpen shell;
     EXPECT_FALSE(shell.startProgram(program));  // not executable yet
-    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     EXPECT_TRUE(shell.startProgram(program));
     EXPECT_TRUE(veltrane::test::pumpUntil([&] { return QFile::exists(program + QStringLiteral(".ran")); }));
     EXPECT_FALSE(shell.startProgram(folder.file(QStringLiteral("missing"))));

@@ -26,19 +26,15 @@ public:
         if (shown) shownTip = t;
     }
     QString toolTip() const override { return tip; }
-    bool reportsDoubleClick() const override { return doubleClicks; }
-    void setShowEntry(const QString& caption) override { showEntry = caption; }
+    bool reportsDoubleClick() const override { return true; }  // an XEmbed tray
+    void setShowEntry(const QString&) override {}
     void send(TrayMessage m) { Q_EMIT message(m); }
-    void chooseShowEntry() { Q_EMIT showRequested(); }
 
     bool hasTray = true;
     bool shown = false;
     QString tip;
     QString shownTip;
     QString iconFile;
-    // False plays a StatusNotifierItem tray: single activations only.
-    bool doubleClicks = true;
-    QString showEntry;
 };
 
 }  // namespace veltrane::test

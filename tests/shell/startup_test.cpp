@@ -119,10 +119,7 @@ TEST_F(Startup, EndsBeforeAnythingElseWhenTheVersionFileIsMissingOrDamaged) {
     EXPECT_EQ(fakes.prompts.log, QStringList{"message: Error! configuration database not found!"});
 
     fakes.prompts.log.clear();
-    QFile file(folder.file(QStringLiteral("config.mdb")));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(4096, 'x'));
-    file.close();
+    ASSERT_TRUE(veltrane::test::writeFile(folder.file(QStringLiteral("config.mdb")), QByteArray(4096, 'x')));
     EXPECT_EQ(startup.run(programFolder()), StartupResult::EndProgram);
     ASSERT_EQ(fakes.prompts.log.size(), 1);
     EXPECT_TRUE(fakes.prompts.log[0].startsWith("message-critical: ")) << fakes.prompts.log[0].toStdString();

@@ -1,3 +1,5 @@
+// The tray icon's logic on an XEmbed tray in memory. (Single activations on a StatusNotifierItem panel
+// and the icon's menu on both kinds are met on the real program in tests/e2e.)
 #include "shell/c_sys_tray.h"
 #include "tests/shell/fake_tray_icon.h"
 
@@ -55,30 +57,6 @@ TEST_F(TrayFixture, DoubleClickRestoresTheWindowOnlyWithTheDefaultOn) {
     }
     EXPECT_FALSE(window.windowState() & Qt::WindowMinimized);
     EXPECT_EQ(dbl.count(), 2);
-}
-
-TEST_F(TrayFixture, SingleActivationRestoresOnlyWhereTheTrayReportsNoDoubleClick) {
-    QSignalSpy up(&tray, &CSysTray::LButtonUp);
-    for (bool doubleClicks : {true, false}) {
-        icon.doubleClicks = doubleClicks;
-        tray.MinToSysTray();
-        icon.send(TrayMessage::LButtonUp);
-        EXPECT_EQ(window.isHidden(), doubleClicks);
-        EXPECT_EQ(icon.shown, doubleClicks);
-    }
-    EXPECT_EQ(up.count(), 2);
-}
-
-TEST_F(TrayFixture, ShowEntryOfTheMenuRestoresTheWindowOnEveryTray) {
-    EXPECT_EQ(icon.showEntry, QStringLiteral("Show Veltrane"));
-    tray.setDefaultDblClk(false);
-    for (bool doubleClicks : {true, false}) {
-        icon.doubleClicks = doubleClicks;
-        tray.MinToSysTray();
-        icon.chooseShowEntry();
-        EXPECT_FALSE(window.isHidden());
-        EXPECT_FALSE(icon.shown);
-    }
 }
 
 TEST_F(TrayFixture, MessageArrivingWhileOneIsHandledIsDropped) {

@@ -9,20 +9,10 @@
 namespace veltrane::test {
 
 void FakePrompts::message(const QString& text, MessageIcon icon, const QString&) {
-    switch (icon) {
-        case MessageIcon::Exclamation:
-            log << QStringLiteral("message!: ") + text;
-            break;
-        case MessageIcon::Information:
-            log << QStringLiteral("message-info: ") + text;
-            break;
-        case MessageIcon::Critical:
-            log << QStringLiteral("message-critical: ") + text;
-            break;
-        default:
-            log << QStringLiteral("message: ") + text;
-            break;
-    }
+    // In the order of MessageIcon; a question mark shows as a plain message.
+    static const char* prefixes[] = {
+        "message: ", "message-info: ", "message!: ", "message-critical: ", "message: "};
+    log << QString::fromLatin1(prefixes[static_cast<int>(icon)]) + text;
     if (whileModal) whileModal();
 }
 
@@ -121,15 +111,7 @@ void FakeSerialPort::inject(const QByteArray& bytes) {
     for (char c : bytes) Q_EMIT byteReceived(c);
 }
 
-bool FakeFiles::lockedByAnotherProgram(const QString& path) {
-    if (lockAnswers.empty()) return m_real.lockedByAnotherProgram(path);
-    const bool locked = lockAnswers.front();
-    lockAnswers.pop_front();
-    return locked;
-}
-
 QString FakeFiles::replace(const QString& path, const QByteArray& content) {
-    replaced << path;
     if (!replaceFailures.empty()) {
         const QString failure = replaceFailures.front();
         replaceFailures.pop_front();

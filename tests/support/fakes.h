@@ -11,7 +11,13 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <vector>
+
+// Readable failure output for texts and lists of texts.
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace veltrane::test {
 
@@ -42,7 +48,6 @@ public:
     QDateTime now() const override { return m_now; }
     void set(const QDateTime& t) { m_now = t; }
     void advanceSeconds(qint64 s) { m_now = m_now.addSecs(s); }
-    void advanceMs(qint64 ms) { m_now = m_now.addMSecs(ms); }
 
 private:
     QDateTime m_now{QDate(2026, 3, 14), QTime(9, 30, 0)};
@@ -73,7 +78,6 @@ public:
     int interval() const override { return m_interval; }
     void setEnabled(bool enabled) override { m_enabled = enabled; }
     bool isEnabled() const override { return m_enabled; }
-    bool singleShot() const { return m_singleShot; }
     // Ticks when enabled (a one-shot disables itself first).
     void fire();
 
@@ -123,11 +127,7 @@ class FakeDde final : public DdeServer {
 public:
     void setTopic(const QString& t) override { m_topic = t; }
     QString topic() const override { return m_topic; }
-    void setItem(const QString& item, const QString& text) override {
-        items[item] = text;
-        updates << text;
-    }
-    std::map<QString, QString> items;
+    void setItem(const QString&, const QString& text) override { updates << text; }
     QStringList updates;
 
 private:
@@ -165,17 +165,15 @@ private:
     QString m_error;
 };
 
-// The real files underneath (tests read what was written), with the answers a test scripts in front:
-// a lock, or a failure with the system's description. Records every path it was asked about.
+// The real files underneath (tests read what was written and lock them for real), with failures a test
+// scripts in front: the system's description of each. Records the leftovers it was asked to remove.
 class FakeFiles final : public Files {
 public:
-    bool lockedByAnotherProgram(const QString& path) override;
+    bool lockedByAnotherProgram(const QString& path) override { return m_real.lockedByAnotherProgram(path); }
     QString replace(const QString& path, const QByteArray& content) override;
     int removeLeftovers(const QString& path) override;
 
-    std::deque<bool> lockAnswers;         // front first; the real probe once empty
     std::deque<QString> replaceFailures;  // front first; an empty text writes the real file
-    QStringList replaced;
     QStringList cleaned;
 
 private:
@@ -227,6 +225,12 @@ struct TempHome : TempFolder {
 inline QByteArray readFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArrayLiteral("<missing>");
+}
+
+// Makes a file with these bytes (none by default); false when it cannot.
+inline bool writeFile(const QString& path, const QByteArray& bytes = {}) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
 }  // namespace veltrane::test

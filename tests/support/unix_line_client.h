@@ -1,12 +1,14 @@
 #pragma once
-// A bare Unix-socket line client for tests of the live feed. It keeps the Qt event loop turning while it
-// waits, so that a server living on the test's own thread can answer.
+// Bare Unix sockets for tests of the local sockets: a line client that keeps the Qt event loop turning
+// while it waits, so that a server living on the test's own thread can answer; and a socket bound at a
+// path, as another program leaves or serves it there.
 
 #include "tests/support/wait.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -20,15 +22,36 @@
 
 namespace veltrane::test {
 
+// XDG_RUNTIME_DIR set to a fresh folder while it lives: the program's local sockets go there.
+struct RuntimeFolder : QTemporaryDir {
+    RuntimeFolder() { qputenv("XDG_RUNTIME_DIR", QFile::encodeName(path())); }
+};
+
+inline sockaddr_un unixAddress(const QString& path) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, QFile::encodeName(path).constData(), sizeof addr.sun_path - 1);
+    return addr;
+}
+
+// A non-blocking socket bound at path and, with a backlog, listening; -1 when that fails.
+inline int bindUnixSocket(const QString& path, int backlog = -1) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const sockaddr_un addr = unixAddress(path);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+        (backlog >= 0 && ::listen(fd, backlog) != 0)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 class UnixLineClient {
 public:
     explicit UnixLineClient(const QString& path) {
         m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        const QByteArray p = QFile::encodeName(path);
-        std::strncpy(addr.sun_path, p.constData(), sizeof addr.sun_path - 1);
-        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        const sockaddr_un addr = unixAddress(path);
+        if (::connect(m_fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
             ::close(m_fd);
             m_fd = -1;
         }

@@ -7,14 +7,11 @@
 
 using namespace veltrane;
 using veltrane::test::FakeServices;
-using veltrane::test::readFile;
 using veltrane::test::TempFolder;
 
-TEST(SettingsTexts, ReadableTextAndComments) {
-    EXPECT_EQ(SettingsText(QStringLiteral("2400,n,8,1")),
-              QStringLiteral("Baud : 2400  Data bits : 8   Stop bits : 1  Parity : n"));
-    EXPECT_EQ(SettingsText(QStringLiteral("38400,e,8,2")),
-              QStringLiteral("Baud : 38400  Data bits : 8   Stop bits : 2  Parity : e"));
+// The report's comments on settings other than the preferred n,8,1 (the settings text itself is in every
+// report the search tests read back).
+TEST(SettingsTexts, CommentsOnEachSettingThatIsNotThePreferredOne) {
     EXPECT_EQ(SettingsComments(QStringLiteral("9600,n,8,1")), QString());
     EXPECT_EQ(SettingsComments(QStringLiteral("300,e,7,2")),
               QStringLiteral(
@@ -28,39 +25,6 @@ TEST(SettingsTexts, ReadableTextAndComments) {
               QStringLiteral(
                   "\r\nComments: Parity = 'n' (none) is preferred. If you find a suggested configuration "
                   "in the report with parity='n', then use that configuration."));
-}
-
-TEST(WizardFiles, ReportParagraphAndLogBlockAreAppendedByteForByte) {
-    TempFolder folder;
-    FakeServices fakes(folder.path());
-    fakes.clock.set(QDateTime(QDate(2026, 3, 14), QTime(9, 30, 5)));
-    WizardFiles files(fakes.services);
-
-    QByteArray entry = reportEntryHead(
-        {4, 10, 13, QStringLiteral("CR"), QStringLiteral("2400,n,8,1"), "ST,GS,+001234kg", "1234"});
-    entry += "\r\n" + QByteArray(kOneNumberLine);
-    entry += SettingsComments(QStringLiteral("2400,n,8,1")).toLatin1();
-    entry += reportEntryTail(fakes.clock.now());
-    ASSERT_TRUE(files.WriteWizardReport(entry, QStringLiteral("1234")));
-
-    const QByteArray paragraph =
-        "\r\n\r\n"
-        "Protocol No: 4\r\n"
-        " Settings: Uncheck autosense, Start position: 10 End position 13  Delimiter: CR\r\n"
-        "Com port settings : Baud : 2400  Data bits : 8   Stop bits : 1  Parity : n\r\n"
-        "(Data from indicator: ST,GS,+001234kg Actual weight : 1234)\r\n"
-        "OR, Just enable (tick) autosense option. Same Com port settings \r\n"
-        "2026-03-14 09:30:05------------------------------------------ (Sample weight used :1234)\r\n\r\n";
-    EXPECT_EQ(readFile(folder.file("wizardreport.txt")), paragraph);
-
-    QByteArray log = "\r\n(1-300,n,8,1-CR)-48-49-13";
-    ASSERT_TRUE(files.WriteWizardLog(log, QStringLiteral("1234")));
-    QByteArray second;  // a later block of the same run carries only its closing line
-    ASSERT_TRUE(files.WriteWizardLog(second, QStringLiteral("1234")));
-    EXPECT_EQ(readFile(folder.file("wizardlog.txt")),
-              QByteArray("\r\n(1-300,n,8,1-CR)-48-49-13(2026-03-14 09:30:05 Search:1234)\r\n\r\n\r\n"
-                         "(2026-03-14 09:30:05 Search:1234)\r\n\r\n\r\n"));
-    EXPECT_TRUE(fakes.prompts.log.isEmpty());
 }
 
 TEST(WizardFiles, FailedWriteIsShown) {

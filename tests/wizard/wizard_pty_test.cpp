@@ -5,12 +5,12 @@
 #include "core/weighing_core.h"
 #include "platform/qt_serial_port.h"
 #include "tests/support/fakes.h"
+#include "tests/support/sim_process.h"
 #include "tests/wizard/wizard_test_support.h"
 #include "wizard/protocol_search.h"
 
 #include <gtest/gtest.h>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 
 using namespace veltrane;
@@ -20,41 +20,15 @@ namespace {
 
 constexpr double kWaitScale = 0.05;
 
-const QString kOfferTail = QStringLiteral(
-    ". . Do you want Delvorn to configure these settings ? (You can skip this and continue with next "
-    "protocol by "
-    "clicking on 'NO' if the indicator display on PC is flickering)");
-
-// indicator-sim on its own pty; the first line it prints is the device.
-class Indicator {
-public:
-    explicit Indicator(const QStringList& args) {
-        m_process.start(
-            qEnvironmentVariable("VELTRANE_APP_DIR") + QStringLiteral("/indicator-sim"),
-            args + QStringList{QStringLiteral("--no-stdin"), QStringLiteral("--weight"),
-                               QStringLiteral("1234"), QStringLiteral("--rate"), QStringLiteral("20")});
-        while (m_process.waitForReadyRead(10000) && !m_process.canReadLine()) {
-        }
-        m_device = QString::fromLocal8Bit(m_process.readLine()).trimmed();
-    }
-    ~Indicator() {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) m_process.kill();
-    }
-    QString device() const { return m_device; }
-
-private:
-    QProcess m_process;
-    QString m_device;
-};
-
+// The search on the port of an indicator-sim at the given settings and frame, showing 1234.
 struct PtyBench {
-    explicit PtyBench(const QString& device)
+    explicit PtyBench(const QStringList& simArgs)
         : timers(kWaitScale),
-          port([device](int) { return device; }),
+          port([this](int) { return sim.device; }),
           services{fakes.clock,     fakes.prompts, events,    timers,      fakes.sound,  fakes.shell,
                    fakes.clipboard, port,          fakes.dde, fakes.files, folder.path()},
           core(services, settings, view) {
+        sim.start(simArgs + QStringList{"--no-stdin", "--weight", "1234", "--rate", "20"});
         makeSettingsDatabase(folder.path());
         fakes.prompts.inputAnswers = {QStringLiteral("2"), QStringLiteral("60000"), QStringLiteral("1234")};
         fakes.clock.set(QDateTime(QDate(2026, 3, 14), QTime(9, 30, 5)));
@@ -66,6 +40,7 @@ struct PtyBench {
     QByteArray report() const { return readFile(folder.file(QStringLiteral("wizardreport.txt"))); }
     QByteArray log() const { return readFile(folder.file(QStringLiteral("wizardlog.txt"))); }
 
+    SimProcess sim;  // first: it goes last, after the port that reads it
     TempFolder folder;
     FakeServices fakes;
     QtEventPump events;
@@ -81,10 +56,8 @@ struct PtyBench {
 }  // namespace
 
 TEST(WizardOnPty, FindsCrTerminatedIndicatorAtProtocolFourAndStoresAutosense) {
-    Indicator indicator({QStringLiteral("--settings"), QStringLiteral("2400,n,8,1"),
-                         QStringLiteral("--template"), QStringLiteral("ST,GS,+{weight:06}kg\\r")});
-    ASSERT_FALSE(indicator.device().isEmpty());
-    PtyBench bench(indicator.device());
+    PtyBench bench({"--settings", "2400,n,8,1", "--template", "ST,GS,+{weight:06}kg\\r"});
+    ASSERT_FALSE(bench.sim.device.isEmpty());
     bench.fakes.prompts.yesNoAnswers = {true, true};
 
     bench.search.RunInterfaceWizard();
@@ -97,12 +70,10 @@ TEST(WizardOnPty, FindsCrTerminatedIndicatorAtProtocolFourAndStoresAutosense) {
     EXPECT_TRUE(bench.port.isOpen());
     EXPECT_EQ(bench.port.settingsText(), QStringLiteral("2400,n,8,1"));
 
-    const QVariantMap row = readConfigRow(bench.folder.path());
     // Autosense needs no delimiter: the stored one stays.
     const QVariantMap stored{{"simpinterface", -1}, {"usevalue", 0}, {"delimiter", ";"}, {"baud", 2400},
                              {"parity", "n"},       {"databits", 8}, {"stopbits", 1},    {"port", 2}};
-    for (auto it = stored.begin(); it != stored.end(); ++it)
-        EXPECT_EQ(row.value(it.key()).toString(), it.value().toString()) << it.key().toStdString();
+    expectStored(bench.folder.path(), stored);
 
     EXPECT_EQ(
         bench.report(),
@@ -134,10 +105,8 @@ TEST(WizardOnPty, FindsCrTerminatedIndicatorAtProtocolFourAndStoresAutosense) {
 // With CR LF the LF opens the next record and counts in the positions. Declining sets the ceiling from the
 // declined settings, which the next titles show; the LF delimiter then finds the frame again.
 TEST(WizardOnPty, CrLfFramesShiftThePositionsAndADeclineMovesTheCeiling) {
-    Indicator indicator({QStringLiteral("--settings"), QStringLiteral("2400,n,8,1"),
-                         QStringLiteral("--template"), QStringLiteral("ST,GS,+{weight:06}kg\\r\\n")});
-    ASSERT_FALSE(indicator.device().isEmpty());
-    PtyBench bench(indicator.device());
+    PtyBench bench({"--settings", "2400,n,8,1", "--template", "ST,GS,+{weight:06}kg\\r\\n"});
+    ASSERT_FALSE(bench.sim.device.isEmpty());
     bench.fakes.prompts.yesNoAnswers = {true, false, true};
 
     bench.search.RunInterfaceWizard();
@@ -161,10 +130,8 @@ TEST(WizardOnPty, CrLfFramesShiftThePositionsAndADeclineMovesTheCeiling) {
 
 // Digits least significant first, ended by "=": found reversed, stored with position decoding.
 TEST(WizardOnPty, ReversedIndicatorIsStoredWithItsDelimiterAndReverseFlag) {
-    Indicator indicator({QStringLiteral("--settings"), QStringLiteral("9600,n,8,1"),
-                         QStringLiteral("--format"), QStringLiteral("reversed")});
-    ASSERT_FALSE(indicator.device().isEmpty());
-    PtyBench bench(indicator.device());
+    PtyBench bench({"--settings", "9600,n,8,1", "--format", "reversed"});
+    ASSERT_FALSE(bench.sim.device.isEmpty());
     bench.fakes.prompts.yesNoAnswers = {true, true};
 
     bench.search.RunInterfaceWizard();
@@ -177,11 +144,9 @@ TEST(WizardOnPty, ReversedIndicatorIsStoredWithItsDelimiterAndReverseFlag) {
     EXPECT_TRUE(bench.report().contains(
         "(Data from indicator: 432100 Actual weight : 1234)\r\nWeight is sent in reverse! "
         "You will have to check this option in interface configuration. \n\r\n2026-"));
-    const QVariantMap row = readConfigRow(bench.folder.path());
     const QVariantMap stored{{"usevalue", -1}, {"simpinterface", 0},  {"delimiter", "="}, {"weightstart", 1},
                              {"weightend", 4}, {"reverseweight", -1}, {"baud", 9600}};
-    for (auto it = stored.begin(); it != stored.end(); ++it)
-        EXPECT_EQ(row.value(it.key()).toString(), it.value().toString()) << it.key().toStdString();
+    expectStored(bench.folder.path(), stored);
     // The window decodes with what was stored: the weight box shows the sample weight.
     EXPECT_EQ(bench.view.weight, QStringLiteral("1234"));
 }
