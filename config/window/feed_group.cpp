@@ -9,7 +9,8 @@
 
 namespace veltrane {
 
-FeedGroup::FeedGroup(const QString& title, const char* objectName, QWidget* parent) : QGroupBox(title, parent) {
+FeedGroup::FeedGroup(const QString& title, const char* objectName, QWidget* parent)
+    : QGroupBox(title, parent) {
     setObjectName(QString::fromLatin1(objectName));
     new QGridLayout(this);
 }
