@@ -24,7 +24,7 @@ QString systemError(int error) {
 }  // namespace
 
 QString socketFolder(const QString& name) {
-    const QString runtime = runtimeFolder();
+    QString runtime = runtimeFolder();
     if (!runtime.isEmpty()) return runtime;
     return QStringLiteral("/tmp/%1-%2").arg(name.toLower()).arg(::getuid());
 }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Set-up, build and the whole test suite: the warning-clean build, once in the C locale and once in a
+# Set-up, build and the whole test suite: the warning-clean build, its format and static checks
+# (.clang-format, .clang-tidy), the test suite once in the C locale and once in a
 # decimal-comma one (de_DE.UTF-8: numbers must not follow the locale), then the same tests built with
 # AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/; no -Werror there, the compiler warns
 # falsely under the sanitizers). No display is needed: widget tests run offscreen and the whole-program
@@ -12,6 +13,9 @@ cd "$(dirname "$0")/.."
 start=$(date +%s)
 scripts/setup.sh build -DVELTRANE_WERROR=ON
 scripts/check-format.sh
+tidy_start=$(date +%s)
+scripts/check-tidy.sh build
+echo "test.sh: the static checks took $(( $(date +%s) - tidy_start )) s"
 (cd build && ctest --output-on-failure -j2 --timeout 900)
 if ! locale -a | grep -x 'de_DE.utf8' >/dev/null; then
   echo "test.sh: the locale de_DE.UTF-8 is missing (scripts/setup.sh makes it as root)" >&2

@@ -164,6 +164,7 @@ int main(int argc, char** argv) {
         std::vector<double> latencies;
         whileServing([&] {
             std::vector<pollfd> polls;
+            polls.reserve(fds.size());
             for (int fd : fds) polls.push_back({fd, POLLIN, 0});
             std::map<int, std::string> pending;
             // Every client has its stream's first event before the changes begin.

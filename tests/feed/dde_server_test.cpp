@@ -50,7 +50,7 @@ TEST_F(DdeServerTest, AnswersEachLineInOrderEvenWhenSentTogether) {
         {"REQUEST other weightdata", "NACK no such topic"},
         {"REQUEST veltrane nothing", "NACK no such item"},
         {"UNADVISE veltrane weightdata", "OK"},
-        {std::string("REQUEST velt\0rane weightdata", 29), "NACK bad request"},
+        {std::string("REQUEST velt\0rane weightdata", 28), "NACK bad request"},
         {"", "NACK bad request"},
         {std::string(kDdeMaxLine + 1, 'A'), "NACK line too long"},
         {"REQUEST veltrane weightdata", "DATA 1234"},

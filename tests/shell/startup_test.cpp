@@ -82,6 +82,7 @@ TEST_F(Startup, DefaultPasswordAndManualPortAreToldAndStartUpGoesOn) {
                   "tip Marlume Veltrane",
                   "message: Please change the password from 'pavix' !",
                   "beep",
+                  // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one message, split for its length
                   "message: Currently, Veltrane is not configured to open the com port automatically when it "
                   "starts. You need to press 'Open port' button to receive data from indicator.",
                   "MinToSysTray",

@@ -113,7 +113,7 @@ void FakeSerialPort::inject(const QByteArray& bytes) {
 
 QString FakeFiles::replace(const QString& path, const QByteArray& content) {
     if (!replaceFailures.empty()) {
-        const QString failure = replaceFailures.front();
+        QString failure = replaceFailures.front();
         replaceFailures.pop_front();
         if (!failure.isEmpty()) return failure;
     }
