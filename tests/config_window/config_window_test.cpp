@@ -75,6 +75,10 @@ TEST_F(WindowTest, ShowsTheStoredRowNotTheProgramWideValues) {
     // clang-format on
     for (const auto& [name, text] : combos)
         EXPECT_EQ(w<QComboBox>(name)->currentText(), QString::fromLatin1(text));
+    // The rates current indicators use follow the list's first entries; the stored one comes last.
+    QStringList rates;
+    for (int i = 0; i < w<QComboBox>("Combo1")->count(); ++i) rates << w<QComboBox>("Combo1")->itemText(i);
+    EXPECT_EQ(rates.join(' '), QStringLiteral("300 600 1200 2400 4800 9600 19200 38400 57600 115200 14400"));
     EXPECT_EQ(w<QLineEdit>("Text7")->text(), QStringLiteral("250.5"));
     EXPECT_EQ(w<QLineEdit>("Text10")->text(), QStringLiteral("250.5"));
     EXPECT_EQ(w<QLineEdit>("txtFields_3")->text(), outFolder());

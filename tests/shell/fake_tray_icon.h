@@ -26,11 +26,12 @@ public:
         if (shown) shownTip = t;
     }
     QString toolTip() const override { return tip; }
-    bool reportsDoubleClick() const override { return true; }  // an XEmbed tray
+    bool reportsDoubleClick() const override { return doubleClicks; }
     void setShowEntry(const QString&) override {}
     void send(TrayMessage m) { Q_EMIT message(m); }
 
     bool hasTray = true;
+    bool doubleClicks = true;  // an XEmbed tray; false: a StatusNotifierItem panel (single activations only)
     bool shown = false;
     QString tip;
     QString shownTip;

@@ -1,5 +1,5 @@
-// The tray icon's logic on an XEmbed tray in memory. (Single activations on a StatusNotifierItem panel
-// and the icon's menu on both kinds are met on the real program in tests/e2e.)
+// The tray icon's logic on a tray in memory. (The icon's menu, and a real StatusNotifierItem panel, are
+// met on the real program in tests/e2e.)
 #include "shell/c_sys_tray.h"
 #include "tests/shell/fake_tray_icon.h"
 
@@ -57,6 +57,16 @@ TEST_F(TrayFixture, DoubleClickRestoresTheWindowOnlyWithTheDefaultOn) {
     }
     EXPECT_FALSE(window.windowState() & Qt::WindowMinimized);
     EXPECT_EQ(dbl.count(), 2);
+}
+
+TEST_F(TrayFixture, SingleActivationRestoresOnlyWhereTheTrayReportsNoDoubleClick) {
+    for (bool doubleClicks : {true, false}) {
+        icon.doubleClicks = doubleClicks;
+        tray.MinToSysTray();
+        icon.send(TrayMessage::LButtonUp);
+        EXPECT_EQ(window.isHidden(), doubleClicks);
+        EXPECT_EQ(icon.shown, doubleClicks);
+    }
 }
 
 TEST_F(TrayFixture, MessageArrivingWhileOneIsHandledIsDropped) {
