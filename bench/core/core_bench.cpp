@@ -9,6 +9,8 @@
 #include "core/weighing_core.h"
 #include "platform/database.h"
 
+#include "bench/qt_benchmark_main.h"
+
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <QCoreApplication>
@@ -172,10 +174,4 @@ BENCHMARK(BM_BareDurableInsert)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+VELTRANE_QT_BENCHMARK_MAIN()

@@ -7,6 +7,8 @@
 #include "core/weighing_core.h"
 #include "platform/qt_serial_port.h"
 
+#include "bench/qt_benchmark_main.h"
+
 #include <benchmark/benchmark.h>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -157,10 +159,4 @@ BENCHMARK(BM_CoreReadsThePty)->Iterations(3)->UseManualTime()->Unit(benchmark::k
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+VELTRANE_QT_BENCHMARK_MAIN()

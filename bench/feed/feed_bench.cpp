@@ -3,6 +3,8 @@
 //   build/bench/feed_bench
 #include "platform/dde.h"
 
+#include "bench/qt_benchmark_main.h"
+
 #include <benchmark/benchmark.h>
 #include <QCoreApplication>
 #include <QFile>
@@ -136,10 +138,4 @@ BENCHMARK(BM_FeedAdviseLatency)->UseRealTime();
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+VELTRANE_QT_BENCHMARK_MAIN()

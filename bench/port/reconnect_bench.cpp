@@ -6,6 +6,8 @@
 #include "config/schema.h"
 #include "platform/qt_serial_port.h"
 
+#include "bench/qt_benchmark_main.h"
+
 #include <benchmark/benchmark.h>
 #include <QCoreApplication>
 #include <QDir>
@@ -44,10 +46,4 @@ BENCHMARK(BM_OpenTriesAbsentDevice)->Unit(benchmark::kMillisecond)->UseRealTime(
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+VELTRANE_QT_BENCHMARK_MAIN()

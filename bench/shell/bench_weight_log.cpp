@@ -6,6 +6,8 @@
 #include "platform/database.h"
 #include "shell/weight_log_model.h"
 
+#include "bench/qt_benchmark_main.h"
+
 #include <benchmark/benchmark.h>
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -62,9 +64,4 @@ BENCHMARK(BM_SearchWholeLog)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    return 0;
-}
+VELTRANE_QT_BENCHMARK_MAIN()
