@@ -5,11 +5,11 @@
 #include <benchmark/benchmark.h>
 #include <QCoreApplication>
 
-#define VELTRANE_QT_BENCHMARK_MAIN()                 \
-    int main(int argc, char** argv) {                \
-        QCoreApplication app(argc, argv);            \
-        benchmark::Initialize(&argc, argv);          \
-        benchmark::RunSpecifiedBenchmarks();         \
-        benchmark::Shutdown();                       \
-        return 0;                                    \
+#define VELTRANE_QT_BENCHMARK_MAIN()         \
+    int main(int argc, char** argv) {        \
+        QCoreApplication app(argc, argv);    \
+        benchmark::Initialize(&argc, argv);  \
+        benchmark::RunSpecifiedBenchmarks(); \
+        benchmark::Shutdown();               \
+        return 0;                            \
     }
