@@ -401,6 +401,9 @@ bool ConfigSave::reopenPort() {
     if (m_port.reopenWithRetries()) return true;
     m_services.prompts.beep();
     m_services.prompts.message(QStringLiteral("Could not open serial port %1 !").arg(m_port.portNumber()));
+    // The reason, as after a failed opening at start-up: the device, its permission or its holder.
+    if (const QString why = m_port.lastError(); !why.isEmpty())
+        m_services.prompts.message(why, MessageIcon::Exclamation);
     return false;
 }
 

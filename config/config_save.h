@@ -112,6 +112,8 @@ public:
     virtual void setNewSettings(std::optional<int> portNumber, const QString& settingsText) = 0;
     virtual bool reopenWithRetries() = 0;
     virtual int portNumber() const = 0;
+    // Why the last opening failed.
+    virtual QString lastError() const = 0;
 };
 
 // The "Save" button: the checks, the write and the values applied at once.

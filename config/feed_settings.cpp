@@ -1,7 +1,11 @@
 #include "config/feed_settings.h"
 
+#include "platform/mqtt_topic.h"
+
 #include <QHostAddress>
+#include <QRegularExpression>
 #include <QSysInfo>
+#include <QUrl>
 #include <QVariant>
 
 #include <algorithm>
@@ -22,6 +26,7 @@ const std::vector<FeedColumn>& feedColumns() {
         {"httpaddress", "TEXT", QStringLiteral("127.0.0.1")},
         {"httpport", "INTEGER", 8765},
         {"httptoken", "TEXT", QVariant()},
+        {"httporigins", "TEXT", QVariant()},
         {"mqttfeed", "BOOLEAN", false},
         {"mqtthost", "TEXT", QVariant()},
         {"mqttport", "INTEGER", 1883},
@@ -116,6 +121,7 @@ FeedSettings readFeedSettings(Database& db) {
     s.httpaddress = text(*row, "httpaddress");
     s.httpport = row->field(QStringLiteral("httpport")).toInt();
     s.httptoken = text(*row, "httptoken");
+    s.httporigins = text(*row, "httporigins").split(QLatin1Char(' '), Qt::SkipEmptyParts);
     s.mqttfeed = row->field(QStringLiteral("mqttfeed")).toLongLong() != 0;
     s.mqtthost = text(*row, "mqtthost");
     s.mqttport = row->field(QStringLiteral("mqttport")).toInt();
@@ -134,6 +140,7 @@ void writeFeedSettings(Database& db, const FeedSettings& s) {
     row->setField(QStringLiteral("httpaddress"), s.httpaddress);
     row->setField(QStringLiteral("httpport"), s.httpport);
     row->setField(QStringLiteral("httptoken"), textOrNull(s.httptoken));
+    row->setField(QStringLiteral("httporigins"), textOrNull(s.httporigins.join(QLatin1Char(' '))));
     row->setField(QStringLiteral("mqttfeed"), s.mqttfeed);
     row->setField(QStringLiteral("mqtthost"), textOrNull(s.mqtthost));
     row->setField(QStringLiteral("mqttport"), s.mqttport);
@@ -176,6 +183,12 @@ std::optional<FeedSettingsError> checkFeedSettings(const FeedSettings& s) {
         return error("Web feed token", QStringLiteral("a token is needed when the feed listens beyond this "
                                                       "computer (address %1).")
                                            .arg(s.httpaddress));
+    for (const QString& origin : s.httporigins)
+        if (!parseOrigins(origin) || parseOrigins(origin)->size() != 1)
+            return error("Web feed origins",
+                         QStringLiteral("\"%1\" is not an origin: write a scheme, a host and a port if "
+                                        "needed, as https://erp.example.com:8443.")
+                             .arg(origin));
     if (s.mqttfeed && s.mqtthost.trimmed().isEmpty())
         return error("Broker host", QStringLiteral("the broker's host name or address is needed."));
     const QString host = s.mqtthost.trimmed();
@@ -184,15 +197,37 @@ std::optional<FeedSettingsError> checkFeedSettings(const FeedSettings& s) {
     if (!isPortNumber(s.mqttport))
         return error("Broker port",
                      QStringLiteral("%1 is not a port number from 1 to 65535.").arg(s.mqttport));
-    if (s.mqtttopic.contains(QLatin1Char('+')) || s.mqtttopic.contains(QLatin1Char('#')) ||
-        s.mqtttopic.contains(QChar(0)))
-        return error("Topic", QStringLiteral("\"%1\" may not contain + or #.").arg(s.mqtttopic));
+    if (const auto trouble = s.mqtttopic.isEmpty() ? std::nullopt : mqttTopicTrouble(s.mqtttopic))
+        return error("Topic", *trouble);
     if (s.mqtttopic.startsWith(QLatin1Char('$')))
         return error("Topic", QStringLiteral("topics that begin with $ belong to the broker."));
     // The protocol sends a password only after a user name.
     if (s.mqttuser.isEmpty() && !s.mqttpassword.isEmpty())
         return error("Broker user", QStringLiteral("a password needs a user name."));
     return std::nullopt;
+}
+
+std::optional<QStringList> parseOrigins(const QString& text) {
+    QStringList origins;
+    for (const QString& entry :
+         text.split(QRegularExpression(QStringLiteral("[\\s,]+")), Qt::SkipEmptyParts)) {
+        // Only what a browser puts in its Origin header: no user, path, query or fragment.
+        const QUrl url(entry, QUrl::StrictMode);
+        const QString scheme = url.scheme().toLower();
+        if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+            url.host().isEmpty() || !url.userInfo().isEmpty() ||
+            !(url.path().isEmpty() || url.path() == QLatin1String("/")) || url.hasQuery() ||
+            url.hasFragment() || entry.endsWith(QLatin1Char(':')))
+            return std::nullopt;
+        const int own = scheme == QLatin1String("https") ? 443 : 80;
+        QString origin =
+            scheme + QStringLiteral("://") +
+            (url.host().contains(QLatin1Char(':')) ? QLatin1Char('[') + url.host() + QLatin1Char(']')
+                                                   : url.host().toLower());
+        if (url.port(own) != own) origin += QLatin1Char(':') + QString::number(url.port());
+        if (!origins.contains(origin)) origins << origin;
+    }
+    return origins;
 }
 
 }  // namespace veltrane

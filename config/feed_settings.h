@@ -5,6 +5,7 @@
 #include "platform/database.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -16,6 +17,9 @@ struct FeedSettings {
     QString httpaddress = QStringLiteral("127.0.0.1");
     int httpport = 8765;
     QString httptoken;  // empty: no token (Null in the table)
+    // Origins ("https://erp.example.com:8443") whose pages may read the feed from a browser, and whose
+    // host names the feed answers to; none by default. Blank-separated in the table (Null when none).
+    QStringList httporigins;
 
     // The broker feed (MQTT).
     bool mqttfeed = false;
@@ -51,8 +55,13 @@ struct FeedSettingsError {
     QString message;
 };
 // Checks what a save would store: ports from 1 to 65535, an IP address to listen on, a token for any
-// address beyond this computer, a broker host (without blanks) when the broker feed is on, a topic
-// without wildcards that is not one of the broker's own ($...), no broker password without a user.
+// address beyond this computer, origins that are only a scheme, a host and a port, a broker host (without
+// blanks) when the broker feed is on, a topic without wildcards that is not one of the broker's own ($...),
+// no broker password without a user.
 std::optional<FeedSettingsError> checkFeedSettings(const FeedSettings& settings);
+
+// The origins as typed (blanks or commas between them), each as a browser sends it: lowercase scheme
+// and host, the port only when it is not the scheme's own. Nothing for an entry that is not an origin.
+std::optional<QStringList> parseOrigins(const QString& text);
 
 }  // namespace veltrane

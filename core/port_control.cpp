@@ -8,10 +8,10 @@ const QString kPortOff = QStringLiteral("PORT OFF !");
 
 }  // namespace
 
-PortControl::PortControl(Services& services, MainView& view, std::function<void()> lost)
+PortControl::PortControl(Services& services, MainView& view, std::function<void()> gone)
     : m_services(services),
       m_view(view),
-      m_lost(std::move(lost)),
+      m_gone(std::move(gone)),
       m_retry(services.timers.createTimer(false)) {
     m_retry->setInterval(kRetryIntervalMs);
     m_retry->setEnabled(false);
@@ -70,13 +70,20 @@ bool PortControl::openWithRetries() {
 bool PortControl::openForWeighing() {
     stopRetrying();
     if (!openWithRetries()) {
-        m_state = State::Closed;
-        m_view.setPortStatusText(kPortOff);
+        failedToOpen();
         return false;
     }
     m_state = State::Weighing;
     m_view.setPortStatusText(kPortOn);
     return true;
+}
+
+void PortControl::failedToOpen() {
+    // Whatever the window showed before, the port is closed now and the last weight is no live one.
+    m_state = State::Closed;
+    m_view.setPortButtonCaption(QStringLiteral("Open port"));
+    m_view.setPortStatusText(kPortOff);
+    if (m_gone) m_gone();
 }
 
 void PortControl::closeForReload() {
@@ -115,7 +122,14 @@ void PortControl::setNewSettings(std::optional<int> portNumber, const QString& s
 }
 
 bool PortControl::reopenWithRetries() {
-    return openWithRetries();
+    stopRetrying();
+    if (!openWithRetries()) {
+        failedToOpen();
+        return false;
+    }
+    m_state = State::Weighing;
+    showState();
+    return true;
 }
 
 void PortControl::beginSearch(int portNumber) {
@@ -144,6 +158,7 @@ void PortControl::showSearchState() {
 
 void PortControl::endSearch() {
     m_searching = false;
+    if (isOpen()) m_state = State::Weighing;
 }
 
 void PortControl::deviceLost() {
@@ -153,7 +168,7 @@ void PortControl::deviceLost() {
     m_state = State::Lost;
     m_view.setPortButtonCaption(QStringLiteral("Open port"));
     m_view.setPortStatusText(kPortOff);
-    if (m_lost) m_lost();
+    if (m_gone) m_gone();
     m_retry->setEnabled(true);
 }
 

@@ -26,8 +26,9 @@ public:
     // Tries after the first failed one when opening: a device often needs a moment after a close.
     static constexpr int kOpenRetries = 20;
 
-    // lost runs once per loss of the device while weighing.
-    PortControl(Services& services, MainView& view, std::function<void()> lost);
+    // gone runs once whenever the port stops delivering weights other than by the operator's or a
+    // reload's close: the device vanished while weighing, or an opening for weighing failed.
+    PortControl(Services& services, MainView& view, std::function<void()> gone);
     ~PortControl() override;
     PortControl(const PortControl&) = delete;
     PortControl& operator=(const PortControl&) = delete;
@@ -36,7 +37,7 @@ public:
     // The wizard's protocol search drives the port with settings of its own: a loss is the search's.
     bool searching() const { return m_searching; }
     bool isOpen() const;
-    QString lastError() const;
+    QString lastError() const override;
 
     // --- weighing
     // The operator is (re)opening the port: a lost device is no longer tried.
@@ -47,7 +48,7 @@ public:
     // The settings text alone (a reload that leaves the port closed).
     void setSettingsText(const QString& text);
     // With retries. Open: "PORT ON", and a lost device is tried again from now on. Failed: "PORT OFF !",
-    // the caption as it was, lastError() tells why.
+    // the button for opening, lastError() tells why.
     bool openForWeighing();
     // Closed so that reloaded settings apply: "PORT OFF !".
     void closeForReload();
@@ -60,6 +61,7 @@ public:
     // --- the configuration window's save
     bool closeForNewSettings() override;
     void setNewSettings(std::optional<int> portNumber, const QString& settingsText) override;
+    // As openForWeighing, for the settings just saved.
     bool reopenWithRetries() override;
     int portNumber() const override;
 
@@ -71,6 +73,7 @@ public:
     bool openForSearch();
     // The search's own status texts: "PORT ON" or "PORT OFF".
     void showSearchState();
+    // The port left open at the end is weighing's: a loss from now on is reported and retried.
     void endSearch();
 
     Timer& retryTimer() { return *m_retry; }
@@ -78,12 +81,13 @@ public:
 private:
     void setNumber(int portNumber);
     bool openWithRetries();
+    void failedToOpen();
     void deviceLost();
     void retry();
 
     Services& m_services;
     MainView& m_view;
-    std::function<void()> m_lost;
+    std::function<void()> m_gone;
     std::unique_ptr<Timer> m_retry;
     State m_state = State::Closed;
     bool m_searching = false;

@@ -12,6 +12,7 @@ struct ServedWeighment {
     qint64 slno = 0;
     QString weight;    // the served weight text
     QString datetime;  // "YYYY-MM-DD HH:MM:SS", local time, as stored in the log
+    QString logid;     // the weight log's own id: serial numbers start again in a new log
 };
 
 class WeightFeed {

@@ -111,7 +111,7 @@ QString WeightOutputs::ServeWeight(const QString& weightText) {
             } catch (const DbError& e) {
                 logError = e.description();
             }
-            if (logError.isEmpty() && m_served) m_served({slno, weightText, dateTimeText});
+            if (logError.isEmpty() && m_served) m_served({slno, weightText, dateTimeText, {}});
             if (m_settings.outputTypeCode != QLatin1String("3"))
                 fileError = writeCsvAsking(weightText, dateTimeText);
             else

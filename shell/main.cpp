@@ -73,7 +73,8 @@ int main(int argc, char* argv[]) {
                      &veltrane::TrayIcon::showRequested);
     const auto statusNote = [&window](const QString& note) { window.setStatusText(note); };
     // Feeds outlive the hub, which removes them from the core.
-    veltrane::MqttFeed mqtt(appFolder + QLatin1String(veltrane::kSettingsDatabaseName), statusNote);
+    veltrane::MqttFeed mqtt(appFolder + QLatin1String(veltrane::kSettingsDatabaseName), statusNote,
+                            [&window] { return window.core().isPortOpen(); });
     veltrane::HttpFeed web(
         appFolder + QLatin1String(veltrane::kSettingsDatabaseName),
         appFolder + QStringLiteral("veltrane-sample.html"), [&window] { return window.core().isPortOpen(); },

@@ -1,6 +1,7 @@
 #pragma once
 // The web feed's settings as the configuration window shows them on its tab "Web feed": on or off,
-// the address and port it listens on, and the token clients must show. A save refuses a value by
+// the address and port it listens on, the token clients must show, and the
+// origins whose pages may read it. A save refuses a value by
 // naming its field (the caption beside it) and stores nothing.
 
 #include "config/window/feed_group.h"
@@ -26,6 +27,7 @@ private:
     QLineEdit* m_address;
     QLineEdit* m_port;
     QLineEdit* m_token;
+    QLineEdit* m_origins;
 };
 
 }  // namespace veltrane

@@ -11,7 +11,7 @@ namespace veltrane {
 
 namespace {
 
-// A stream's kernel buffer: with the guard's own limit, what one client that stopped reading can hold.
+// A connection's kernel buffer: with the guard's own limit, what one client that stopped reading can hold.
 constexpr int kStreamSendBuffer = 64 * 1024;
 
 QByteArray kib(qint64 bytes) {
@@ -69,6 +69,9 @@ void ConnectionGuard::incomingConnection(qintptr descriptor) {
         drop(idlest);
     }
     m_connections[socket].since.start();
+    // What a client that stopped reading can hold in the system's buffers: the limit below holds for
+    // what waits in the program's own.
+    socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kStreamSendBuffer);
     // Before the HTTP server's own handler, which addPendingConnection() connects: this one runs first.
     connect(socket, &QIODevice::readyRead, this, [this, socket] { received(socket); });
     connect(socket, &QObject::destroyed, this, [this, socket] { m_connections.erase(socket); });
@@ -85,7 +88,7 @@ void ConnectionGuard::received(QTcpSocket* socket) {
     }
     // What the server has not read yet: the bytes that came since the last signal.
     const QByteArray data = socket->peek(socket->bytesAvailable());
-    if (c.bytes == 0) c.since.start();
+    if (c.bytes == 0 && !c.unread) c.since.start();
     c.bytes += data.size();
     for (const char ch : data) {
         if (c.inBody) break;
@@ -116,10 +119,14 @@ void ConnectionGuard::received(QTcpSocket* socket) {
 void ConnectionGuard::answered(QTcpSocket* socket) {
     const auto it = m_connections.find(socket);
     if (it == m_connections.end()) return;
-    const bool stream = it->second.stream;
+    const Connection before = it->second;
     it->second = Connection{};
-    it->second.stream = stream;
-    it->second.since.start();
+    it->second.stream = before.stream;
+    it->second.unread = socket->bytesToWrite() > 0;
+    if (it->second.unread && before.since.isValid())
+        it->second.since = before.since;
+    else
+        it->second.since.start();
 }
 
 void ConnectionGuard::holdOpen(QTcpSocket* socket) {
@@ -168,7 +175,11 @@ void ConnectionGuard::drop(QTcpSocket* socket) {
 void ConnectionGuard::sweep() {
     std::vector<QTcpSocket*> late;
     std::vector<QTcpSocket*> idle;
-    for (const auto& [socket, c] : m_connections) {
+    for (auto& [socket, c] : m_connections) {
+        if (c.unread && socket->bytesToWrite() == 0) {
+            c.unread = false;
+            c.since.start();
+        }
         if (c.stream) {
             if (socket->bytesToWrite() > m_limits.maxUnread) idle.push_back(socket);
         } else if (c.bytes > 0 && c.since.elapsed() > m_limits.requestTimeoutMs) {

@@ -10,7 +10,9 @@
 //     closes one that has had no request in progress for 30 s;
 //   - holds at most 256 connections: a newcomer beyond them closes the one idle longest, so a crowd of
 //     silent connections cannot lock real clients out;
-//   - cuts off an event stream whose client leaves more than 64 KiB unread.
+//   - cuts off a connection whose client leaves more than 64 KiB unread (an event stream, or requests
+//     sent without reading their answers), and does not count a request as activity while earlier
+//     answers wait unread.
 
 #include <QElapsedTimer>
 #include <QTcpServer>
@@ -64,6 +66,9 @@ private:
         int lines = 0;  // complete lines of the head so far, the request line first
         bool inBody = false;
         bool stream = false;
+        // Answers still wait to be read: the clock runs on from when that began, whatever the client
+        // sends meanwhile.
+        bool unread = false;
     };
 
     void received(QTcpSocket* socket);

@@ -33,7 +33,8 @@ void HttpFeed::weighmentServed(const ServedWeighment& weighment) {
 void HttpFeed::apply(const FeedSettings& settings) {
     Listen next;
     if (settings.httpfeed)
-        next = Listen{true, settings.httpaddress.trimmed(), settings.httpport, settings.httptoken};
+        next = Listen{true, settings.httpaddress.trimmed(), settings.httpport, settings.httptoken,
+                      settings.httporigins};
     if (next == m_listen) return;
     m_retry.stop();
     m_server.reset();  // every connection closes
@@ -46,6 +47,7 @@ void HttpFeed::apply(const FeedSettings& settings) {
     web.httpaddress = m_listen.address;
     web.httpport = m_listen.port;
     web.httptoken = m_listen.token;
+    web.httporigins = m_listen.origins;
     if (const auto error = checkFeedSettings(web)) {
         if (m_note) m_note(QStringLiteral("Web feed is off: ") + error->message);
         return;
@@ -56,10 +58,10 @@ void HttpFeed::apply(const FeedSettings& settings) {
 void HttpFeed::start() {
     WebSources sources;
     sources.portOpen = m_portOpen;
-    sources.weighments = [this](const QString& from, const QString& to, int limit) {
-        return weighments(from, to, limit);
-    };
+    sources.weighments = [this](const WebSources::Query& query) { return weighments(query); };
+    sources.logId = [this] { return logId(); };
     sources.page = m_page;
+    sources.origins = m_listen.origins;
     auto server = std::make_unique<WebServer>(sources, m_listen.token, m_limits);
     const QString why = server->start(QHostAddress(m_listen.address), quint16(m_listen.port));
     if (!why.isEmpty()) {
@@ -79,10 +81,28 @@ void HttpFeed::start() {
     m_server->setWeight(m_weight);
 }
 
-std::vector<ServedWeighment> HttpFeed::weighments(const QString& from, const QString& to, int limit) {
+Database& HttpFeed::database() {
     // Opened once the first list is asked for (opening the keyed file takes some 50 ms), kept while the
     // feed runs, opened again after a failure.
     if (!m_db) m_db = Database::open(m_database, QString::fromLatin1(kSettingsDatabaseConnect));
+    return *m_db;
+}
+
+QString HttpFeed::logId() {
+    // Made once with the log; read again only when it was not there yet.
+    if (!m_logId.isEmpty()) return m_logId;
+    try {
+        auto row = database().openRecordSet(QStringLiteral("select * from loginfo where name = 'logid'"));
+        if (!row->isEof()) m_logId = row->field(QStringLiteral("value")).toString();
+    } catch (const DbError&) {
+        m_db.reset();
+    }
+    return m_logId;
+}
+
+std::vector<ServedWeighment> HttpFeed::weighments(const WebSources::Query& query) {
+    const QString& from = query.from;
+    const QString& to = query.to;
     QStringList where;
     QVariantList binds;
     // The log's times are "YYYY-MM-DD HH:MM:SS" texts, so whole days compare as text.
@@ -96,18 +116,24 @@ std::vector<ServedWeighment> HttpFeed::weighments(const QString& from, const QSt
                      .addDays(1)
                      .toString(QStringLiteral("yyyy-MM-dd"));
     }
-    binds << limit;
+    if (query.after) {
+        where << QStringLiteral("slno > ?");
+        binds << *query.after;
+    }
+    binds << query.limit;
+    const QString logid = logId();
     std::vector<ServedWeighment> rows;
     try {
-        auto rs = m_db->openRecordSet(
-            QStringLiteral("select * from weightlog%1 order by slno desc limit ?")
+        auto rs = database().openRecordSet(
+            QStringLiteral("select * from weightlog%1 order by slno %2 limit ?")
                 .arg(where.isEmpty() ? QString()
-                                     : QStringLiteral(" where ") + where.join(QStringLiteral(" and "))),
+                                     : QStringLiteral(" where ") + where.join(QStringLiteral(" and ")),
+                     query.after ? QStringLiteral("asc") : QStringLiteral("desc")),
             binds);
         for (; !rs->isEof(); rs->moveNext())
             rows.push_back({rs->field(QStringLiteral("slno")).toLongLong(),
                             rs->field(QStringLiteral("weight")).toString(),
-                            rs->field(QStringLiteral("Datetime")).toString()});
+                            rs->field(QStringLiteral("Datetime")).toString(), logid});
     } catch (const DbError&) {
         m_db.reset();
         throw;

@@ -41,11 +41,14 @@ private:
         QString address;
         int port = 0;
         QString token;
+        QStringList origins;
         bool operator==(const Listen&) const = default;
     };
 
     void start();
-    std::vector<ServedWeighment> weighments(const QString& from, const QString& to, int limit);
+    std::vector<ServedWeighment> weighments(const WebSources::Query& query);
+    Database& database();
+    QString logId();
 
     QString m_database;
     QString m_page;
@@ -56,6 +59,7 @@ private:
     std::unique_ptr<WebServer> m_server;
     std::unique_ptr<Database> m_db;
     QString m_weight;
+    QString m_logId;
     QString m_lastTrouble;
     QTimer m_retry;
 };

@@ -6,8 +6,12 @@
 #include <QDate>
 #include <QDateTime>
 #include <QFile>
+#include <QHostInfo>
 #include <QHttpServerRequest>
+#include <QNetworkInterface>
+#include <QSysInfo>
 #include <QTcpSocket>
+#include <QUrl>
 #include <QUrlQuery>
 
 #include <algorithm>
@@ -32,6 +36,19 @@ QByteArray weightEvent(const QString& weight) {
 
 bool isDate(const QString& text) {
     return text.size() == 10 && QDate::fromString(text, QStringLiteral("yyyy-MM-dd")).isValid();
+}
+
+bool isAny(const QHostAddress& address) {
+    return address == QHostAddress::Any || address == QHostAddress::AnyIPv4 ||
+           address == QHostAddress::AnyIPv6;
+}
+
+// A host name or address as the Host header may write it, in the form the list holds.
+QString hostKey(QString host) {
+    host = host.toLower();
+    if (host.endsWith(QLatin1Char('.'))) host.chop(1);
+    QHostAddress address;
+    return address.setAddress(host) ? address.toString().toLower() : host;
 }
 
 // Compares without stopping at the first difference, so that the time taken tells nothing of the token.
@@ -64,7 +81,21 @@ QString WebServer::start(const QHostAddress& address, quint16 port) {
     }
     bind(guard);
     m_guard = guard;
-    m_anyOrigin = address.isLoopback() && m_token.isEmpty();
+    const auto add = [this](const QString& host) {
+        if (!host.isEmpty() && !m_hosts.contains(hostKey(host))) m_hosts << hostKey(host);
+    };
+    for (const char* own : {"localhost", "127.0.0.1", "::1"}) add(QString::fromLatin1(own));
+    if (isAny(address)) {
+        for (const QHostAddress& mine : QNetworkInterface::allAddresses())
+            add(mine.toString().section('%', 0, 0));
+    } else {
+        add(address.toString());
+    }
+    add(QSysInfo::machineHostName());
+    add(QHostInfo::localHostName());
+    if (!QHostInfo::localDomainName().isEmpty())
+        add(QHostInfo::localHostName() + QLatin1Char('.') + QHostInfo::localDomainName());
+    for (const QString& origin : m_sources.origins) add(QUrl(origin).host());
     m_keepAlive.start();
     return {};
 }
@@ -91,7 +122,17 @@ void WebServer::sendWeight() {
 }
 
 void WebServer::served(const ServedWeighment& weighment) {
-    broadcast(sseEvent("served", weighmentJson(weighment)));
+    broadcast(servedEvent(weighment));
+}
+
+QByteArray WebServer::servedEvent(const ServedWeighment& weighment) {
+    // The id is what a reconnecting browser sends back as Last-Event-ID; weight events carry none, so
+    // that it stays the last serving's.
+    const QString logid = !weighment.logid.isEmpty() ? weighment.logid
+                          : m_sources.logId          ? m_sources.logId()
+                                                     : QString();
+    return "id: " + logid.toUtf8() + ':' + QByteArray::number(weighment.slno) + '\n' +
+           sseEvent("served", weighmentJson(weighment));
 }
 
 void WebServer::broadcast(const QByteArray& text) {
@@ -106,6 +147,8 @@ void WebServer::broadcast(const QByteArray& text) {
 }
 
 bool WebServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) {
+    // A client that sends requests without reading their answers would have them pile up here.
+    if (m_guard && m_guard->cutIfBacklogged(socket)) return true;
     if (m_guard) m_guard->answered(socket);
     route(request, socket);
     return true;
@@ -117,12 +160,18 @@ void WebServer::missingHandler(const QHttpServerRequest&, QTcpSocket*) {
 
 void WebServer::route(const QHttpServerRequest& request, QTcpSocket* socket) {
     using Method = QHttpServerRequest::Method;
+    if (!knownHost(request))
+        return error(request, socket, Status::MisdirectedRequest,
+                     QStringLiteral("this feed does not answer to the host \"%1\"; a page's own name "
+                                    "must be listed in the origins of the web feed")
+                         .arg(QString::fromLatin1(request.value("Host"))));
+    // A browser's preflight carries no token: it asks whether the page may send one.
+    if (request.method() == Method::Options && !allowedOrigin(request).isEmpty())
+        return answer(request, socket, Status::NoContent, {}, {});
     if (!authorized(request))
         return error(
             request, socket, Status::Unauthorized,
             QStringLiteral("a token is needed: \"Authorization: Bearer <token>\" or ?token=<token>"));
-    if (request.method() == Method::Options && m_anyOrigin)
-        return answer(request, socket, Status::NoContent, {}, {});  // a browser's preflight
     if (request.method() != Method::Get)
         return error(request, socket, Status::MethodNotAllowed, QStringLiteral("only GET is served"));
     const QString path = request.url().path();
@@ -141,6 +190,25 @@ void WebServer::route(const QHttpServerRequest& request, QTcpSocket* socket) {
                "\", \"time\": \"" + time + "\"}");
 }
 
+bool WebServer::knownHost(const QHttpServerRequest& request) const {
+    QString host = QString::fromLatin1(request.value("Host").trimmed());
+    if (host.isEmpty()) return true;  // HTTP/1.0 without a name: not a browser's request
+    if (host.startsWith(QLatin1Char('['))) {
+        const qsizetype end = host.indexOf(QLatin1Char(']'));
+        if (end < 0) return false;
+        host = host.mid(1, end - 1);
+    } else if (host.count(QLatin1Char(':')) == 1) {
+        host = host.section(QLatin1Char(':'), 0, 0);
+    }
+    return m_hosts.contains(hostKey(host));
+}
+
+QByteArray WebServer::allowedOrigin(const QHttpServerRequest& request) const {
+    const QByteArray origin = request.value("Origin");
+    return !origin.isEmpty() && m_sources.origins.contains(QString::fromLatin1(origin)) ? origin
+                                                                                        : QByteArray();
+}
+
 bool WebServer::authorized(const QHttpServerRequest& request) const {
     if (m_token.isEmpty()) return true;
     const QByteArray header = request.value("Authorization");
@@ -157,17 +225,21 @@ void WebServer::answer(const QHttpServerRequest& request, QTcpSocket* socket, St
     if (!type.isEmpty()) responder.writeHeader("Content-Type", type);
     if (status != Status::NoContent) responder.writeHeader("Content-Length", QByteArray::number(body.size()));
     responder.writeHeader("Cache-Control", "no-store");
-    if (m_anyOrigin) {
-        responder.writeHeader("Access-Control-Allow-Origin", "*");
+    if (!m_sources.origins.isEmpty()) responder.writeHeader("Vary", "Origin");
+    const QByteArray origin = allowedOrigin(request);
+    if (!origin.isEmpty()) {
+        responder.writeHeader("Access-Control-Allow-Origin", origin);
         if (status == Status::NoContent) {
             responder.writeHeader("Access-Control-Allow-Methods", "GET");
-            responder.writeHeader("Access-Control-Allow-Private-Network", "true");
+            responder.writeHeader("Access-Control-Allow-Headers", "Authorization, Last-Event-ID");
+            if (request.value("Access-Control-Request-Private-Network") == "true")
+                responder.writeHeader("Access-Control-Allow-Private-Network", "true");
             responder.writeHeader("Access-Control-Max-Age", "600");
         }
     }
     if (status == Status::Unauthorized) responder.writeHeader("WWW-Authenticate", "Bearer");
     if (status == Status::MethodNotAllowed)
-        responder.writeHeader("Allow", m_anyOrigin ? "GET, OPTIONS" : "GET");
+        responder.writeHeader("Allow", m_sources.origins.isEmpty() ? "GET" : "GET, OPTIONS");
     responder.writeBody(body);
 }
 
@@ -193,7 +265,17 @@ void WebServer::weighments(const QHttpServerRequest& request, QTcpSocket* socket
             return error(request, socket, Status::BadRequest,
                          QStringLiteral("from and to are dates written YYYY-MM-DD, not \"%1\"").arg(date));
     }
-    int limit = kDefaultLimit;
+    WebSources::Query asked{from, to, kDefaultLimit, std::nullopt};
+    if (query.hasQueryItem(QStringLiteral("after"))) {
+        const QString text = query.queryItemValue(QStringLiteral("after"), QUrl::FullyDecoded);
+        const bool digits = !text.isEmpty() && text.size() <= 18 &&
+                            std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); });
+        if (!digits)
+            return error(request, socket, Status::BadRequest,
+                         QStringLiteral("after is a serial number, not \"%1\"").arg(text));
+        asked.after = text.toLongLong();
+    }
+    int& limit = asked.limit;
     if (query.hasQueryItem(QStringLiteral("limit"))) {
         const QString text = query.queryItemValue(QStringLiteral("limit"), QUrl::FullyDecoded);
         const bool digits = !text.isEmpty() && text.size() <= 5 &&
@@ -206,7 +288,7 @@ void WebServer::weighments(const QHttpServerRequest& request, QTcpSocket* socket
     }
     std::vector<ServedWeighment> rows;
     try {
-        if (m_sources.weighments) rows = m_sources.weighments(from, to, limit);
+        if (m_sources.weighments) rows = m_sources.weighments(asked);
     } catch (const DbError& e) {
         return error(request, socket, Status::ServiceUnavailable, e.description());
     }
@@ -223,12 +305,35 @@ void WebServer::openStream(const QHttpServerRequest& request, QTcpSocket* socket
     responder.writeStatusLine(Status::Ok);
     responder.writeHeader("Content-Type", "text/event-stream");
     responder.writeHeader("Cache-Control", "no-store");
-    if (m_anyOrigin) responder.writeHeader("Access-Control-Allow-Origin", "*");
-    // A browser reconnects 2 s after losing the stream; the weight the others last had comes first.
-    responder.writeBody("retry: 2000\n\n" + weightEvent(m_weightSent));
+    if (!m_sources.origins.isEmpty()) responder.writeHeader("Vary", "Origin");
+    if (const QByteArray origin = allowedOrigin(request); !origin.isEmpty())
+        responder.writeHeader("Access-Control-Allow-Origin", origin);
+    // A browser reconnects 2 s after losing the stream; the weight the others last had comes first,
+    // after the servings it missed.
+    responder.writeBody("retry: 2000\n\n" + missedServings(request) + weightEvent(m_weightSent));
     socket->flush();
     m_guard->holdOpen(socket);
     m_streams.emplace_back(socket);
+}
+
+QByteArray WebServer::missedServings(const QHttpServerRequest& request) {
+    const QByteArray last = request.value("Last-Event-ID").trimmed();
+    if (last.isEmpty() || !m_sources.weighments) return {};
+    // An id of another log (the file was made anew) or none that can be read: every serving of this
+    // log is new to the client.
+    const qsizetype colon = last.lastIndexOf(':');
+    bool number = false;
+    const qint64 slno = last.mid(colon + 1).toLongLong(&number);
+    const QString logid = m_sources.logId ? m_sources.logId() : QString();
+    const bool sameLog = colon >= 0 && number && slno >= 0 && QString::fromUtf8(last.left(colon)) == logid;
+    QByteArray events;
+    try {
+        for (const ServedWeighment& row : m_sources.weighments({{}, {}, kMaxLimit, sameLog ? slno : 0}))
+            events += servedEvent(row);
+    } catch (const DbError&) {
+        // The stream still goes live; the client can ask /api/weighments?after= once the log reads.
+    }
+    return events;
 }
 
 }  // namespace veltrane

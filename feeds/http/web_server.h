@@ -3,13 +3,17 @@
 //   GET /                the sample page (veltrane-sample.html from the application folder)
 //   GET /api/weight      {"weight": "...", "port": "on"|"off", "time": "YYYY-MM-DDTHH:MM:SS"}
 //   GET /api/events      Server-Sent Events: "weight" {"weight": "..."} on change, at most 20 a second,
-//                        the latest value always sent; "served" {"slno": N, "weight": "...",
-//                        "datetime": "..."} once per serving, after its weight-log row is on disk; a
-//                        comment every 15 s
-//   GET /api/weighments  ?from=YYYY-MM-DD&to=YYYY-MM-DD&limit=N: weight-log rows, newest first
+//                        the latest value always sent; "served" {"slno": N, ...} with the id
+//                        "<log id>:<slno>" once per serving, after its weight-log row is on disk; a
+//                        comment every 15 s. A stream opened with Last-Event-ID first replays the
+//                        servings after that one from the weight log (all of a newer log's).
+//   GET /api/weighments  ?from=YYYY-MM-DD&to=YYYY-MM-DD&limit=N: weight-log rows, newest first;
+//                        with &after=SLNO the rows after that one, oldest first
 // Anything else is 404, a method other than GET 405, all with {"error": "..."}. With a token every
 // request needs "Authorization: Bearer <token>" or "?token=<token>" (EventSource sends no headers),
-// else 401. Only on loopback without a token may any web page read the answers (CORS "*").
+// else 401. A request naming a host that is not this computer's, nor an allowed origin's, is 421: a
+// page of a foreign name that resolves to this computer must not become same-origin. Only pages of the
+// allowed origins may read the answers from a browser (CORS for exactly that origin).
 
 #include "core/weight_feed.h"
 #include "feeds/http/connection_guard.h"
@@ -22,6 +26,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 class QTcpSocket;
@@ -33,8 +38,19 @@ struct WebSources {
     std::function<bool()> portOpen;
     // Weight-log rows from one date to another ("YYYY-MM-DD", both included; empty: no bound), newest
     // first, at most limit of them. Throws DbError.
-    std::function<std::vector<ServedWeighment>(const QString& from, const QString& to, int limit)> weighments;
-    QString page;  // the sample page's file
+    // Weight-log rows, newest first, at most limit of them; from/to ("YYYY-MM-DD", both included;
+    // empty: no bound). With after set, only the rows after that serial number, oldest first. Throws
+    // DbError.
+    struct Query {
+        QString from;
+        QString to;
+        int limit = 0;
+        std::optional<qint64> after;
+    };
+    std::function<std::vector<ServedWeighment>(const Query& query)> weighments;
+    std::function<QString()> logId;  // the weight log's id
+    QString page;                    // the sample page's file
+    QStringList origins;             // whose pages may read the feed from a browser
 };
 
 class WebServer : public QAbstractHttpServer {
@@ -65,17 +81,22 @@ private:
                 const QByteArray& body);
     void error(const QHttpServerRequest& request, QTcpSocket* socket, Status status, const QString& why);
     bool authorized(const QHttpServerRequest& request) const;
+    bool knownHost(const QHttpServerRequest& request) const;
+    // The request's origin when it may read the answer, else empty.
+    QByteArray allowedOrigin(const QHttpServerRequest& request) const;
     void route(const QHttpServerRequest& request, QTcpSocket* socket);
     void page(const QHttpServerRequest& request, QTcpSocket* socket);
     void weighments(const QHttpServerRequest& request, QTcpSocket* socket);
     void openStream(const QHttpServerRequest& request, QTcpSocket* socket);
     void sendWeight();
     void broadcast(const QByteArray& event);
+    QByteArray servedEvent(const ServedWeighment& weighment);
+    QByteArray missedServings(const QHttpServerRequest& request);
 
     WebSources m_sources;
     QByteArray m_token;
     HttpLimits m_limits;
-    bool m_anyOrigin = false;
+    QStringList m_hosts;                 // names and addresses the feed answers to, lowercase
     ConnectionGuard* m_guard = nullptr;  // a child, once listening
     std::vector<QPointer<QTcpSocket>> m_streams;
     QString m_weight;

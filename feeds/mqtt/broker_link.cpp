@@ -20,6 +20,7 @@ namespace {
 constexpr int kMaxDelaySeconds = 60;
 constexpr int kConnectTimeoutSeconds = 10;
 constexpr int kHousekeepingMs = 1000;
+constexpr qint64 kSteadyMs = 30000;
 
 void initLibrary() {
     static const bool done = [] {
@@ -116,11 +117,14 @@ void BrokerLink::stop(const QByteArray& farewellTopic, const QByteArray& farewel
 }
 
 int BrokerLink::publish(const QByteArray& topic, const QByteArray& payload, int qos, bool retain) {
+    m_refusal.clear();
     if (!m_connected || !m_mosq) return -1;
     int mid = -1;
     const int rc = mosquitto_publish(m_mosq, &mid, topic.constData(), int(payload.size()),
                                      payload.constData(), qos, retain);
     if (rc != MOSQ_ERR_SUCCESS) {
+        if (rc != MOSQ_ERR_NO_CONN && rc != MOSQ_ERR_CONN_LOST && rc != MOSQ_ERR_ERRNO)
+            m_refusal = describe(rc, errno);
         // A broken socket shows itself at the next read; look now rather than at the next event.
         QTimer::singleShot(0, this, [this, generation = m_generation] {
             if (generation == m_generation) service();
@@ -163,7 +167,8 @@ void BrokerLink::hostFound(const QHostInfo& info) {
 void BrokerLink::connectNext() {
     while (m_nextAddress < m_addresses.size()) {
         const QByteArray address = m_addresses[m_nextAddress++].toString().toLatin1();
-        m_mosq = mosquitto_new(nullptr, true, this);
+        m_mosq = mosquitto_new(m_options.clientId.isEmpty() ? nullptr : m_options.clientId.constData(), true,
+                               this);
         if (!m_mosq) {
             m_lastReason = QStringLiteral("out of memory");
             break;
@@ -178,9 +183,17 @@ void BrokerLink::connectNext() {
             mosquitto_username_pw_set(
                 m_mosq, m_options.user.toUtf8().constData(),
                 m_options.password.isEmpty() ? nullptr : m_options.password.toUtf8().constData());
-        if (!m_options.willTopic.isEmpty())
-            mosquitto_will_set(m_mosq, m_options.willTopic.constData(), int(m_options.willPayload.size()),
-                               m_options.willPayload.constData(), 1, true);
+        if (!m_options.willTopic.isEmpty()) {
+            const int will =
+                mosquitto_will_set(m_mosq, m_options.willTopic.constData(), int(m_options.willPayload.size()),
+                                   m_options.willPayload.constData(), 1, true);
+            if (will != MOSQ_ERR_SUCCESS) {
+                // Connecting anyway would leave subscribers with no "offline" after a cut.
+                m_lastReason = QStringLiteral("the will cannot be set: ") + describe(will, errno);
+                drop();
+                break;
+            }
+        }
         if (m_tls) {
             mosquitto_void_option(m_mosq, MOSQ_OPT_SSL_CTX, m_tls);
             mosquitto_int_option(m_mosq, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0);
@@ -235,7 +248,7 @@ void BrokerLink::settle(int rc, int err) {
             return;
         }
         m_connected = true;
-        m_delaySeconds = 1;
+        m_upSince.start();
         m_connectTimeout.stop();
         Q_EMIT connected();
         if (generation != m_generation) return;
@@ -255,6 +268,7 @@ void BrokerLink::settle(int rc, int err) {
 
 void BrokerLink::fail(const QString& reason, bool tryNextAddress) {
     const bool wasConnected = m_connected;
+    if (wasConnected && m_upSince.elapsed() >= kSteadyMs) m_delaySeconds = 1;
     drop();
     m_lastReason = reason;
     if (!m_running) return;

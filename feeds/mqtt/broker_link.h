@@ -4,9 +4,15 @@
 // the library does ever waits. The broker's name is looked up by Qt's asynchronous host lookup and the
 // library is given the address, because its own connect resolves names synchronously; with TLS the
 // certificate is still checked against the name (and the name sent as SNI), not against the address.
-// A failed or lost connection is tried again after 1 s, doubling to at most 60 s.
+// A failed or lost connection is tried again after 1 s, doubling to at most 60 s; the delay starts at
+// 1 s again only after a connection that stayed up for 30 s, so that a broker that accepts and then
+// drops the client is not hit once a second.
+// The client id is fixed (BrokerOptions::clientId): a broker that still holds the session of an
+// earlier run (killed, or cut off without the broker noticing) ends it, publishing its will, before
+// it accepts the new one, so no old will lands after the new run's status.
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -35,6 +41,8 @@ struct BrokerOptions {
     int keepAliveSeconds = 30;
     // How many QoS 1 messages may wait for their acknowledgement at once.
     int maxInFlight = 64;
+    // Empty: the library makes a random one.
+    QByteArray clientId;
 
     bool operator==(const BrokerOptions&) const = default;
 };
@@ -54,6 +62,9 @@ public:
     bool isConnected() const { return m_connected; }
     // Queues a message; returns its message id, or -1 when not connected or refused.
     int publish(const QByteArray& topic, const QByteArray& payload, int qos, bool retain);
+    // Why the library refused the last publish that returned -1 while connected; empty when the
+    // connection was the reason (it is then reported as lost).
+    const QString& publishRefusal() const { return m_refusal; }
 
 Q_SIGNALS:
     void connected();
@@ -83,6 +94,8 @@ private:
     QList<QHostAddress> m_addresses;
     int m_nextAddress = 0;
     QString m_lastReason;
+    QString m_refusal;
+    QElapsedTimer m_upSince;
 
     mosquitto* m_mosq = nullptr;
     ssl_ctx_st* m_tls = nullptr;

@@ -3,6 +3,8 @@
 #include "config/settings.h"
 #include "feeds/feed_json.h"
 
+#include <QCryptographicHash>
+
 namespace veltrane {
 
 namespace {
@@ -18,10 +20,17 @@ QByteArray weighmentPayload(const ServedWeighment& row, const QString& site) {
     return weighmentJson(row, ", \"site\": " + jsonString(site));
 }
 
+// At most 23 characters of letters and digits, which every broker must accept.
+QByteArray clientIdFor(const QString& topic) {
+    return "veltrane-" +
+           QCryptographicHash::hash(topic.toUtf8(), QCryptographicHash::Sha256).toHex().left(14);
+}
+
 }  // namespace
 
-MqttFeed::MqttFeed(QString settingsDatabase, std::function<void(const QString&)> note)
-    : m_database(std::move(settingsDatabase)), m_note(std::move(note)) {
+MqttFeed::MqttFeed(QString settingsDatabase, std::function<void(const QString&)> note,
+                   std::function<bool()> portOpen)
+    : m_database(std::move(settingsDatabase)), m_note(std::move(note)), m_portOpen(std::move(portOpen)) {
     QObject::connect(&m_link, &BrokerLink::connected, &m_link, [this] { linkUp(); });
     QObject::connect(&m_link, &BrokerLink::connectionLost, &m_link,
                      [this](const QString& reason) { linkDown(reason); });
@@ -58,6 +67,20 @@ void MqttFeed::apply(const FeedSettings& settings) {
 }
 
 void MqttFeed::start() {
+    // The same rules as the configuration window's, for a file changed by other means: a topic the
+    // library refuses would leave the feed connected and silent.
+    FeedSettings broker;
+    broker.mqttfeed = true;
+    broker.mqtthost = m_broker.host;
+    broker.mqttport = m_broker.port;
+    broker.mqtttopic = m_broker.topic;
+    broker.mqttuser = m_broker.user;
+    broker.mqttpassword = m_broker.password;
+    if (const auto error = checkFeedSettings(broker)) {
+        m_broker = Broker{};
+        if (m_note) m_note(QStringLiteral("Broker feed is off: ") + error->message);
+        return;
+    }
     try {
         m_db = Database::open(m_database, QString::fromLatin1(kSettingsDatabaseConnect));
         m_outbox = std::make_unique<WeighmentOutbox>(*m_db, kWindow);
@@ -80,6 +103,7 @@ void MqttFeed::start() {
     options.willTopic = topic("status");
     options.willPayload = "offline";
     options.maxInFlight = kWindow + 1;  // the weighments and the "online" status
+    options.clientId = clientIdFor(m_broker.topic);
     m_absenceNoted = false;
     m_lastTrouble.clear();
     m_link.start(options);
@@ -153,7 +177,15 @@ void MqttFeed::pump() {
     }
     for (const ServedWeighment& row : rows) {
         const int mid = m_link.publish(topic("weighment"), weighmentPayload(row, m_broker.topic), 1, false);
-        if (mid < 0) return;  // the connection broke: after the reconnect the rows go again from the mark
+        if (mid < 0) {
+            // Not sent: this row and the rest go again, after a reconnect when the connection broke.
+            m_outbox->handBack(row.slno);
+            if (!m_link.publishRefusal().isEmpty()) {
+                trouble(m_link.publishRefusal());
+                m_pumpRetry.start();
+            }
+            return;
+        }
         m_pending[mid] = row.slno;
     }
 }
@@ -168,9 +200,10 @@ void MqttFeed::offerWeight() {
 }
 
 void MqttFeed::sendWeight() {
-    if (!m_link.isConnected() || m_weightSent == m_weight) return;
-    if (m_link.publish(topic("weight"), "{\"weight\": " + jsonString(m_weight) + "}", 0, true) < 0) return;
-    m_weightSent = m_weight;
+    const QByteArray payload = weightPayload();
+    if (!m_link.isConnected() || m_weightSent == payload) return;
+    if (m_link.publish(topic("weight"), payload, 0, true) < 0) return;
+    m_weightSent = payload;
     m_weightClock.start();
 }
 
@@ -187,6 +220,11 @@ void MqttFeed::trouble(const QString& description) {
     if (description == m_lastTrouble || !m_note) return;
     m_lastTrouble = description;
     m_note(QStringLiteral("Broker feed: ") + description);
+}
+
+QByteArray MqttFeed::weightPayload() const {
+    const bool portOpen = !m_portOpen || m_portOpen();
+    return "{\"weight\": " + jsonString(m_weight) + ", \"port\": \"" + (portOpen ? "on" : "off") + "\"}";
 }
 
 QByteArray MqttFeed::topic(const char* leaf) const {

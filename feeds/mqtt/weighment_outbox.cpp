@@ -68,7 +68,8 @@ std::vector<ServedWeighment> WeighmentOutbox::takeNext() {
     for (; !rs->isEof(); rs->moveNext()) {
         ServedWeighment row{rs->field(QStringLiteral("slno")).toLongLong(),
                             rs->field(QStringLiteral("weight")).toString(),
-                            rs->field(QStringLiteral("Datetime")).toString()};
+                            rs->field(QStringLiteral("Datetime")).toString(),
+                            {}};
         m_inFlight.push_back({row.slno, false});
         m_lastSent = row.slno;
         rows.push_back(std::move(row));
@@ -87,6 +88,11 @@ bool WeighmentOutbox::acknowledge(qint64 slno) {
         m_inFlight.pop_front();
     }
     return m_acked != before;
+}
+
+void WeighmentOutbox::handBack(qint64 slno) {
+    while (!m_inFlight.empty() && m_inFlight.back().slno >= slno) m_inFlight.pop_back();
+    m_lastSent = m_inFlight.empty() ? m_acked : m_inFlight.back().slno;
 }
 
 void WeighmentOutbox::persist() {

@@ -36,6 +36,9 @@ public:
     // The broker acknowledged a row handed out since the last restart. True when the mark moved: it
     // moves only over a run of acknowledged rows, never past one still waiting.
     bool acknowledge(qint64 slno);
+    // The library refused to send the row handed out with this number: it and every row handed out
+    // after it go again at the next takeNext().
+    void handBack(qint64 slno);
     // Writes the mark when it moved since it was last written. Throws DbError.
     void persist();
 

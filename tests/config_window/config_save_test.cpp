@@ -220,7 +220,9 @@ TEST_F(SaveTest, OpenPortIsReopenedWithRetries) {
         } else {
             EXPECT_EQ(outcome, SaveOutcome::Stopped);
             EXPECT_EQ(fake.events.calls, 21);
-            EXPECT_EQ(fake.prompts.log, QStringList({kBeep, msg("Could not open serial port 5 !")}));
+            EXPECT_EQ(fake.prompts.log, QStringList({kBeep, msg("Could not open serial port 5 !"),
+                                                     QStringLiteral("message!: No such device: /dev/fake5")}))
+                << "the reason after the message";
             EXPECT_TRUE(settings.outputFolder.isEmpty());  // output settings not re-applied
         }
     }

@@ -28,7 +28,7 @@ struct Port : ::testing::Test {
     FakeTimer& retry = static_cast<FakeTimer&>(control.retryTimer());
 };
 
-TEST_F(Port, OpensAfterRetriesOrFailsAfter21TriesLeavingTheCaption) {
+TEST_F(Port, OpensAfterRetriesOrFailsAfter21TriesShowingItClosed) {
     control.configure(3, QStringLiteral("19200,n,8,1"));
     EXPECT_EQ(view.portNumber, QStringLiteral("3"));
     fakes.port.failOpens = 20;
@@ -45,8 +45,21 @@ TEST_F(Port, OpensAfterRetriesOrFailsAfter21TriesLeavingTheCaption) {
     EXPECT_FALSE(control.openForWeighing());
     EXPECT_EQ(fakes.port.openAttempts, 21);
     EXPECT_EQ(view.portStatuses.last(), QStringLiteral("PORT OFF !"));
-    EXPECT_EQ(view.portButton, QStringLiteral("Open Port"));
+    EXPECT_EQ(view.portButton, QStringLiteral("Open port"));
     EXPECT_EQ(control.state(), PortControl::State::Closed);
+    EXPECT_EQ(losses, 1) << "the last weight goes with the port";
+
+    // A save's reopening that fails is the same; one that works is weighing again.
+    fakes.port.failOpens = 0;
+    open();
+    fakes.port.failOpens = -1;
+    EXPECT_FALSE(control.reopenWithRetries());
+    EXPECT_EQ(view.portButton, QStringLiteral("Open port"));
+    EXPECT_EQ(view.portStatuses.last(), QStringLiteral("PORT OFF !"));
+    EXPECT_EQ(losses, 2);
+    fakes.port.failOpens = 0;
+    EXPECT_TRUE(control.reopenWithRetries());
+    EXPECT_EQ(control.state(), PortControl::State::Weighing);
 }
 
 TEST_F(Port, LossIsShownOnceAndRetriedQuietlyWithTheSameSettings) {
@@ -105,8 +118,17 @@ TEST_F(Port, TheOperatorAndTheSearchTakeThePortFromTheRetries) {
     EXPECT_FALSE(retry.isEnabled());
     control.endSearch();
     Q_EMIT fakes.port.deviceLost(QStringLiteral("after the search"));
-    EXPECT_FALSE(retry.isEnabled());
+    EXPECT_FALSE(retry.isEnabled()) << "closed when the search ended: nothing to retry";
     EXPECT_EQ(losses, 3);
+
+    // A search that ends with the port open hands it to weighing: a loss is reported and retried.
+    control.beginSearch(2);
+    ASSERT_TRUE(control.openForSearch());
+    control.endSearch();
+    EXPECT_EQ(control.state(), PortControl::State::Weighing);
+    lose();
+    EXPECT_TRUE(retry.isEnabled());
+    EXPECT_EQ(losses, 4);
 }
 
 }  // namespace

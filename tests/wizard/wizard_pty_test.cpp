@@ -2,6 +2,7 @@
 // pseudo-terminal, a real settings database and real files. Only the prompts are scripted, and the
 // waits run at a twentieth of their length through the timer service.
 #include "core/decoder.h"
+#include "core/port_control.h"
 #include "core/weighing_core.h"
 #include "platform/qt_serial_port.h"
 #include "tests/support/fakes.h"
@@ -100,6 +101,13 @@ TEST(WizardOnPty, FindsCrTerminatedIndicatorAtProtocolFourAndStoresAutosense) {
     EXPECT_TRUE(tail.match(QString::fromLatin1(log)).hasMatch()) << log.right(200).constData();
     EXPECT_EQ(bench.fakes.shell.opened, QStringList({bench.folder.file(QStringLiteral("wizardreport.txt")),
                                                      bench.folder.file(QStringLiteral("wizardlog.txt"))}));
+
+    // The port the wizard leaves open is weighing's: the weight comes, and goes with the device.
+    EXPECT_EQ(bench.core.port().state(), PortControl::State::Weighing);
+    ASSERT_TRUE(pumpUntil([&] { return !bench.core.weightData().isEmpty(); }, 5000));
+    bench.sim.process.kill();
+    EXPECT_TRUE(pumpUntil([&] { return bench.core.weightData().isEmpty() && !bench.port.isOpen(); }, 2000))
+        << "still " << bench.core.weightData().toStdString();
 }
 
 // With CR LF the LF opens the next record and counts in the positions. Declining sets the ceiling from the
