@@ -422,6 +422,8 @@ LoadResult ConfigLoader::load() {
     return LoadResult::Completed;
 }
 
+namespace {
+
 // The export file is made like the CSV beside it: a new file with the user's usual mode, not the
 // template's, so that an ERP that may read the CSV in that folder may read this file too.
 bool copyAsNewFile(const QString& from, const QString& to) {
@@ -436,6 +438,8 @@ bool copyAsNewFile(const QString& from, const QString& to) {
     target.remove();
     return false;
 }
+
+}  // namespace
 
 bool folderHasOrdinaryFile(const QString& folder) {
     if (folder.isEmpty()) return false;
