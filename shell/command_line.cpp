@@ -29,6 +29,10 @@ QString versionLine() {
     return QStringLiteral("veltrane " VELTRANE_VERSION_TEXT);
 }
 
+void printVersion() {
+    print(versionLine() + QLatin1Char('\n'));
+}
+
 std::optional<int> answerCommandLine(int argc, char** argv) {
     // A core application only: the answers need no display.
     const QCoreApplication probe(argc, argv);
@@ -49,7 +53,7 @@ std::optional<int> answerCommandLine(int argc, char** argv) {
         return 0;
     }
     if (parser.isSet(version)) {
-        print(versionLine() + QLatin1Char('\n'));
+        printVersion();
         return 0;
     }
     return std::nullopt;

@@ -11,6 +11,8 @@ namespace veltrane {
 
 // "veltrane 3.0": the line --version prints.
 QString versionLine();
+// What --version prints, on standard output.
+void printVersion();
 
 // Empty when the program should start; 0 after --help or --version were answered. Qt's own options
 // (-platform, -display, ...) are left to QApplication.
