@@ -2,11 +2,14 @@
 
 #include "config/numbers.h"
 #include "platform/database.h"
+#include "platform/file_access.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+
+#include <unistd.h>
 
 #include <cmath>
 #include <limits>
@@ -395,7 +398,13 @@ LoadResult ConfigLoader::load() {
         record = database->openRecordSet(QStringLiteral("select * from config"));
         if (record->recordCount() > 0) record->moveFirst();
     } catch (const DbError& error) {
-        m_services.prompts.message(error.description());
+        // The engine says only "unable to open database file"; a permission has a remedy to name.
+        const FileReachResult reach = reachFile(settingsDatabasePath());
+        m_services.prompts.message(reach.reach == FileReach::Refused
+                                       ? QStringLiteral("Error! settings database ") +
+                                             settingsDatabasePath() + QStringLiteral(" cannot be read. ") +
+                                             reach.advice
+                                       : error.description());
         record.reset();
     }
     LoadSteps steps(m_settings, m_services, m_view, record.get());
@@ -412,6 +421,25 @@ LoadResult ConfigLoader::load() {
     steps.readApplicationName();
     return LoadResult::Completed;
 }
+
+namespace {
+
+// The export file is made like the CSV beside it: a new file with the user's usual mode, not the
+// template's, so that an ERP that may read the CSV in that folder may read this file too.
+bool copyAsNewFile(const QString& from, const QString& to) {
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly)) return false;
+    const QByteArray content = source.readAll();
+    QFile target(to);
+    if (source.error() != QFileDevice::NoError || !target.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return false;
+    if (target.write(content) == content.size() && target.flush() && ::fsync(target.handle()) == 0)
+        return true;
+    target.remove();
+    return false;
+}
+
+}  // namespace
 
 bool folderHasOrdinaryFile(const QString& folder) {
     if (folder.isEmpty()) return false;
@@ -461,7 +489,7 @@ LoadResult applyOutputType(Settings& settings, Services& services, const OutputC
                             QStringLiteral(" during installation time! Can't proceed without this file!!!!"));
             return LoadResult::EndProgram;
         }
-        QFile::copy(templatePath, settings.mdbFilePath);
+        copyAsNewFile(templatePath, settings.mdbFilePath);
         if (fileExists(settings.mdbFilePath)) {
             prompts.beep();
             prompts.message(

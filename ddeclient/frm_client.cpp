@@ -49,6 +49,8 @@ FrmClient::FrmClient(std::function<void()> beep, QWidget* parent)
     Check1 = named(new QCheckBox(QStringLiteral("Get data from Veltrane automatically")), "Check1");
     LabelError = named(new QLabel(QStringLiteral("Error")), "LabelError");
     LabelError->setStyleSheet(QStringLiteral("color: red;"));
+    // Nothing has failed before the first read: the label only ever reports a read that did.
+    LabelError->hide();
 
     Timer1 = named(new QTimer(this), "Timer1");
     Timer1->setInterval(200);

@@ -4,7 +4,9 @@
 # checks it with lintian, installs it with dpkg, and as a fresh user in the groups veltrane and dialout
 # runs the installed program under Xvfb with trayer as the notification area against indicator-sim
 # until a weighment is served; a second start brings the running copy's window forward. Then a newer
-# build goes over it (settings and weight log must survive), `remove` must keep the data and `purge`
+# build goes over it (settings and weight log must survive). With the export database as output, the
+# template stays pristine and a new output folder gets an empty copy that the CSV's readers may read;
+# a stop request ends the program while the copy's box is up. `remove` must keep the data and `purge`
 # delete it. Runs as root (dpkg, a user of its own) and removes everything it installed, also on
 # failure. One run at a time per machine.
 set -uo pipefail
@@ -91,9 +93,24 @@ install_package "$DEB1" || fail "dpkg -i $DEB1"
 [ "$(perms "$STATE")" = "root:veltrane 2770" ] || fail "$STATE is $(perms "$STATE")"
 for name in scale.mdb config.mdb veltrane.mdb wizardlog.txt wizardreport.txt; do
   [ "$(perms "$STATE/$name")" = "root:veltrane 660" ] || fail "$STATE/$name is $(perms "$STATE/$name")"
-  [ "$(readlink "$APPDIR/$name")" = "$STATE/$name" ] || fail "$APPDIR/$name does not lead to $STATE"
+  [ $name = veltrane.mdb ] || [ "$(readlink "$APPDIR/$name")" = "$STATE/$name" ] || fail "$APPDIR/$name does not lead to $STATE"
 done
-[ "$(readlink -f /usr/bin/veltrane)" = "$APPDIR/veltrane" ] || fail "/usr/bin/veltrane"
+# The export template is read-only data: the default output folder's veltrane.mdb is not the template.
+TEMPLATE=/usr/share/veltrane/veltrane.mdb
+[ "$(readlink -f "$APPDIR/veltrane.mdb")" = $TEMPLATE ] && [ "$(perms $TEMPLATE)" = "root:root 644" ] ||
+  fail "the export template is $(readlink -f "$APPDIR/veltrane.mdb"), $(perms "$(readlink -f "$APPDIR/veltrane.mdb")")"
+for name in veltrane quorlink veltrane-mkdb; do
+  [ "$(readlink -f /usr/bin/$name)" = "$APPDIR/$name" ] || fail "/usr/bin/$name"
+done
+[ "$(readlink -f /usr/bin/veltrane-indicator-sim)" = "$APPDIR/indicator-sim" ] || fail "/usr/bin/veltrane-indicator-sim"
+# Every command has its manual page, and the guides are where the manual says.
+for command in $(dpkg -L veltrane | grep '^/usr/bin/'); do
+  man_page=/usr/share/man/man1/$(basename "$command").1.gz
+  [ -s "$man_page" ] || fail "no manual page for $command"
+done
+for guide in operator.md integration.md images/main-window.png examples/web-weight.sh; do
+  [ -s "/usr/share/doc/veltrane/$guide" ] || fail "no /usr/share/doc/veltrane/$guide"
+done
 [ "$(readlink -f "$APPDIR/12.wav")" = /usr/share/veltrane/12.wav ] || fail "voice files are not linked"
 [ "$(readlink -f "$APPDIR/veltrane-sample.html")" = /usr/share/veltrane/veltrane-sample.html ] || fail "the sample page is not linked"
 [ "$(db 'select outputFilelocation from config;')" = "$STATE/" ] || fail "output folder: $(db 'select outputFilelocation from config;')"
@@ -125,7 +142,7 @@ as_nobody ls "$STATE" >/dev/null 2>&1 && fail "a user outside the group lists $S
 
 # The simulator's device belongs to the group dialout, as a USB adapter's does.
 LINK=$WORK/indicator.tty
-/usr/lib/veltrane/indicator-sim --link "$LINK" --program 0:3,24360:8,0:4 --no-stdin >"$WORK/sim.log" 2>&1 &
+veltrane-indicator-sim --link "$LINK" --program 0:3,24360:8,0:4 --no-stdin >"$WORK/sim.log" 2>&1 &
 PIDS+=($!)
 wait_for 10 test -e "$LINK" || fail "indicator-sim did not start"
 chown root:dialout "$(readlink -f "$LINK")" && chmod 0660 "$(readlink -f "$LINK")" || fail "device permissions"
@@ -144,6 +161,15 @@ export DISPLAY=:$(cat "$WORK/display")
 trayer --edge top --align right --widthtype pixel --width 100 --heighttype pixel --height 24 >"$WORK/trayer.log" 2>&1 &
 PIDS+=($!)
 wait_for 10 sh -c 'xwininfo -root -tree | grep -q "\"panel\""' || fail "trayer did not start"
+
+# --help and --version answer without a display and without starting the program.
+for command in veltrane quorlink; do
+  help=$(cd "$HOMEDIR" && as_user env DISPLAY= timeout 10 /usr/bin/$command --help) &&
+    [[ $help == *Usage:* ]] || fail "$command --help: $help"
+  [ "$(cd "$HOMEDIR" && as_user env DISPLAY= timeout 10 /usr/bin/$command --version)" = "$command 3.0" ] ||
+    fail "$command --version"
+done
+ok "--help and --version of veltrane and quorlink"
 
 # Started from the home folder through /usr/bin: the program finds its folder from its own file.
 (cd "$HOMEDIR" && as_user /usr/bin/veltrane) >"$WORK/veltrane.log" 2>&1 &
@@ -183,6 +209,42 @@ install_package "$DEB2" || fail "dpkg -i $DEB2"
 [ "$(perms "$STATE")" = "root:veltrane 2770" ] && [ "$(perms "$STATE/scale.mdb")" = "root:veltrane 660" ] ||
   fail "permissions changed in the upgrade"
 ok "upgraded to $(dpkg-query -W -f='${Version}' veltrane): $logged weighment(s) and the settings kept"
+
+# --- the export database: the template never collects a weighment
+template_sum=$(sha256sum <$TEMPLATE)
+db "update config set outputFiletype = 'Access file with three fields';" >/dev/null || fail "output type"
+(cd "$HOMEDIR" && as_user /usr/bin/veltrane) >"$WORK/veltrane.log" 2>&1 &
+VELTRANE=$!
+PIDS+=($VELTRANE)
+exported() { sqlcipher "$STATE/veltrane.mdb" 'select weight from weightlog;' 2>/dev/null | grep -qx 24360; }
+wait_for 90 exported || fail "no weighment in $STATE/veltrane.mdb"
+kill "$VELTRANE"
+wait "$VELTRANE" 2>/dev/null
+[ "$(sha256sum <$TEMPLATE)" = "$template_sum" ] || fail "the export template changed"
+# A new output folder, as for an ERP: the designed copy step, its box, and a stop request meanwhile.
+ERP=$WORK/erp
+install -d -m 755 -o "$TESTUSER" "$ERP"
+# An output folder must hold a file of some kind to count as there.
+touch "$ERP/orders.txt"
+db "update config set outputFilelocation = '$ERP/';" >/dev/null || fail "output folder"
+# A umask that lets the group read and write, as for an ERP's account in the operator's group: the
+# copy must follow it, not the template's own mode.
+(cd "$HOMEDIR" && umask 002 && as_user /usr/bin/veltrane) >"$WORK/veltrane.log" 2>&1 &
+VELTRANE=$!
+PIDS+=($VELTRANE)
+copy_box() { xdotool search --onlyvisible --name '^Veltrane$' >/dev/null 2>&1; }
+wait_for 30 test -s "$ERP/veltrane.mdb" || fail "no copy of the template in $ERP"
+wait_for 30 copy_box || fail "no box about the copy"
+kill -TERM "$VELTRANE"
+wait_for 10 sh -c "! kill -0 $VELTRANE 2>/dev/null" || fail "a stop request did not end veltrane while a box was up"
+wait "$VELTRANE" 2>/dev/null
+[ "$(sqlcipher "$ERP/veltrane.mdb" 'select count(*) from weightlog;')" = 0 ] || fail "the copy holds weighments"
+# What the CSV would be: a new file of the operator's, by the umask.
+csv_mode=664
+[ "$(perms "$ERP/veltrane.mdb")" = "$TESTUSER:$(id -gn "$TESTUSER") $csv_mode" ] ||
+  fail "the copy is $(perms "$ERP/veltrane.mdb"), not a new file's $csv_mode"
+ok "the template stayed pristine; the copy in $ERP is empty and $csv_mode; a stop request ended the program with the box up"
+logged=$(db 'select count(*) from weightlog;')
 
 # --- remove keeps the data, purge deletes it
 dpkg --remove veltrane >"$WORK/dpkg.log" 2>&1 || { cat "$WORK/dpkg.log" >&2; fail "dpkg --remove"; }

@@ -19,14 +19,18 @@
 #include "platform/sound.h"
 #include "platform/termination_signals.h"
 #include "platform/timers.h"
+#include "shell/command_line.h"
 #include "shell/main_window.h"
 
 #include <QApplication>
 
 #include <cstdio>
+#include <optional>
 
 int main(int argc, char* argv[]) {
+    if (const std::optional<int> answered = veltrane::answerCommandLine(argc, argv)) return *answered;
     QApplication app(argc, argv);
+    if (const int refused = veltrane::refuseLeftArguments(QCoreApplication::arguments())) return refused;
     app.setApplicationName(QStringLiteral("veltrane"));
     // Closing the main window ends the program even when the log viewer is still open.
     app.setQuitOnLastWindowClosed(false);
@@ -90,16 +94,29 @@ int main(int argc, char* argv[]) {
         QCoreApplication::exit(1);
     });
     QObject::connect(&window, &veltrane::MainWindow::closed, &app, &QCoreApplication::quit);
-    // Ended by the session or the system: the same way out as the operator's Close.
+    // Ended by the session or the system: the same way out as the operator's Close, whatever box is
+    // up. quit() alone would wait for that box (and is ignored before the event loop runs), so every
+    // running loop is ended: each box that is up returns as dismissed, any box still to come returns
+    // at once, and the program ends through the same destructors as after Close.
+    bool terminated = false;
     veltrane::TerminationSignals termination;
     QObject::connect(&termination, &veltrane::TerminationSignals::terminationRequested, &window,
-                     &QWidget::close);
+                     [&window, &terminated] {
+                         terminated = true;
+                         window.endOnRequest();
+                         QCoreApplication::exit(0);
+                     });
     // A feed whose settings did not change keeps running undisturbed.
-    QObject::connect(&window, &veltrane::MainWindow::configurationClosed, &app, [&feeds] { feeds.reload(); });
-    QObject::connect(&window, &veltrane::MainWindow::feedSettingsSaved, &app, [&feeds] { feeds.reload(); });
+    const auto reloadFeeds = [&feeds, &terminated] {
+        if (!terminated) feeds.reload();
+    };
+    QObject::connect(&window, &veltrane::MainWindow::configurationClosed, &app, reloadFeeds);
+    QObject::connect(&window, &veltrane::MainWindow::feedSettingsSaved, &app, reloadFeeds);
 
     // The feeds first: a start-up message waiting for an answer must not keep them from listening.
     feeds.reload();
     if (window.load() == veltrane::StartupResult::EndProgram || ended) return 1;
+    // The event loop would run on after a stop request answered during start-up.
+    if (terminated) return 0;
     return app.exec();
 }

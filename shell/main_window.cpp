@@ -7,6 +7,7 @@
 #include "platform/services.h"
 #include "platform/timers.h"
 #include "shell/c_sys_tray.h"
+#include "shell/elided_line.h"
 #include "shell/formlog.h"
 #include "wizard/protocol_search.h"
 
@@ -65,7 +66,8 @@ void MainWindow::buildControls() {
     m_weightdata->setAlignment(Qt::AlignRight);
     m_weightdata->setMinimumHeight(56);
     m_textindi = box(this, "Textindi");
-    m_textstatus = box(this, "Textstatus");
+    m_textstatus = new ElidedLine(this);
+    m_textstatus->setObjectName(QStringLiteral("Textstatus"));
     m_stablecount = box(this, "stablecounttxt");
     m_stablecount->setToolTip(QStringLiteral("Count of Stable readings"));
     m_stablecount->setMaximumWidth(60);
@@ -200,12 +202,14 @@ void MainWindow::setTrayToolTip(const QString& tip) {
 }
 
 void MainWindow::openSerialPort() {
+    // Closed during a start-up box (a stop request): the rest of the start-up does nothing.
+    if (m_closed) return;
     m_core->OpenSerialPort();
     showStartOnButton();
 }
 
 void MainWindow::minToSysTray() {
-    if (m_tray) m_tray->MinToSysTray();
+    if (m_tray && !m_closed) m_tray->MinToSysTray();
 }
 
 void MainWindow::showStartOnButton() {
@@ -279,13 +283,25 @@ void MainWindow::changeEvent(QEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    leave();
+    event->accept();
+    Q_EMIT closed();
+}
+
+void MainWindow::endOnRequest() {
+    // A window that was never shown gets no close event from close(): the steps are taken here first.
+    leave();
+    close();
+}
+
+void MainWindow::leave() {
+    if (m_closed) return;
+    m_closed = true;
     // A search left running would hold the port, with no window, for as long as its combinations last;
     // it ends at its next wait, and the program with it.
     m_wizard->stop();
     if (m_tray) m_tray->RemoveFromSysTray();
     if (m_formlog) m_formlog->close();
-    event->accept();
-    Q_EMIT closed();
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {

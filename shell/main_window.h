@@ -22,6 +22,7 @@ class QPushButton;
 namespace veltrane {
 
 class CSysTray;
+class ElidedLine;
 
 class ProtocolSearch;
 class Timer;
@@ -46,6 +47,9 @@ public:
     AccessGrant& accessGrant() { return m_grant; }
     QPushButton* btn(int index) const { return m_btn[static_cast<size_t>(index)]; }
     Formlog* logViewer() const { return m_formlog; }
+    // A stop request from the session or the system: the steps of Close, then the window closes. The
+    // rest of a start-up still running (a box was up) does nothing after it.
+    void endOnRequest();
 
     // MainView
     void setWeightText(const QString& text) override;
@@ -101,6 +105,7 @@ private:
     void buildControls();
     void TimerGen_Timer();
     void showStartOnButton();
+    void leave();
 
     Services& m_services;
     Settings& m_settings;
@@ -116,7 +121,7 @@ private:
 
     QLineEdit* m_weightdata = nullptr;
     QLineEdit* m_textindi = nullptr;
-    QLineEdit* m_textstatus = nullptr;
+    ElidedLine* m_textstatus = nullptr;
     QLineEdit* m_stablecount = nullptr;
     QLineEdit* m_porttext = nullptr;
     QLineEdit* m_textport = nullptr;
@@ -126,6 +131,7 @@ private:
     std::array<QPushButton*, MainButtons::Count> m_btn{};
     QPushButton* m_command1 = nullptr;
     QPushButton* m_newWeighment = nullptr;
+    bool m_closed = false;
 };
 
 }  // namespace veltrane

@@ -19,6 +19,12 @@ StartupResult StartupSequence::CheckVersionDatabase(const QString& programFolder
         case VersionCheck::Missing:
             m_prompts.message(QStringLiteral("Error! configuration database not found!"));
             return StartupResult::EndProgram;
+        case VersionCheck::Refused:
+            m_prompts.message(QStringLiteral("Error! configuration database ") +
+                                  applicationFolderOf(programFolder) + QLatin1String(kVersionDatabaseName) +
+                                  QStringLiteral(" cannot be read. ") + check.description,
+                              MessageIcon::Critical);
+            return StartupResult::EndProgram;
         case VersionCheck::Older:
             m_prompts.beep();
             m_prompts.message(QStringLiteral("Error! Older version of database!"));

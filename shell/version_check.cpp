@@ -2,6 +2,7 @@
 
 #include "config/settings.h"
 #include "platform/database.h"
+#include "platform/file_access.h"
 
 #include <QFileInfo>
 
@@ -15,6 +16,9 @@ bool isAcceptedVersionMarker(const QString& marker) {
 
 VersionCheckResult checkVersionDatabaseFile(const QString& programFolder) {
     const QString path = programFolder + QLatin1String(kVersionDatabaseName);
+    // Behind a folder this user may not enter, the file looks missing to a plain check.
+    const FileReachResult reach = reachFile(path, false);
+    if (reach.reach == FileReach::Refused) return {VersionCheck::Refused, {}, reach.advice};
     if (!QFileInfo(path).isFile()) return {VersionCheck::Missing, {}, {}};
     try {
         auto db = Database::open(path, QString::fromLatin1(kVersionDatabaseConnect));

@@ -8,12 +8,12 @@ namespace veltrane {
 // The markers of a current version database, compared exactly after trimming.
 bool isAcceptedVersionMarker(const QString& marker);
 
-enum class VersionCheck { Accepted, Missing, Older, Failed };
+enum class VersionCheck { Accepted, Missing, Refused, Older, Failed };
 
 struct VersionCheckResult {
     VersionCheck result = VersionCheck::Failed;
     QString marker;       // as read; empty for a Null
-    QString description;  // the engine's text when Failed
+    QString description;  // the engine's text when Failed; the way to the file when Refused
 };
 
 // programFolder ends in "/".

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # examples_test.sh APP_DIR EXAMPLES_DIR
 # Runs every example of the integration guide against the real veltrane, fed by indicator-sim, and checks
-# what each prints: first with the CSV output, then with the export database.
+# what each prints: first with the CSV output, then with the export database. Each example runs by its
+# path, as a reader runs it: through its own first line and its file mode.
 set -uo pipefail
 APP=$1
 EXAMPLES=$2
@@ -81,46 +82,46 @@ start_veltrane csv
 wait_for 60 grep -q '^24360,' "$PROGRAM/veltrane.csv" 2>/dev/null || fail "no weighment in the CSV file"
 
 WEIGHT='^(0|24360)$'
-check "live-weight.sh" "$(sh "$EXAMPLES/live-weight.sh")" "$WEIGHT"
-check "live_weight.py" "$(python3 "$EXAMPLES/live_weight.py")" "$WEIGHT"
-check "live_weight.js" "$(node "$EXAMPLES/live_weight.js")" "$WEIGHT"
+check "live-weight.sh" "$("$EXAMPLES/live-weight.sh")" "$WEIGHT"
+check "live_weight.py" "$("$EXAMPLES/live_weight.py")" "$WEIGHT"
+check "live_weight.js" "$("$EXAMPLES/live_weight.js")" "$WEIGHT"
 
 # The three followers together: each must tell both the empty platform and the truck.
-declare -A FOLLOWERS=([live-weight.sh]=sh [live_weight.py]=python3 [live_weight.js]=node)
-for example in "${!FOLLOWERS[@]}"; do
-  setsid "${FOLLOWERS[$example]}" "$EXAMPLES/$example" --follow >"$WORK/$example.out" 2>&1 </dev/null &
+FOLLOWERS=(live-weight.sh live_weight.py live_weight.js)
+for example in "${FOLLOWERS[@]}"; do
+  setsid "$EXAMPLES/$example" --follow >"$WORK/$example.out" 2>&1 </dev/null &
   PIDS+=($!)
 done
-for example in "${!FOLLOWERS[@]}"; do
+for example in "${FOLLOWERS[@]}"; do
   wait_for 20 sh -c "grep -qx 0 '$WORK/$example.out' && grep -qx 24360 '$WORK/$example.out'" ||
     fail "$example --follow did not tell both weights: $(cat "$WORK/$example.out")"
 done
 sleep 1
-for example in "${!FOLLOWERS[@]}"; do
+for example in "${FOLLOWERS[@]}"; do
   check "$example --follow" "$(cat "$WORK/$example.out")" "$WEIGHT"
 done
 
-check "latest-weighment.sh" "$(sh "$EXAMPLES/latest-weighment.sh" "$PROGRAM")" \
+check "latest-weighment.sh" "$("$EXAMPLES/latest-weighment.sh" "$PROGRAM")" \
   '^24360 [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}$'
-check "weight-log.sh" "$(sh "$EXAMPLES/weight-log.sh" "$PROGRAM" 3)" \
+check "weight-log.sh" "$("$EXAMPLES/weight-log.sh" "$PROGRAM" 3)" \
   '^[0-9]+\|[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\|24360$'
 # A truck after the first: the weight log keeps both, the CSV file only the latest.
-wait_for 30 sh -c "[ \$(sh '$EXAMPLES/weight-log.sh' '$PROGRAM' | wc -l) -ge 2 ]" ||
+wait_for 30 sh -c "[ \$('$EXAMPLES/weight-log.sh' '$PROGRAM' | wc -l) -ge 2 ]" ||
   fail "weight-log.sh did not list a second weighment"
-[ "$(sh "$EXAMPLES/weight-log.sh" "$PROGRAM" 1 | wc -l)" = 1 ] || fail "weight-log.sh ignored its COUNT"
+[ "$("$EXAMPLES/weight-log.sh" "$PROGRAM" 1 | wc -l)" = 1 ] || fail "weight-log.sh ignored its COUNT"
 echo "ok: weight-log.sh lists every weighment, newest first"
 stop_veltrane
 
 # --- the export database
 start_veltrane export --set "outputFiletype=Access file with three fields"
-exported() { sh "$EXAMPLES/export-database.sh" "$PROGRAM" 2>/dev/null | grep -q '|24360$'; }
-wait_for 60 exported || fail "export-database.sh: $(sh "$EXAMPLES/export-database.sh" "$PROGRAM" 2>&1)"
+exported() { "$EXAMPLES/export-database.sh" "$PROGRAM" 2>/dev/null | grep -q '|24360$'; }
+wait_for 60 exported || fail "export-database.sh: $("$EXAMPLES/export-database.sh" "$PROGRAM" 2>&1)"
 [ ! -e "$PROGRAM/veltrane.csv" ] || fail "the export database output also wrote veltrane.csv"
 # Every weighment rewrites the one row.
-first=$(sh "$EXAMPLES/export-database.sh" "$PROGRAM")
-wait_for 30 sh -c "[ \"\$(sh '$EXAMPLES/export-database.sh' '$PROGRAM')\" != '$first' ]" ||
+first=$("$EXAMPLES/export-database.sh" "$PROGRAM")
+wait_for 30 sh -c "[ \"\$('$EXAMPLES/export-database.sh' '$PROGRAM')\" != '$first' ]" ||
   fail "the export database was not rewritten by the next weighment"
-check "export-database.sh" "$(sh "$EXAMPLES/export-database.sh" "$PROGRAM")" \
+check "export-database.sh" "$("$EXAMPLES/export-database.sh" "$PROGRAM")" \
   '^1\|[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\|24360$'
 stop_veltrane
 
@@ -130,7 +131,7 @@ while (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; do PORT=$((PORT + 1)); d
 printf 'listener %s 127.0.0.1\nallow_anonymous true\n' "$PORT" >"$WORK/broker.conf"
 setsid mosquitto -c "$WORK/broker.conf" >"$WORK/broker.log" 2>&1 & PIDS+=($!)
 wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$PORT" 2>/dev/null || fail "mosquitto did not start"
-setsid sh "$EXAMPLES/mqtt-weighments.sh" 127.0.0.1 "$PORT" >"$WORK/mqtt.out" 2>&1 </dev/null & PIDS+=($!)
+setsid "$EXAMPLES/mqtt-weighments.sh" 127.0.0.1 "$PORT" >"$WORK/mqtt.out" 2>&1 </dev/null & PIDS+=($!)
 FEEDS="mqttfeed = -1, mqtthost = '127.0.0.1', mqttport = $PORT" start_veltrane mqtt
 MQTT='^veltrane/[^ ]+ [0-9]+ 24360 [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}$'
 wait_for 60 grep -Eq "$MQTT" "$WORK/mqtt.out" || fail "mqtt-weighments.sh: $(cat "$WORK/mqtt.out")"
@@ -148,20 +149,31 @@ PORT=$((PORT + 1))
 while (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; do PORT=$((PORT + 1)); done
 export VELTRANE_URL=http://127.0.0.1:$PORT VELTRANE_TOKEN=examples-token
 FEEDS="httpfeed = -1, httpport = $PORT, httptoken = '$VELTRANE_TOKEN'" start_veltrane web
-wait_for 30 sh -c "sh '$EXAMPLES/web-weight.sh' 2>/dev/null | grep -q ." || fail "web-weight.sh: $(sh "$EXAMPLES/web-weight.sh" 2>&1)"
-check "web-weight.sh" "$(sh "$EXAMPLES/web-weight.sh")" "$WEIGHT"
-check "web_weight.js" "$(node "$EXAMPLES/web_weight.js")" "$WEIGHT"
-declare -A WEB=([web-weight.sh]=sh [web_weight.js]=node)
-for example in "${!WEB[@]}"; do
-  setsid "${WEB[$example]}" "$EXAMPLES/$example" --follow >"$WORK/$example.out" 2>&1 </dev/null &
+wait_for 30 sh -c "'$EXAMPLES/web-weight.sh' 2>/dev/null | grep -q ." || fail "web-weight.sh: $("$EXAMPLES/web-weight.sh" 2>&1)"
+check "web-weight.sh" "$("$EXAMPLES/web-weight.sh")" "$WEIGHT"
+check "web_weight.js" "$("$EXAMPLES/web_weight.js")" "$WEIGHT"
+WEB=(web-weight.sh web_weight.js)
+for example in "${WEB[@]}"; do
+  setsid "$EXAMPLES/$example" --follow >"$WORK/$example.out" 2>&1 </dev/null &
   PIDS+=($!)
 done
-for example in "${!WEB[@]}"; do
+for example in "${WEB[@]}"; do
   wait_for 30 sh -c "grep -qx 'weight 0' '$WORK/$example.out' && grep -q '^served ' '$WORK/$example.out'" ||
     fail "$example --follow did not tell the weights and a weighment: $(cat "$WORK/$example.out")"
   check "$example --follow" "$(cat "$WORK/$example.out")" \
     '^(weight (0|24360)|served [0-9]+ 24360 [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2})$'
 done
+# A refused request is a failure to a calling script: a wrong token, once and following, and a whole
+# line (with its newline) when it works.
+[ "$("$EXAMPLES/web-weight.sh" | wc -l)" = 1 ] || fail "web-weight.sh did not print one whole line"
+for example in "${WEB[@]}"; do
+  for mode in "" --follow; do
+    VELTRANE_TOKEN=wrong timeout 10 "$EXAMPLES/$example" $mode >/dev/null 2>&1
+    status=$?
+    [ "$status" != 0 ] && [ "$status" != 124 ] || fail "$example $mode ended with $status against a wrong token"
+  done
+done
+echo "ok: web-weight.sh and web_weight.js fail against a wrong token"
 stop_veltrane
 
 echo "PASS"

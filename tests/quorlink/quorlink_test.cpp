@@ -68,6 +68,7 @@ protected:
 
 TEST_F(QuorlinkTest, ManualReadShowsTheWeightAndTheTimeOfTheRead) {
     auto veltrane = startVeltrane();
+    EXPECT_FALSE(errorShown()) << "an error before any read";
     readByHand();
     EXPECT_EQ(weight(), "12345.6");
     EXPECT_FALSE(errorShown());

@@ -5,7 +5,15 @@
 #include "tests/support/fakes.h"
 
 #include <gtest/gtest.h>
+#include <QDir>
 #include <QFile>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
 
 using namespace veltrane;
 using veltrane::test::FakeServices;
@@ -124,6 +132,42 @@ TEST_F(Startup, EndsBeforeAnythingElseWhenTheVersionFileIsMissingOrDamaged) {
     EXPECT_EQ(startup.run(programFolder()), StartupResult::EndProgram);
     ASSERT_EQ(fakes.prompts.log.size(), 1);
     EXPECT_TRUE(fakes.prompts.log[0].startsWith("message-critical: ")) << fakes.prompts.log[0].toStdString();
+}
+
+// As the package keeps it: the program folder's link leads into a folder only a group may enter. Root
+// enters any folder, so the start runs as the user nobody (root's groups dropped, the saved id kept).
+TEST_F(Startup, AVersionFileOutOfReachNamesTheFolderTheGroupAndTheCommand) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the folder away and to become nobody";
+    const group* dialout = ::getgrnam("dialout");
+    ASSERT_NE(dialout, nullptr);
+    const QString state = folder.file(QStringLiteral("state"));
+    ASSERT_TRUE(QDir().mkdir(state));
+    ASSERT_TRUE(
+        QFile::rename(folder.file(QStringLiteral("config.mdb")), state + QStringLiteral("/config.mdb")));
+    ASSERT_TRUE(
+        QFile::link(state + QStringLiteral("/config.mdb"), folder.file(QStringLiteral("config.mdb"))));
+    ASSERT_EQ(::chmod(QFile::encodeName(folder.path()).constData(), 0755), 0);
+    ASSERT_EQ(::chown(QFile::encodeName(state).constData(), 0, dialout->gr_gid), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(state).constData(), 02770), 0);
+
+    std::vector<gid_t> groups(static_cast<size_t>(::getgroups(0, nullptr)));
+    ::getgroups(static_cast<int>(groups.size()), groups.data());
+    ASSERT_TRUE(::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 0) == 0 &&
+                ::setresuid(65534, 65534, 0) == 0);
+    const StartupResult result = startup.run(programFolder());
+    if (::setresuid(0, 0, 0) != 0 || ::setresgid(0, 0, 0) != 0 ||
+        ::setgroups(groups.size(), groups.data()) != 0)
+        std::abort();  // later tests need root
+
+    EXPECT_EQ(result, StartupResult::EndProgram);
+    ASSERT_EQ(fakes.prompts.log.size(), 1);
+    const QString message = fakes.prompts.log[0];
+    for (const QString& part :
+         {QStringLiteral("message-critical: Error! configuration database ") +
+              folder.file(QStringLiteral("config.mdb")) + QStringLiteral(" cannot be read."),
+          state + QStringLiteral(" (the folder of "), QStringLiteral("group dialout"),
+          QStringLiteral("adduser nobody dialout")})
+        EXPECT_TRUE(message.contains(part)) << message.toStdString();
 }
 
 TEST_F(Startup, LoaderEndingTheProgramStopsStartUpThere) {
