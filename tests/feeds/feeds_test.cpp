@@ -134,6 +134,11 @@ TEST(Feeds, SettingsThatCannotBeSavedNameTheirField) {
         {"broker's own topic", [](FeedSettings& s) { s.mqtttopic = "$SYS/x"; }, "Topic"},
         {"host with a blank", [](FeedSettings& s) { s.mqtthost = "broker .example"; }, "Broker host"},
         {"password without user", [](FeedSettings& s) { s.mqttpassword = "pw"; }, "Broker user"},
+        {"control character in topic", [](FeedSettings& s) { s.mqtttopic = "site\x01north"; }, "Topic"},
+        {"origins", [](FeedSettings& s) { s.httporigins = {"https://erp.example.com:8443", "http://[::1]:81"}; }, nullptr},
+        {"origin with a path", [](FeedSettings& s) { s.httporigins = {"https://erp.example.com/app"}; }, "Web feed origins"},
+        {"origin without scheme", [](FeedSettings& s) { s.httporigins = {"erp.example.com"}; }, "Web feed origins"},
+        {"any origin", [](FeedSettings& s) { s.httporigins = {"*"}; }, "Web feed origins"},
         // clang-format on
     };
     for (const Case& c : cases) {

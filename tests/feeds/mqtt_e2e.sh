@@ -6,7 +6,9 @@
 # all arrive after it returns; a weighment whose acknowledgement never came (broker frozen, veltrane
 # killed) goes again after veltrane restarts; TLS checks the broker's name against the certificate
 # store; a wrong password, an unreachable address or a name that does not resolve never holds up the
-# program (its live feed keeps answering at once while it serves).
+# program (its live feed keeps answering at once while it serves); after a kill whose connection the
+# broker still holds (a proxy keeps it open silently), the restarted program's "online" is not undone
+# by the old connection's will.
 set -uo pipefail
 APP=$1
 . "$(dirname "$0")/../support/whole_program.sh"
@@ -106,8 +108,45 @@ wait_for 30 all_arrived || fail "arrived $(arrived | xargs), logged $(logged | x
 head -1 "$SUB" | grep -Eq '^\{"slno": [0-9]+, "weight": "(1111|2222)", "datetime": "[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8}", "site": "veltrane-test/north"\}$' ||
   fail "weighment message: $(head -1 "$SUB")"
 [ "$(retained "$TOPIC/status")" = online ] || fail "status is not online"
-retained "$TOPIC/weight" | grep -Eq '^\{"weight": "[0-9]+"\}$' || fail "no retained live weight"
+retained "$TOPIC/weight" | grep -Eq '^\{"weight": "[0-9]*", "port": "on"\}$' || fail "no retained live weight"
 echo "ok: $(arrived | wc -l) weighments arrived once each, in order"
+
+# A dead client whose connection the broker still holds: the proxy keeps the broker's side open when
+# the program's side goes, as a lost network path does until the broker's keep-alive runs out (45 s).
+PROXY_PORT=$(free_port)
+python3 - "$PROXY_PORT" "$PORT" >proxy.log 2>&1 <<'PY' & PIDS+=($!)
+import socket, sys, threading
+held = []
+def pipe(a, b, close_b):
+    try:
+        while (data := a.recv(65536)):
+            b.sendall(data)
+    except OSError:
+        pass
+    if close_b:
+        b.close()
+listener = socket.create_server(("127.0.0.1", int(sys.argv[1])))
+while True:
+    client, _ = listener.accept()
+    broker = socket.create_connection(("127.0.0.1", int(sys.argv[2])))
+    held.append(broker)  # never closed from this side
+    threading.Thread(target=pipe, args=(client, broker, False), daemon=True).start()
+    threading.Thread(target=pipe, args=(broker, client, True), daemon=True).start()
+PY
+wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$PROXY_PORT" 2>/dev/null || fail "the proxy did not start"
+stop_veltrane
+broker_settings "mqtthost = '127.0.0.1', mqttport = $PROXY_PORT, mqtttopic = 'proxied/site'"
+start_veltrane
+wait_for 20 sh -c "[ \"\$(mosquitto_sub -p $PORT -t proxied/site/status -C 1 -W 5 2>/dev/null)\" = online ]" ||
+  fail "not online through the proxy"
+kill -9 "$VELTRANE"; wait "$VELTRANE" 2>/dev/null; rm -f "$XDG_RUNTIME_DIR/veltrane.dde"
+start_veltrane
+sleep 60
+[ "$(retained proxied/site/status)" = online ] || fail "60 s after the restart the status is '$(retained proxied/site/status)'"
+echo "ok: after a kill the broker did not notice, the status stays online"
+stop_veltrane
+broker_settings "mqtthost = '127.0.0.1', mqttport = $PORT, mqtttopic = '$TOPIC'"
+start_veltrane
 
 kill -TERM "$BROKER"; wait "$BROKER"
 serve 10

@@ -64,6 +64,17 @@ TEST(MqttOutbox, SendsInOrderWithinTheWindowAndMarksOnlyRunsOfAcknowledgedRows) 
     WeighmentOutbox again(*log.db, 8);
     EXPECT_EQ(again.open(), QString());
     EXPECT_EQ(log.take(again), Rows{6});
+
+    // Rows the library refused go again, the refused one first.
+    WeighmentOutbox refused(*log.db, 8);
+    log.db->execute(QStringLiteral("insert into weightlog (Datetime, weight) values ('2026-01-02', '7')"));
+    log.db->execute(QStringLiteral("insert into weightlog (Datetime, weight) values ('2026-01-02', '8')"));
+    ASSERT_EQ(refused.open(), QString());
+    EXPECT_EQ(log.take(refused), (Rows{6, 7, 8}));
+    refused.handBack(7);
+    EXPECT_EQ(log.take(refused), (Rows{7, 8}));
+    EXPECT_TRUE(refused.acknowledge(6));
+    EXPECT_EQ(refused.acknowledged(), 6);
 }
 
 TEST(MqttOutbox, TheFirstRunCarriesWeighmentsFromThenOnNotTheHistory) {
