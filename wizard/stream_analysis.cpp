@@ -99,14 +99,23 @@ std::optional<RecordFinding> findRecord(const QByteArray& received, const QByteA
     const std::optional<Frame> frame = frameOfStream(received);
     if (!frame) return std::nullopt;
     const QByteArray bytes = frame->dataBits == 7 ? sevenBits(received) : received;
+    QByteArray earlier;  // the delimiters tried before this one
     for (const DelimiterRow& row : firstPhaseDelimiters()) {
         if (row.autosense) continue;
-        const QList<Piece> records = wholeRecords(bytes, static_cast<char>(row.code));
+        const auto code = static_cast<char>(row.code);
+        const QList<Piece> records = wholeRecords(bytes, code);
+        earlier.append(code);
+        // A record holding a delimiter of the table before its own ends there in the designed search:
+        // that delimiter's records are the answer, once enough of them have arrived.
+        auto fits = [&](const QByteArray& r) {
+            return std::all_of(r.begin(), r.end(), [&](char c) {
+                return recordCharacter(static_cast<unsigned char>(c)) && !earlier.chopped(1).contains(c);
+            });
+        };
         for (qsizetype i = 1; i < records.size(); ++i) {
             const QByteArray& a = records[i - 1].record;
             const QByteArray& b = records[i].record;
-            if (!std::all_of(b.begin(), b.end(), [](char c) { return recordCharacter(static_cast<unsigned char>(c)); }))
-                continue;
+            if (!fits(a) || !fits(b)) continue;
             RecordFinding f;
             if (weight.isEmpty()) {
                 if (a != b) continue;

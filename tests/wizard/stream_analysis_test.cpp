@@ -65,6 +65,9 @@ TEST(StreamAnalysis, GarbageAndSilenceAreNoRecords) {
     EXPECT_EQ(judgeBaud(garbage, "1234").kind, BaudVerdict::NotText);
     EXPECT_EQ(judgeBaud(QByteArray(60, '\0'), {}).kind, BaudVerdict::NotText);
     EXPECT_EQ(judgeBaud({}, "1234").kind, BaudVerdict::Listening);
+    // Two ETX frames heard from the middle of the first: "+" would cut two records holding the weight,
+    // but the designed search ends them at ETX, so only more frames can answer.
+    EXPECT_EQ(judgeBaud("S+0001234\x03\x02S+0001234\x03\x02S+", "1234").kind, BaudVerdict::Listening);
     // Text whose records never hold the weight is never a candidate.
     EXPECT_NE(judgeBaud(QByteArray("ST,GS,+005678kg\r\n").repeated(6), "1234").kind, BaudVerdict::Candidate);
 }
