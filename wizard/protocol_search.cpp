@@ -271,8 +271,8 @@ void ProtocolSearch::writeFindings(Run& run, const QString& s, const QByteArray&
     }
     if (m_settings.reverseweight) run.reportEntry += "\r\n" + QByteArray(kReverseLine) + "\n";
     if (run.quickSeconds >= 0)
-        run.reportEntry += "\r\nFound by the quick search in " + QByteArray::number(run.quickSeconds, 'f', 1) +
-                           " seconds.";
+        run.reportEntry +=
+            "\r\nFound by the quick search in " + QByteArray::number(run.quickSeconds, 'f', 1) + " seconds.";
     run.reportEntry += SettingsComments(s).toLatin1() + reportEntryTail(m_services.clock.now());
     if (m_files.WriteWizardReport(run.reportEntry, run.sampleWeight)) run.reportEntry.clear();
     writeSearchLog(run);

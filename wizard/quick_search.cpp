@@ -59,8 +59,8 @@ const QList<QByteArray>& readOnlyRequests() {
     // Weight requests of the common polled families, each bare, with CR and with CR LF.
     static const QList<QByteArray> requests = [] {
         QList<QByteArray> out;
-        for (const QByteArray& r : {QByteArray("\x05"), QByteArray("$"), QByteArray("?"), QByteArray("W"),
-                                    QByteArray("SI")})
+        for (const QByteArray& r :
+             {QByteArray("\x05"), QByteArray("$"), QByteArray("?"), QByteArray("W"), QByteArray("SI")})
             for (const char* end : {"", "\r", "\r\n"}) out.append(r + end);
         return out;
     }();

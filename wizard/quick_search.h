@@ -32,11 +32,11 @@ public:
 
 struct QuickResult {
     bool found = false;
-    bool stopped = false;      // ended by the caller, or the device failed (error())
-    QString settings;          // "9600,e,7,1"
+    bool stopped = false;  // ended by the caller, or the device failed (error())
+    QString settings;      // "9600,e,7,1"
     RecordFinding finding;
-    QByteArray request;        // the request a polled indicator answered; empty for a continuous one
-    QByteArray seen;           // not found: what arrived at the best setting
+    QByteArray request;  // the request a polled indicator answered; empty for a continuous one
+    QByteArray seen;     // not found: what arrived at the best setting
     QString error;
 };
 

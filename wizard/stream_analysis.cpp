@@ -65,7 +65,8 @@ StreamStats streamStats(const QByteArray& bytes) {
         if (c & 0x80) ++s.high;
         if (recordCharacter(c)) ++printable;
     }
-    s.printableShare = bytes.isEmpty() ? 0 : static_cast<double>(printable) / static_cast<double>(bytes.size());
+    s.printableShare =
+        bytes.isEmpty() ? 0 : static_cast<double>(printable) / static_cast<double>(bytes.size());
     return s;
 }
 
@@ -122,7 +123,8 @@ std::optional<RecordFinding> findRecord(const QByteArray& received, const QByteA
             } else {
                 const std::optional<Match> first = matchRecord(a, weight);
                 f.match = matchRecord(b, weight);
-                if (!first || !f.match || first->start != f.match->start || first->reversed != f.match->reversed)
+                if (!first || !f.match || first->start != f.match->start ||
+                    first->reversed != f.match->reversed)
                     continue;
                 f.weightLength = static_cast<int>(weight.size());
                 f.autosense = AnalyseNumbers(b, weight).oneNumber;

@@ -33,8 +33,12 @@ TEST(Identify, FindsTheExactSettingAndTheWeightsPlace) {
         {{"--settings", "115200,n,8,2"}, "115200,n,8,1", "CR", 11, false, nullptr},
         {{"--settings", "2400,n,8,1", "--format", "stx-etx"}, "2400,n,8,1", "ETX", 7, false, nullptr},
         {{"--settings", "19200,n,8,1", "--format", "reversed"}, "19200,n,8,1", "=", 1, true, nullptr},
-        {{"--settings", "9600,n,8,1", "--mode", "poll", "--request", "SI\\r\\n"}, "9600,n,8,1", "CR", 11,
-         false, "SI\\r\\n"},
+        {{"--settings", "9600,n,8,1", "--mode", "poll", "--request", "SI\\r\\n"},
+         "9600,n,8,1",
+         "CR",
+         11,
+         false,
+         "SI\\r\\n"},
     };
     for (const Case& c : cases) {
         SimProcess sim;
@@ -73,5 +77,6 @@ TEST(Identify, SilenceWrongWeightAndMissingDevice) {
 
     const ProgramRun missing = runProgram(appProgram("veltrane-identify"), {"--device", "/dev/no-such-tty"});
     EXPECT_EQ(missing.exitCode, 2);
-    EXPECT_TRUE(missing.err.contains(QLatin1String("/dev/no-such-tty: no such device"))) << missing.err.toStdString();
+    EXPECT_TRUE(missing.err.contains(QLatin1String("/dev/no-such-tty: no such device")))
+        << missing.err.toStdString();
 }

@@ -112,8 +112,8 @@ TEST(LineGarble, TheReaderGetsWhatAUartSamples) {
     };
     // clang-format on
     for (const Case& c : clean)
-        EXPECT_EQ(receivedAs(frame, c.tx, c.rx), c.expected) << c.tx.text().toStdString() << " read at "
-                                                             << c.rx.text().toStdString();
+        EXPECT_EQ(receivedAs(frame, c.tx, c.rx), c.expected)
+            << c.tx.text().toStdString() << " read at " << c.rx.text().toStdString();
 
     const LineSettings own{9600, 'n', 8, 1};
     for (int baud : {300, 1200, 2400, 4800, 19200, 38400, 57600, 115200}) {

@@ -68,6 +68,7 @@ TEST(QuickSearch, ANoLeavesTheDesignedSearchAsItIs) {
     bench.search.RunInterfaceWizard();
 
     ASSERT_EQ(bench.offers().size(), 2);
-    EXPECT_EQ(bench.offers()[1], QStringLiteral("ask: Identified the protocol as 4(Autosense on)") + kOfferTail);
+    EXPECT_EQ(bench.offers()[1],
+              QStringLiteral("ask: Identified the protocol as 4(Autosense on)") + kOfferTail);
     expectStored(bench.folder.path(), {{"baud", 2400}, {"simpinterface", -1}});
 }

@@ -1,8 +1,8 @@
 // The stream analysis over the simulator's frames as a UART receives them at 8N1: the right baud tells
 // the frame, the delimiter and the weight's place; wrong bauds, garbage and an idle line tell nothing.
+#include "wizard/stream_analysis.h"
 #include "tools/indicator-sim/frame_format.h"
 #include "tools/indicator-sim/line_settings.h"
-#include "wizard/stream_analysis.h"
 
 #include <gtest/gtest.h>
 

@@ -95,7 +95,8 @@ QByteArray jsonString(const QString& text) {
 QByteArray jsonResult(const QuickResult& r, bool withWeight, double seconds) {
     const QByteArray secs = QByteArray::number(seconds, 'f', 1);
     if (!r.found)
-        return "{\"found\": false, \"seconds\": " + secs + ", \"seen\": " + jsonString(escapedBytes(r.seen)) + "}";
+        return "{\"found\": false, \"seconds\": " + secs + ", \"seen\": " + jsonString(escapedBytes(r.seen)) +
+               "}";
     const RecordFinding& f = r.finding;
     const bool placed = withWeight && f.match;
     const auto number = [&](int n) { return placed ? QByteArray::number(n) : QByteArray("null"); };
@@ -146,9 +147,10 @@ int main(int argc, char** argv) {
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("The result as one JSON object."));
     const QCommandLineOption probe(QStringLiteral("probe"),
                                    QStringLiteral("Ask a silent line with read-only weight requests."));
-    const QCommandLineOption store(QStringLiteral("store"),
-                                   QStringLiteral("Store the result in APPFOLDER's settings, as the wizard does."),
-                                   QStringLiteral("APPFOLDER"));
+    const QCommandLineOption store(
+        QStringLiteral("store"),
+        QStringLiteral("Store the result in APPFOLDER's settings, as the wizard does."),
+        QStringLiteral("APPFOLDER"));
     const QCommandLineOption timeout(QStringLiteral("timeout"),
                                      QStringLiteral("Give up after SECONDS (default 30)."),
                                      QStringLiteral("SECONDS"));
@@ -160,7 +162,8 @@ int main(int argc, char** argv) {
     }
     if (!parser.positionalArguments().isEmpty())
         fail(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
-    if (parser.isSet(device) == parser.isSet(port)) fail(QStringLiteral("give either --device PATH or --port N"));
+    if (parser.isSet(device) == parser.isSet(port))
+        fail(QStringLiteral("give either --device PATH or --port N"));
 
     bool ok = true;
     int timeoutS = kDefaultTimeoutS;
@@ -175,7 +178,8 @@ int main(int argc, char** argv) {
         portNumber = parser.value(port).toInt(&ok);
         if (!ok || portNumber <= 0) fail(QStringLiteral("--port needs a port number above 0"));
         if (appFolder.isEmpty()) fail(QStringLiteral("--port needs --store APPFOLDER for the port mapping"));
-        path = settingsDeviceResolver(QDir(appFolder).filePath(QLatin1String(kSettingsDatabaseName)))(portNumber);
+        path = settingsDeviceResolver(QDir(appFolder).filePath(QLatin1String(kSettingsDatabaseName)))(
+            portNumber);
     }
     if (!QFileInfo::exists(path)) fail(QStringLiteral("%1: no such device").arg(path));
 
