@@ -138,9 +138,10 @@ int main(int argc, char** argv) {
     parser.addHelpOption();
     const QCommandLineOption device(QStringLiteral("device"), QStringLiteral("The serial device."),
                                     QStringLiteral("PATH"));
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("The device of port N in APPFOLDER's port mapping."),
-                                  QStringLiteral("N"));
+    const QCommandLineOption port(
+        QStringLiteral("port"),
+        QStringLiteral("The device of port N in the application folder's port mapping."),
+        QStringLiteral("N"));
     const QCommandLineOption weight(QStringLiteral("weight"),
                                     QStringLiteral("The weight the indicator shows, as it displays it."),
                                     QStringLiteral("TEXT"));
@@ -177,9 +178,10 @@ int main(int argc, char** argv) {
     if (parser.isSet(port)) {
         portNumber = parser.value(port).toInt(&ok);
         if (!ok || portNumber <= 0) fail(QStringLiteral("--port needs a port number above 0"));
-        if (appFolder.isEmpty()) fail(QStringLiteral("--port needs --store APPFOLDER for the port mapping"));
-        path = settingsDeviceResolver(QDir(appFolder).filePath(QLatin1String(kSettingsDatabaseName)))(
-            portNumber);
+        // The mapping of the folder stored into, else of the installation this program belongs to.
+        const QString mapping = appFolder.isEmpty() ? QCoreApplication::applicationDirPath() : appFolder;
+        path =
+            settingsDeviceResolver(QDir(mapping).filePath(QLatin1String(kSettingsDatabaseName)))(portNumber);
     }
     if (!QFileInfo::exists(path)) fail(QStringLiteral("%1: no such device").arg(path));
 
