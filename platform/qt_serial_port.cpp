@@ -7,6 +7,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -184,6 +185,17 @@ bool QtSerialPort::open() {
         m_port.clearError();
         return false;
     }
+    // A port of seven data bits keeps seven: the driver strips what a pseudo-terminal or an adapter
+    // without CS7 would pass, and the mask catches what it does not.
+    m_dataMask = static_cast<char>((1 << settings->dataBits) - 1);
+    if (settings->dataBits == 7) {
+        termios t{};
+        const int fd = static_cast<int>(m_port.handle());
+        if (::tcgetattr(fd, &t) == 0) {
+            t.c_iflag |= ISTRIP;
+            ::tcsetattr(fd, TCSANOW, &t);
+        }
+    }
     // Bytes the device sent before anyone listened belong to no reading of ours.
     m_port.clear(QSerialPort::Input);
     m_port.readAll();
@@ -221,8 +233,10 @@ bool QtSerialPort::write(const QByteArray& data) {
 }
 
 void QtSerialPort::readIncoming() {
-    const QByteArray incoming = m_port.readAll();
+    QByteArray incoming = m_port.readAll();
     if (incoming.isEmpty()) return;
+    if (m_dataMask != '\xff')
+        for (char& c : incoming) c = static_cast<char>(c & m_dataMask);
     if (m_head > 0 && m_head == m_queue.size()) {
         m_queue.clear();
         m_head = 0;

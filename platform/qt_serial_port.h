@@ -59,6 +59,8 @@ private:
     QString m_device;  // looked up when the number is set, never at an opening
     QString m_settingsText = QStringLiteral("9600,n,8,1");
     QString m_lastError;
+    // What a receiver of the configured data bits delivers; a pseudo-terminal passes all eight.
+    char m_dataMask = '\xff';
 
     // Bytes read but not yet signalled; m_head is the next one to go.
     QByteArray m_queue;

@@ -42,6 +42,7 @@ MainWindow::MainWindow(Services& services, Settings& settings, TrayIcon& trayIco
     connect(m_core.get(), &WeighingCore::endProgramRequested, this, &MainWindow::endProgram);
     m_wizard = std::make_unique<ProtocolSearch>(m_services, m_settings, *this, m_core->port(),
                                                 m_core->searchTrials());
+    m_wizard->setQuickSearch(true);
     m_password =
         std::make_unique<DialogPasswordGate>(m_grant, m_settings.accessPassword, m_services.prompts, this);
     ButtonHost& host = *this;

@@ -7,6 +7,7 @@
 #include "platform/database.h"
 #include "platform/services.h"
 #include "wizard/protocol_rules.h"
+#include "wizard/search_run.h"
 
 #include <QScopeGuard>
 
@@ -23,23 +24,6 @@ QString text(const QByteArray& bytes) {
 }
 
 }  // namespace
-
-struct ProtocolSearch::Run {
-    QString portText;
-    QString sampleWeight;
-    QByteArray weight;  // the sample weight as the indicator would send it
-    int phase = 1;
-    int delimiterIndex = 0;
-    QString delimiterName;
-    std::int16_t protocolNumber = 0;
-    std::int32_t baudCeiling = 38400;
-    bool found = false;
-    QString savedCaption;
-    QString secondPhaseCaption;
-    // The offer in hand: where the weight ends in the record, and its report paragraph.
-    std::int16_t endPosition = 0;
-    QByteArray reportEntry;
-};
 
 ProtocolSearch::ProtocolSearch(Services& services, Settings& settings, MainView& view, PortControl& port,
                                SearchTrials& trials)
@@ -86,6 +70,15 @@ void ProtocolSearch::RunInterfaceWizard() {
         kCrLf + QStringLiteral("Make sure that weight ") + run.sampleWeight +
         QStringLiteral(" does not change during this time."));
     startSearch(run);
+    if (m_quickSearch) {
+        const Outcome quick = quickSearch(run);
+        if (quick == Outcome::Accepted) return;
+        if (quick == Outcome::Stopped || m_stopRequested) {
+            abandon(run);
+            return;
+        }
+        resumeDesignedSearch(run);
+    }
     Outcome outcome = firstPhase(run);
     if (outcome == Outcome::NextRow) outcome = secondPhase(run);
     if (outcome == Outcome::Stopped || m_stopRequested) {
@@ -277,6 +270,9 @@ void ProtocolSearch::writeFindings(Run& run, const QString& s, const QByteArray&
         run.reportEntry += "\r\n" + QByteArray(kLastNumberLine);
     }
     if (m_settings.reverseweight) run.reportEntry += "\r\n" + QByteArray(kReverseLine) + "\n";
+    if (run.quickSeconds >= 0)
+        run.reportEntry +=
+            "\r\nFound by the quick search in " + QByteArray::number(run.quickSeconds, 'f', 1) + " seconds.";
     run.reportEntry += SettingsComments(s).toLatin1() + reportEntryTail(m_services.clock.now());
     if (m_files.WriteWizardReport(run.reportEntry, run.sampleWeight)) run.reportEntry.clear();
     writeSearchLog(run);

@@ -30,6 +30,8 @@ public:
     // The whole wizard: prompts, search, offers, storing, closing messages and files.
     void RunInterfaceWizard();
     bool running() const { return m_running; }
+    // The quick search runs first, before the designed one, when on (the program turns it on).
+    void setQuickSearch(bool on) { m_quickSearch = on; }
     // The program is ending: the search stops at its next wait, releases the port and stores, writes
     // and shows nothing more.
     void stop();
@@ -47,6 +49,8 @@ private:
     enum class Outcome { NextRow, Accepted, Stopped };
 
     bool askAnswers(Run& run);
+    Outcome quickSearch(Run& run);
+    void resumeDesignedSearch(Run& run);
     void startSearch(Run& run);
     Outcome firstPhase(Run& run);
     Outcome secondPhase(Run& run);
@@ -78,6 +82,7 @@ private:
     WizardFiles m_files;
     bool m_running = false;
     bool m_stopRequested = false;
+    bool m_quickSearch = false;
 };
 
 }  // namespace veltrane

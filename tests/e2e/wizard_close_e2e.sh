@@ -52,7 +52,8 @@ answer 'COM Port'
 answer 'Max capacity'
 answer 'Sample weight' 24360
 answer Veltrane  # the notice that the search starts
-expect 'Marlume : Autosense : Trying .*' 20
+# The quick search runs first, and finds the simulator at once; the close ends it as it ends the designed one.
+expect 'Delvorn : Quick search : .*' 20
 before=$(settings)
 echo "ok: the search runs: $(xdotool getwindowname "$WINDOW")"
 
@@ -83,7 +84,7 @@ sys.exit(0 if x.XSendEvent(display, window, 0, 0, ctypes.byref(event)) and x.XFl
 PY
 closed=$(date +%s%N)
 wait_for 10 sh -c "! xwininfo -id $WINDOW 2>/dev/null | grep -q IsViewable" || fail "the window did not close"
-# Well under the half minute after which the search would reach the simulator's settings and offer them.
+# Well under the 15 s before the quick search's offer.
 wait_for 10 sh -c "! kill -0 $VELTRANE 2>/dev/null" || fail "veltrane still runs 10 s after its window was closed"
 echo "ok: veltrane ended within $(( ($(date +%s%N) - closed) / 1000000 )) ms of its window's close"
 users=$(fuser "$DEVICE" 2>/dev/null)

@@ -73,28 +73,54 @@ TEST(Frames, TemplatesAndEscapes) {
               QStringLiteral("\\x02A\\r\\n"));
 }
 
-TEST(LineGarble, OnlyTheIndicatorsOwnSettingsCarryTheWeight) {
-    const LineSettings own{9600, 'n', 8, 1};
-    const QByteArray frame = "ST,GS,+001234kg\r\nST,GS,+001234kg\r\n";
-    EXPECT_EQ(receivedAs(frame, own, own), frame);
-    // Parity and data bits do not pass a pty, so they are no mismatch.
-    EXPECT_EQ(receivedAs(frame, own, LineSettings{9600, 'e', 7, 1}), frame);
+namespace {
 
-    // clang-format off
-    const LineSettings wrong[] = {{300, 'n', 8, 1}, {1200, 'n', 8, 1}, {2400, 'n', 8, 1}, {4800, 'n', 8, 1},
-        {19200, 'n', 8, 1}, {38400, 'n', 8, 1}, {57600, 'n', 8, 1}, {115200, 'n', 8, 1}, {9600, 'n', 8, 2},
-        {9800, 'n', 8, 1}};  // within a UART's tolerance, still refused
-    // clang-format on
-    for (const LineSettings& rx : wrong) {
-        const QByteArray got = receivedAs(frame, own, rx);
-        EXPECT_FALSE(got.contains("1234")) << rx.text().toStdString();
-        EXPECT_FALSE(got.contains("ST,GS")) << rx.text().toStdString();
-        EXPECT_NE(got, frame);
+// The frame with a bit 7 added to each character: what 7 data bits plus parity give an 8N1 reader.
+QByteArray withBit7(const QByteArray& frame, char parity) {
+    QByteArray out;
+    for (char ch : frame) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool odd = __builtin_popcount(c) % 2 == 1;
+        const bool bit = parity == 'e' ? odd : parity == 'o' ? !odd : parity == 'm';
+        out.append(static_cast<char>(c | (bit ? 0x80 : 0)));
     }
-    // A non-standard rate is told apart from its standard neighbour.
-    const LineSettings odd{56000, 'n', 8, 1};
-    EXPECT_EQ(receivedAs(frame, odd, odd), frame);
-    EXPECT_FALSE(receivedAs(frame, odd, LineSettings{57600, 'n', 8, 1}).contains("1234"));
+    return out;
+}
+
+}  // namespace
+
+TEST(LineGarble, TheReaderGetsWhatAUartSamples) {
+    const QByteArray frame = "ST,GS,+001234kg\r\nST,GS,+001234kg\r\n";
+    struct Case {
+        LineSettings tx, rx;
+        QByteArray expected;
+    };
+    // clang-format off
+    const Case clean[] = {
+        {{9600, 'n', 8, 1}, {9600, 'n', 8, 1}, frame},
+        {{9600, 'n', 8, 2}, {9600, 'n', 8, 1}, frame},   // only the first stop bit is checked
+        {{9600, 'n', 8, 1}, {9600, 'n', 8, 2}, frame},
+        {{9600, 'e', 7, 1}, {9600, 'e', 7, 1}, frame},
+        {{4800, 'e', 7, 2}, {4800, 'e', 7, 1}, frame},
+        {{9600, 'o', 8, 1}, {9600, 'n', 8, 1}, frame},   // the parity bit stands where the stop bit is looked for
+        {{9600, 'n', 8, 1}, {9800, 'n', 8, 1}, frame},   // within a UART's tolerance
+        {{9600, 'e', 7, 1}, {9600, 'n', 8, 1}, withBit7(frame, 'e')},
+        {{1200, 'o', 7, 1}, {1200, 'n', 8, 1}, withBit7(frame, 'o')},
+        {{9600, 'm', 7, 1}, {9600, 'n', 8, 1}, withBit7(frame, 'm')},
+        {{9600, 's', 7, 1}, {9600, 'n', 8, 1}, frame},
+        {{19200, 'n', 7, 2}, {19200, 'n', 8, 1}, withBit7(frame, 'm')},
+    };
+    // clang-format on
+    for (const Case& c : clean)
+        EXPECT_EQ(receivedAs(frame, c.tx, c.rx), c.expected)
+            << c.tx.text().toStdString() << " read at " << c.rx.text().toStdString();
+
+    const LineSettings own{9600, 'n', 8, 1};
+    for (int baud : {300, 1200, 2400, 4800, 19200, 38400, 57600, 115200}) {
+        const QByteArray got = receivedAs(frame, own, LineSettings{baud, 'n', 8, 1});
+        EXPECT_FALSE(got.contains("1234")) << baud;
+        EXPECT_FALSE(got.contains("ST,GS")) << baud;
+    }
     // A slow receiver sees fewer characters than were sent, a fast one more: what a UART does.
     EXPECT_LT(receivedAs(frame, own, LineSettings{1200, 'n', 8, 1}).size(), frame.size());
     EXPECT_GT(receivedAs(frame, own, LineSettings{38400, 'n', 8, 1}).size(), frame.size());

@@ -78,26 +78,17 @@ QByteArray sample(const std::vector<bool>& levels, double rxBit, const LineSetti
     QByteArray out;
     double t = 0;
     while (t < end) {
-        if (level(t)) {
-            t += step;
-            continue;
-        }
-        if (level(t + rxBit / 2)) {  // a glitch, not a start bit
+        if (level(t) || level(t + rxBit / 2)) {  // idle, or a glitch rather than a start bit
             t += step;
             continue;
         }
         int value = 0;
         for (int i = 0; i < rx.dataBits; ++i)
             if (level(t + rxBit * (1.5 + i))) value |= 1 << i;
-        bool framed = true;
-        const double stopAt = t + rxBit * (1.5 + rx.dataBits + parityBits);
-        for (int i = 0; i < rx.stopBits; ++i)
-            if (!level(stopAt + rxBit * i)) framed = false;
-        out.append(framed ? static_cast<char>(value) : '\0');
-        t = stopAt + rxBit * (rx.stopBits - 0.5);
-        // After a framing error a receiver waits for the line to go idle again.
-        if (!framed)
-            while (t < end && !level(t)) t += step;
+        out.append(static_cast<char>(value));
+        // Right after sampling the first stop bit the receiver hunts again: a low line there is taken
+        // as the next start bit, as a UART resynchronises after a framing error.
+        t += rxBit * (1.5 + rx.dataBits + parityBits) + step;
     }
     return out;
 }
@@ -105,17 +96,8 @@ QByteArray sample(const std::vector<bool>& levels, double rxBit, const LineSetti
 }  // namespace
 
 QByteArray receivedAs(const QByteArray& sent, const LineSettings& tx, const LineSettings& rx) {
-    if (tx.matchesOverPty(rx)) return sent;
     const double rxBit = static_cast<double>(tx.baud) / rx.baud;  // in transmitted bit times
-    QByteArray out = sample(lineLevels(sent, tx), rxBit, rx);
-    if (out == sent) {
-        out.clear();
-        for (char ch : sent) {
-            const auto b = static_cast<unsigned char>(ch);
-            out.append(static_cast<char>(((b << 1) | (b >> 7)) & 0xFF));
-        }
-    }
-    return out;
+    return sample(lineLevels(sent, tx), rxBit, rx);
 }
 
 }  // namespace veltrane::sim

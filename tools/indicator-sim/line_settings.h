@@ -18,19 +18,15 @@ struct LineSettings {
     static std::optional<LineSettings> parse(const QString& text, QString* error = nullptr);
     QString text() const;
     bool operator==(const LineSettings&) const = default;
-
-    // Only baud rate and stop bits reach the other side of a pseudo-terminal; parity and data bits are
-    // refused or dropped by the pty driver, so they cannot be compared.
-    bool matchesOverPty(const LineSettings& reader) const {
-        return baud == reader.baud && stopBits == reader.stopBits;
-    }
 };
 
-// The bytes a receiver at `rx` takes from `sent` transmitted at `tx`: each character is laid out bit by
-// bit (start bit, data bits least significant first, parity, stop bits) at tx's speed and sampled at
-// rx's, with a framing error giving NUL as the Linux tty layer does. When the sampling happens to
-// recover the bytes anyway (close baud rates, a receiver that checks fewer stop bits), the bytes are
-// bit-slipped instead, so that only the indicator's own settings ever yield its frames.
+// The bytes a UART set to `rx` takes from `sent` transmitted at `tx`, and nothing else: each character
+// is laid out bit by bit (start bit, data bits least significant first, parity, stop bits) at tx's
+// speed and sampled at rx's. The receiver finds a start bit by its falling edge checked at mid-bit,
+// samples its data bits, skips its parity bit unchecked and checks only the first stop bit; a character
+// that fails it is delivered anyway as the data bits sampled, as a port that ignores framing errors
+// does (a break is all zeros, so it arrives as NUL). Seven data bits with parity read at 8N1 thus arrive
+// with the parity in bit 7, and two stop bits read with one arrive clean, as on a cable.
 QByteArray receivedAs(const QByteArray& sent, const LineSettings& tx, const LineSettings& rx);
 
 }  // namespace veltrane::sim

@@ -5,26 +5,24 @@
 
 namespace veltrane::sim {
 
-// On Linux a pty master answers TCGETS2 with the slave's settings: what the reader has set.
+// On Linux a pty master answers TCGETS2 with the slave's settings: what the reader has set, less what
+// the pty driver takes away. It forces CS8 and drops PARENB, but keeps the input flags and PARODD and
+// CMSPAR, so the reader's frame is told from those: a port of seven data bits strips its bytes to seven
+// bits (ISTRIP), which is the only place its data bits show, and with seven bits a parity bit is taken
+// to be there. Odd, mark and space parity show by their own flags; even parity at eight data bits does
+// not, and looks like none, which changes nothing a receiver that does not check parity delivers.
 bool readPtyLine(int fd, int* baud, int* dataBits, char* parity, int* stopBits) {
     struct termios2 t {};
     if (ioctl(fd, TCGETS2, &t) != 0) return false;
     *baud = static_cast<int>(t.c_ospeed);
-    switch (t.c_cflag & CSIZE) {
-        case CS5:
-            *dataBits = 5;
-            break;
-        case CS6:
-            *dataBits = 6;
-            break;
-        case CS7:
-            *dataBits = 7;
-            break;
-        default:
-            *dataBits = 8;
-            break;
-    }
-    *parity = !(t.c_cflag & PARENB) ? 'n' : (t.c_cflag & PARODD) ? 'o' : 'e';
+    const bool sevenBits = (t.c_iflag & ISTRIP) != 0;
+    *dataBits = sevenBits ? 7 : 8;
+    if (t.c_cflag & CMSPAR)
+        *parity = (t.c_cflag & PARODD) ? 'm' : 's';
+    else if (t.c_cflag & PARODD)
+        *parity = 'o';
+    else
+        *parity = sevenBits ? 'e' : 'n';
     *stopBits = (t.c_cflag & CSTOPB) ? 2 : 1;
     return true;
 }

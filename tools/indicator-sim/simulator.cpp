@@ -179,10 +179,11 @@ void Simulator::onReadable() {
         return;
     }
     if (m_config.mode != Mode::Poll || m_paused) return;
-    // A request sent at the wrong settings reaches the indicator as garbage and is not answered.
+    // A request sent at other settings reaches the indicator as its UART receives it.
+    QByteArray heard(buf, static_cast<qsizetype>(n));
     if (const std::optional<LineSettings> reader = m_pty.readerSettings())
-        if (!m_config.settings.matchesOverPty(*reader)) return;
-    m_requestBuffer.append(buf, n);
+        heard = receivedAs(heard, *reader, m_config.settings);
+    m_requestBuffer.append(heard);
     const QByteArray& req = m_config.request;
     qsizetype at;
     while ((at = m_requestBuffer.indexOf(req)) >= 0) {
