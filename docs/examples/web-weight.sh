@@ -13,4 +13,4 @@ fi
 # -N: each event as it arrives. Every "data:" line is one JSON object; keys come in the order shown.
 curl "$@" -N "$url/api/events" | sed -u -n \
   -e 's/^data: {"weight": "\([^"]*\)"}$/weight \1/p' \
-  -e 's/^data: {"slno": \([0-9]*\), "weight": "\([^"]*\)", "datetime": "\([^"]*\)"}$/served \1 \2 \3/p'
+  -e 's/^data: {"slno": \([0-9]*\), "weight": "\([^"]*\)", "datetime": "\([^"]*\)", .*}$/served \1 \2 \3/p'

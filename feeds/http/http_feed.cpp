@@ -1,6 +1,8 @@
 #include "feeds/http/http_feed.h"
 
 #include "config/settings.h"
+#include "config/weight_chain.h"
+#include "feeds/feed_json.h"
 
 #include <QDate>
 #include <QHostAddress>
@@ -82,7 +84,11 @@ void HttpFeed::start() {
 std::vector<ServedWeighment> HttpFeed::weighments(const QString& from, const QString& to, int limit) {
     // Opened once the first list is asked for (opening the keyed file takes some 50 ms), kept while the
     // feed runs, opened again after a failure.
-    if (!m_db) m_db = Database::open(m_database, QString::fromLatin1(kSettingsDatabaseConnect));
+    if (!m_db) {
+        auto db = Database::open(m_database, QString::fromLatin1(kSettingsDatabaseConnect));
+        ensureChainTables(*db);
+        m_db = std::move(db);
+    }
     QStringList where;
     QVariantList binds;
     // The log's times are "YYYY-MM-DD HH:MM:SS" texts, so whole days compare as text.
@@ -104,10 +110,8 @@ std::vector<ServedWeighment> HttpFeed::weighments(const QString& from, const QSt
                 .arg(where.isEmpty() ? QString()
                                      : QStringLiteral(" where ") + where.join(QStringLiteral(" and "))),
             binds);
-        for (; !rs->isEof(); rs->moveNext())
-            rows.push_back({rs->field(QStringLiteral("slno")).toLongLong(),
-                            rs->field(QStringLiteral("weight")).toString(),
-                            rs->field(QStringLiteral("Datetime")).toString()});
+        const QString logId = readLogId(*m_db);
+        for (; !rs->isEof(); rs->moveNext()) rows.push_back(weighmentOfRow(*rs, logId));
     } catch (const DbError&) {
         m_db.reset();
         throw;
