@@ -8,7 +8,7 @@
 # broker delivered, by the integration guide's example).
 set -uo pipefail
 APP=$1
-EXAMPLE=$(dirname "$0")/../../docs/examples/chain_check.py
+EXAMPLE=$(cd "$(dirname "$0")/../../docs/examples" && pwd)/chain_check.py
 . "$(dirname "$0")/../support/whole_program.sh"
 need mosquitto mosquitto_sub sqlcipher socat python3
 need_built "$APP" veltrane veltrane-mkdb veltrane-verify indicator-sim
@@ -29,7 +29,7 @@ cp "$APP/veltrane" "$PROGRAM/"
 sql() { sqlcipher -cmd ".timeout 10000" "${2:-$PROGRAM}/scale.mdb" "PRAGMA key='qd584'; $1" 2>&1 | grep -vx ok; }
 make_log() {
   rm -f "$PROGRAM/scale.mdb" "$PROGRAM/config.mdb" "$PROGRAM/veltrane.mdb"
-  "$APP/veltrane-mkdb" --set Startauto=on --set AutosaveonStableWeight=on --comport 1="$WORK/indicator.tty" \
+  "$APP/veltrane-mkdb" --set pw=chain-secret --set Startauto=on --set AutosaveonStableWeight=on --comport 1="$WORK/indicator.tty" \
     "$PROGRAM" >/dev/null || fail "veltrane-mkdb"
   sql "update feeds set mqttfeed = -1, mqtthost = '127.0.0.1', mqttport = $PORT, mqtttopic = '$TOPIC';"
 }
