@@ -22,14 +22,16 @@ void BM_WeightLogRow(benchmark::State& state) {
     QTemporaryDir dir{QDir::currentPath() + QStringLiteral("/chain-bench-XXXXXX")};
     const QString folder = dir.path() + QLatin1Char('/');
     createSettingsDatabase(folder + QStringLiteral("scale.mdb"), folder);
-    auto db = Database::open(folder + QStringLiteral("scale.mdb"), QString::fromLatin1(kSettingsDatabaseConnect));
+    auto db =
+        Database::open(folder + QStringLiteral("scale.mdb"), QString::fromLatin1(kSettingsDatabaseConnect));
     const QString when = QStringLiteral("2026-03-14 09:30:00");
     const QString weight = QStringLiteral("12345");
     for (auto _ : state) {
         if (chained)
             appendChainedRow(*db, weight, when);
         else
-            db->execute(QStringLiteral("insert into weightlog (Datetime, weight) values (?, ?)"), {when, weight});
+            db->execute(QStringLiteral("insert into weightlog (Datetime, weight) values (?, ?)"),
+                        {when, weight});
     }
 }
 BENCHMARK(BM_WeightLogRow)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();

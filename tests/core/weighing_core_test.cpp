@@ -203,7 +203,8 @@ TEST(WeighingCore, ServingsByHandAndTheDeviceComingAndGoingAreInTheEventLog) {
     Q_EMIT c.fakes.port.deviceLost(QStringLiteral("gone"));
     static_cast<FakeTimer&>(c.core.port().retryTimer()).fire();
     QStringList events;
-    auto rs = c.app.settingsDb()->openRecordSet(QStringLiteral("select * from eventlog where kind <> 'chain-start'"));
+    auto rs = c.app.settingsDb()->openRecordSet(
+        QStringLiteral("select * from eventlog where kind <> 'chain-start'"));
     for (; !rs->isEof(); rs->moveNext())
         events << rs->field(QStringLiteral("kind")).toString() + QLatin1Char(' ') +
                       rs->field(QStringLiteral("detail")).toString();

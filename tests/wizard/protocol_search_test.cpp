@@ -145,7 +145,8 @@ TEST(ProtocolSearch, SecondPhaseFindsSevenBitEvenParityIndicator) {
                       ->openRecordSet(QStringLiteral("select * from eventlog where kind = 'settings'"));
     ASSERT_EQ(events->recordCount(), 1);
     const QString detail = events->field(QStringLiteral("detail")).toString();
-    EXPECT_TRUE(detail.contains(QStringLiteral(R"({"column":"baud","new":4800,"old":9600})"))) << qPrintable(detail);
+    EXPECT_TRUE(detail.contains(QStringLiteral(R"({"column":"baud","new":4800,"old":9600})")))
+        << qPrintable(detail);
     EXPECT_TRUE(detail.contains(QStringLiteral(R"("by":"wizard")")));
     EXPECT_EQ(prompts.messages().mid(prompts.messages().size() - 2),
               QStringList(
