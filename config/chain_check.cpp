@@ -89,7 +89,7 @@ ChainReport checkChains(Database& db) {
                 report.eventFindings.push_back(
                     {id, QStringLiteral("the weight log's chain started again at slno %1").arg(slno)});
         } else if (kind == QLatin1String(eventkind::kDelete)) {
-            for (const QJsonValue& value : detail.value(QStringLiteral("rows")).toArray()) {
+            for (const auto& value : detail.value(QStringLiteral("rows")).toArray()) {
                 const QJsonObject row = value.toObject();
                 const QJsonValue digest = row.value(QStringLiteral("digest"));
                 entries[row.value(QStringLiteral("slno")).toInteger()] = {
@@ -102,7 +102,7 @@ ChainReport checkChains(Database& db) {
             }
         } else if (kind == QLatin1String(eventkind::kSettings)) {
             DecodingChange change{id, time, {}};
-            for (const QJsonValue& value : detail.value(QStringLiteral("changes")).toArray()) {
+            for (const auto& value : detail.value(QStringLiteral("changes")).toArray()) {
                 const QJsonObject c = value.toObject();
                 const QString column = c.value(QStringLiteral("column")).toString();
                 if (altersDecoding(column))
