@@ -94,6 +94,9 @@ for name in scale.mdb config.mdb veltrane.mdb wizardlog.txt wizardreport.txt; do
   [ "$(readlink "$APPDIR/$name")" = "$STATE/$name" ] || fail "$APPDIR/$name does not lead to $STATE"
 done
 [ "$(readlink -f /usr/bin/veltrane)" = "$APPDIR/veltrane" ] || fail "/usr/bin/veltrane"
+[ "$(readlink -f /usr/bin/veltrane-verify)" = "$APPDIR/veltrane-verify" ] || fail "/usr/bin/veltrane-verify"
+[ -f /usr/share/man/man1/veltrane-verify.1.gz ] || fail "veltrane-verify has no manual page"
+/usr/bin/veltrane-verify "$APPDIR" >/dev/null || fail "veltrane-verify on the new log"
 [ "$(readlink -f "$APPDIR/12.wav")" = /usr/share/veltrane/12.wav ] || fail "voice files are not linked"
 [ "$(readlink -f "$APPDIR/veltrane-sample.html")" = /usr/share/veltrane/veltrane-sample.html ] || fail "the sample page is not linked"
 [ "$(db 'select outputFilelocation from config;')" = "$STATE/" ] || fail "output folder: $(db 'select outputFilelocation from config;')"
