@@ -1,8 +1,11 @@
 #include "config/config_save.h"
 
 #include "config/comports.h"
+#include "config/event_log.h"
 #include "config/loader.h"
 #include "config/numbers.h"
+#include "config/weight_chain.h"
+#include "platform/clock.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -150,7 +153,8 @@ std::optional<QVariant> columnValue(const ConfigBinding& b, const QString& text)
 
 }  // namespace
 
-ConfigRecordSource::ConfigRecordSource(QString databasePath) : m_path(std::move(databasePath)) {}
+ConfigRecordSource::ConfigRecordSource(QString databasePath, const Clock* clock)
+    : m_path(std::move(databasePath)), m_clock(clock) {}
 
 void ConfigRecordSource::ensureOpen() {
     if (!m_db) m_db = Database::open(m_path, QString::fromLatin1(kSettingsDatabaseConnect));
@@ -228,14 +232,26 @@ std::optional<WriteRefusal> ConfigRecordSource::write(const ConfigFormValues& va
     try {
         ensureOpen();
         if (m_rows->isEof()) throw DbError("table config has no row");
-        m_rows->edit();
-        try {
-            for (const auto& [column, value] : changes) m_rows->setField(column, value);
-            m_rows->update();
-        } catch (const DbError&) {
-            m_rows->cancelUpdate();
-            throw;
-        }
+        ensureChainTables(*m_db);
+        // The row and the event that records its change are written together or not at all.
+        inTransaction(*m_db, [&] {
+            const QVariantMap before =
+                rowValues(*m_db->openRecordSet(QStringLiteral("select * from config")));
+            m_rows->edit();
+            try {
+                for (const auto& [column, value] : changes) m_rows->setField(column, value);
+                m_rows->update();
+            } catch (const DbError&) {
+                m_rows->cancelUpdate();
+                throw;
+            }
+            const QVariantMap after = rowValues(*m_db->openRecordSet(QStringLiteral("select * from config")));
+            QJsonObject change = settingsChange(QStringLiteral("config"), before, after);
+            if (change.isEmpty()) return;
+            change.insert(QStringLiteral("by"), QStringLiteral("configuration window"));
+            const QDateTime now = m_clock ? m_clock->now() : QDateTime::currentDateTime();
+            appendEvent(*m_db, generalDate(now), QLatin1String(eventkind::kSettings), change);
+        });
         m_rows->moveToLastModified();
     } catch (const DbError& e) {
         return WriteRefusal{

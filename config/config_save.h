@@ -18,6 +18,8 @@
 
 namespace veltrane {
 
+class Clock;
+
 // The window's controls as plain values. Names are the controls' own; the arrays keep the indexes of
 // the control arrays chkFields and txtFields (unused indexes stay false / empty).
 struct ConfigFormValues {
@@ -69,7 +71,8 @@ struct WriteRefusal {
 // from what was read, so that untouched columns (a Null among them) stay as they are.
 class ConfigRecordSource {
 public:
-    explicit ConfigRecordSource(QString databasePath);
+    // clock gives the time of the event that records a save (the system's clock when none is given).
+    explicit ConfigRecordSource(QString databasePath, const Clock* clock = nullptr);
 
     // Reads the row. A column that is missing or unreadable leaves its control empty without a
     // message (the window's load goes on past single failures). False when the file or the row
@@ -91,6 +94,7 @@ private:
     std::optional<WriteRefusal> writeDevices(const ConfigFormValues& values);
 
     QString m_path;
+    const Clock* m_clock;
     std::unique_ptr<Database> m_db;
     std::unique_ptr<RecordSet> m_rows;
     ConfigFormValues m_read;  // as read or last written: the base for "changed"

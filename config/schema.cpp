@@ -2,6 +2,7 @@
 
 #include "config/feed_settings.h"
 #include "config/settings.h"
+#include "config/weight_chain.h"
 
 #include <QStringList>
 
@@ -87,6 +88,10 @@ void createSettingsDatabase(const QString& path, const QString& outputFolder) {
     db->execute(QStringLiteral("create table config (") + definitions.join(QStringLiteral(", ")) +
                 QStringLiteral(")"));
     db->execute(weightLogTableSql());
+    // The export template shares the weight log's table; only this file's log is chained.
+    db->execute(QStringLiteral("alter table weightlog add column digest TEXT"));
+    db->execute(chainTablesSql());
+    writeLogInfo(*db, QStringLiteral("logid"), newLogId());
     db->execute(QStringLiteral("create table comports (port INTEGER PRIMARY KEY, device TEXT)"));
 
     auto row = db->openRecordSet(QStringLiteral("select * from config"));

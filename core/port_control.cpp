@@ -184,6 +184,7 @@ void PortControl::retry() {
     m_state = State::Weighing;
     m_view.setPortButtonCaption(QStringLiteral("Close port"));
     m_view.setPortStatusText(kPortOn);
+    if (m_back) m_back();
 }
 
 }  // namespace veltrane

@@ -33,6 +33,9 @@ public:
     PortControl(const PortControl&) = delete;
     PortControl& operator=(const PortControl&) = delete;
 
+    // back runs when a lost device has been opened again.
+    void onBack(std::function<void()> back) { m_back = std::move(back); }
+
     State state() const { return m_state; }
     // The wizard's protocol search drives the port with settings of its own: a loss is the search's.
     bool searching() const { return m_searching; }
@@ -88,6 +91,7 @@ private:
     Services& m_services;
     MainView& m_view;
     std::function<void()> m_gone;
+    std::function<void()> m_back;
     std::unique_ptr<Timer> m_retry;
     State m_state = State::Closed;
     bool m_searching = false;

@@ -6,6 +6,8 @@
 #include "core/weighment_cycle.h"
 #include "core/weight_outputs.h"
 
+#include "config/event_log.h"
+
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -29,7 +31,14 @@ struct WeighingCore::Impl final : DecoderHost, CycleHost, LoaderView, SearchTria
           timerWeightClear(core.m_services.timers.createTimer(true)),
           timerDelay(core.m_services.timers.createTimer(true)),
           // A weight from a vanished indicator is no live weight: the box empties when the device goes.
-          port(core.m_services, core.m_view, [&core] { core.setWeightData(QString()); }) {}
+          // A failed opening empties it too, but only a vanished device is an event.
+          port(core.m_services, core.m_view, [this, &core] {
+              core.setWeightData(QString());
+              if (port.state() == PortControl::State::Lost)
+                  core.recordEvent(QLatin1String(eventkind::kDeviceLost), core.portDetail());
+          }) {
+        port.onBack([&core] { core.recordEvent(QLatin1String(eventkind::kDeviceBack), core.portDetail()); });
+    }
 
     // DecoderHost
     void showRawData(const QByteArray& buffer) override {
@@ -56,6 +65,11 @@ struct WeighingCore::Impl final : DecoderHost, CycleHost, LoaderView, SearchTria
         if (observer) observer->served(w);
         const QString error = outputs.ServeWeight(w);
         if (!error.isEmpty()) core.setPendingError(error);
+    }
+    void servedByHand(const QString& w) override {
+        core.recordEvent(
+            QLatin1String(eventkind::kHandServing),
+            {{QStringLiteral("how"), QStringLiteral("print button")}, {QStringLiteral("weight"), w}});
     }
     void startWeightClearTimer() override { timerWeightClear->setEnabled(true); }
     void playTruckOut() override { voice.PlayWave(core.m_settings.voicePromptFile); }
@@ -208,6 +222,19 @@ void WeighingCore::showPendingError() {
 
 void WeighingCore::rearmByHand() {
     m_impl->cycle.rearmByHand();
+    recordEvent(QLatin1String(eventkind::kHandServing),
+                {{QStringLiteral("how"), QStringLiteral("New weighment")}});
+}
+
+void WeighingCore::recordEvent(const QString& kind, const QJsonObject& detail) {
+    const QString error = m_impl->outputs.recordEvent(kind, detail);
+    // The weighing goes on: a full disk or a locked file is told on the status line, once per event.
+    if (!error.isEmpty()) m_view.appendStatusText(QStringLiteral("   Event log: ") + error);
+}
+
+QJsonObject WeighingCore::portDetail() const {
+    return {{QStringLiteral("port"), m_services.port.portNumber()},
+            {QStringLiteral("device"), m_services.port.deviceName()}};
 }
 void WeighingCore::setLastRecordTime(const QDateTime& time) {
     m_impl->cycle.lastRecordTime = time;

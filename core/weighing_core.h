@@ -12,6 +12,7 @@
 #include "platform/timers.h"
 
 #include <QDateTime>
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 
@@ -74,6 +75,10 @@ public:
     // Re-arms the cycle by hand (the "New weighment" button): clears the served flag.
     void rearmByHand();
     void setLastRecordTime(const QDateTime& time);
+    // Appends an event-log row (kinds in config/event_log.h); a failure is told on the status line.
+    void recordEvent(const QString& kind, const QJsonObject& detail = {});
+    // The port's number and device, as the device events record them.
+    QJsonObject portDetail() const;
 
     // Delay/Timerdelay: a one-shot timer that sets the delay-elapsed flag.
     void Delay(int ms);

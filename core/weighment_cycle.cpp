@@ -74,6 +74,7 @@ bool WeighmentCycle::printButtonPath(float weight, const Settings& settings, Cyc
     const QString w = numberTextSingle(weight);
     host.setStatusText(servingText(w, host.clock()));
     host.serveWeight(w);
+    host.servedByHand(w);
     served = true;
     host.setStatusText(servedText(w, host.clock()));
     host.startWeightClearTimer();

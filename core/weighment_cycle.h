@@ -29,6 +29,8 @@ public:
     // The truck-out announcement (PlayWave of the voice prompt file).
     virtual void playTruckOut() = 0;
     virtual void rearmed() {}
+    // A serving through the print-button path, after its outputs.
+    virtual void servedByHand(const QString& weightText) { (void)weightText; }
     virtual void refused() {}
 };
 

@@ -12,7 +12,8 @@ struct ServedWeighment {
     qint64 slno = 0;
     QString weight;    // the served weight text
     QString datetime;  // "YYYY-MM-DD HH:MM:SS", local time, as stored in the log
-    QString logid;     // the weight log's own id: serial numbers start again in a new log
+    QString logId;     // the weight log's own id: slno counts within one log only
+    QString digest;    // the row's chained digest; empty for a row written before the log was chained
 };
 
 class WeightFeed {

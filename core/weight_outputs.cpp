@@ -1,5 +1,8 @@
 #include "core/weight_outputs.h"
 
+#include "config/event_log.h"
+#include "config/weight_chain.h"
+
 #include <exception>
 
 namespace veltrane {
@@ -77,20 +80,37 @@ void WeightOutputs::writeExportDatabase(const QString& weightText, const QString
     if (m_appendStatus) m_appendStatus(QStringLiteral("   MDB file updated."));
 }
 
-qint64 WeightOutputs::appendWeightLog(const QString& weightText, const QString& dateTimeText) {
+Database& WeightOutputs::weightLog() {
+    if (!m_weightLog) {
+        auto db = Database::open(m_services.appFolder + QLatin1String(kSettingsDatabaseName),
+                                 QLatin1String(kSettingsDatabaseConnect));
+        // A log made by an older version gets its id and chain here at the latest.
+        ensureChainTables(*db);
+        m_weightLog = std::move(db);
+    }
+    return *m_weightLog;
+}
+
+ServedWeighment WeightOutputs::appendWeightLog(const QString& weightText, const QString& dateTimeText) {
     try {
-        if (!m_weightLog) {
-            m_weightLog = Database::open(m_services.appFolder + QLatin1String(kSettingsDatabaseName),
-                                         QLatin1String(kSettingsDatabaseConnect));
-        }
         // One row appended; reading the whole log first (as a record set would) only costs time.
-        m_weightLog->execute(QStringLiteral("insert into weightlog (Datetime, weight) values (?, ?)"),
-                             {dateTimeText, weightText});
-        return m_weightLog->lastInsertRowId();
+        const ChainedRow row = appendChainedRow(weightLog(), weightText, dateTimeText);
+        return {row.slno, weightText, dateTimeText, row.logId, row.digest};
     } catch (...) {
         m_weightLog.reset();
         throw;
     }
+}
+
+QString WeightOutputs::recordEvent(const QString& kind, const QJsonObject& detail) {
+    if (m_dryRun) return {};
+    try {
+        veltrane::recordEvent(weightLog(), generalDate(m_services.clock.now()), kind, detail);
+    } catch (const DbError& e) {
+        m_weightLog.reset();
+        return e.description();
+    }
+    return {};
 }
 
 QString WeightOutputs::ServeWeight(const QString& weightText) {
@@ -105,13 +125,13 @@ QString WeightOutputs::ServeWeight(const QString& weightText) {
             // that the receiving program got but the log lacks. A failed log write still lets the
             // output file be written; its error is reported after it.
             QString logError;
-            qint64 slno = 0;
+            ServedWeighment row;
             try {
-                slno = appendWeightLog(weightText, dateTimeText);
+                row = appendWeightLog(weightText, dateTimeText);
             } catch (const DbError& e) {
                 logError = e.description();
             }
-            if (logError.isEmpty() && m_served) m_served({slno, weightText, dateTimeText, {}});
+            if (logError.isEmpty() && m_served) m_served(row);
             if (m_settings.outputTypeCode != QLatin1String("3"))
                 fileError = writeCsvAsking(weightText, dateTimeText);
             else

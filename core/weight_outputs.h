@@ -9,6 +9,7 @@
 #include "platform/services.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 
 #include <functional>
@@ -43,6 +44,10 @@ public:
     // program was killed in the middle of it.
     void settingsLoaded();
 
+    // Appends a row to the event log of the weight log's file (nothing in a dry run). Returns the
+    // failure's description, empty when written.
+    QString recordEvent(const QString& kind, const QJsonObject& detail);
+
     // The bytes the CSV file holds after a serving.
     static QByteArray csvContent(const QString& typeCode, const QString& weightText,
                                  const QString& dateTimeText);
@@ -50,8 +55,9 @@ public:
 private:
     QString writeCsvAsking(const QString& weightText, const QString& dateTimeText);
     void writeExportDatabase(const QString& weightText, const QString& dateTimeText);
-    // Returns the new row's serial number.
-    qint64 appendWeightLog(const QString& weightText, const QString& dateTimeText);
+    // The new row as it was written, with its serial number and digest.
+    ServedWeighment appendWeightLog(const QString& weightText, const QString& dateTimeText);
+    Database& weightLog();
 
     const Settings& m_settings;
     Services& m_services;

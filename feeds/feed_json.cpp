@@ -21,7 +21,17 @@ QByteArray jsonString(const QString& text) {
 QByteArray weighmentJson(const ServedWeighment& weighment, const QByteArray& extraMembers) {
     return "{\"slno\": " + QByteArray::number(weighment.slno) +
            ", \"weight\": " + jsonString(weighment.weight) +
-           ", \"datetime\": " + jsonString(weighment.datetime) + extraMembers + "}";
+           ", \"datetime\": " + jsonString(weighment.datetime) +
+           ", \"logid\": " + jsonString(weighment.logId) + ", \"digest\": " +
+           (weighment.digest.isEmpty() ? QByteArray("null") : jsonString(weighment.digest)) + extraMembers +
+           "}";
+}
+
+ServedWeighment weighmentOfRow(RecordSet& row, const QString& logId) {
+    return {
+        row.field(QStringLiteral("slno")).toLongLong(), row.field(QStringLiteral("weight")).toString(),
+        row.field(QStringLiteral("Datetime")).toString(), logId,
+        row.hasField(QStringLiteral("digest")) ? row.field(QStringLiteral("digest")).toString() : QString()};
 }
 
 }  // namespace veltrane

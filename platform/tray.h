@@ -28,10 +28,13 @@ public:
     virtual bool reportsDoubleClick() const = 0;
     // The icon's context menu: one entry with this caption, which asks for the window (showRequested).
     virtual void setShowEntry(const QString& caption) = 0;
+    // A second entry after it, which asks for the program's identity (aboutRequested).
+    virtual void setAboutEntry(const QString& caption) { (void)caption; }
 
 Q_SIGNALS:
     void message(veltrane::TrayMessage message);
     void showRequested();
+    void aboutRequested();
 };
 
 }  // namespace veltrane

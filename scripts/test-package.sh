@@ -111,6 +111,10 @@ done
 for guide in operator.md integration.md images/main-window.png examples/web-weight.sh; do
   [ -s "/usr/share/doc/veltrane/$guide" ] || fail "no /usr/share/doc/veltrane/$guide"
 done
+[ "$(readlink -f /usr/bin/veltrane)" = "$APPDIR/veltrane" ] || fail "/usr/bin/veltrane"
+[ "$(readlink -f /usr/bin/veltrane-verify)" = "$APPDIR/veltrane-verify" ] || fail "/usr/bin/veltrane-verify"
+[ -f /usr/share/man/man1/veltrane-verify.1.gz ] || fail "veltrane-verify has no manual page"
+/usr/bin/veltrane-verify "$APPDIR" >/dev/null || fail "veltrane-verify on the new log"
 [ "$(readlink -f "$APPDIR/12.wav")" = /usr/share/veltrane/12.wav ] || fail "voice files are not linked"
 [ "$(readlink -f "$APPDIR/veltrane-sample.html")" = /usr/share/veltrane/veltrane-sample.html ] || fail "the sample page is not linked"
 [ "$(db 'select outputFilelocation from config;')" = "$STATE/" ] || fail "output folder: $(db 'select outputFilelocation from config;')"

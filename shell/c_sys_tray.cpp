@@ -1,5 +1,9 @@
 #include "shell/c_sys_tray.h"
 
+#include "platform/program_identity.h"
+
+#include <QMessageBox>
+
 namespace veltrane {
 
 CSysTray::CSysTray(TrayIcon& icon, QObject* parent) : QObject(parent), m_icon(icon) {}
@@ -18,6 +22,14 @@ void CSysTray::HookSourceWindow() {
     connect(&m_icon, &TrayIcon::message, this, &CSysTray::iconMessage);
     connect(&m_icon, &TrayIcon::showRequested, this, &CSysTray::restoreSourceWindow);
     m_icon.setShowEntry(QString::fromLatin1(kShowEntry));
+    m_icon.setAboutEntry(QStringLiteral("About Veltrane"));
+    connect(&m_icon, &TrayIcon::aboutRequested, this, [this] {
+        auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("About Veltrane"),
+                                    identityText(programIdentity()), QMessageBox::Ok, m_source);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        box->show();
+    });
     m_hooked = m_source;
 }
 

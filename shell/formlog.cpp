@@ -1,5 +1,8 @@
 #include "shell/formlog.h"
 
+#include "config/chain_check.h"
+#include "config/weight_chain.h"
+
 #include "config/settings.h"
 #include "platform/clock.h"
 #include "platform/database.h"
@@ -15,6 +18,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableView>
@@ -58,8 +62,11 @@ Formlog::Formlog(const Deps& deps, QWidget* parent) : QWidget(parent, Qt::Window
     m_wipe->setObjectName(QStringLiteral("wipe"));
     m_cmdclose = new QPushButton(QStringLiteral("Close"), this);
     m_cmdclose->setObjectName(QStringLiteral("cmdclose"));
+    m_verify = new QPushButton(QStringLiteral("Verify"), this);
+    m_verify->setObjectName(QStringLiteral("verify"));
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_wipe);
+    buttons->addWidget(m_verify);
     buttons->addStretch();
     buttons->addWidget(m_cmdclose);
 
@@ -72,6 +79,17 @@ Formlog::Formlog(const Deps& deps, QWidget* parent) : QWidget(parent, Qt::Window
 
     connect(m_showall, &QPushButton::clicked, this, &Formlog::showall);
     connect(m_wipe, &QPushButton::clicked, this, &Formlog::wipe);
+    connect(m_verify, &QPushButton::clicked, this, [this] {
+        const QString report = verifyReport();
+        if (report.isEmpty()) return;
+        auto* box = new QPlainTextEdit(report);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setReadOnly(true);
+        box->setWindowTitle(QStringLiteral("Verify"));
+        box->setObjectName(QStringLiteral("verifyReport"));
+        box->resize(640, 360);
+        box->show();
+    });
     connect(m_cmdclose, &QPushButton::clicked, this, &QWidget::close);
     connect(m_grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &Formlog::updatePosition);
@@ -81,6 +99,12 @@ Formlog::Formlog(const Deps& deps, QWidget* parent) : QWidget(parent, Qt::Window
     try {
         m_database = Database::open(m_deps.databasePath, QString::fromLatin1(kSettingsDatabaseConnect));
         m_model->setDatabase(m_database.get());
+        // A deletion needs the event log to record it in; a file that cannot get one (read-only) is still
+        // shown, and its deletions fail.
+        try {
+            ensureChainTables(*m_database);
+        } catch (const DbError&) {
+        }
     } catch (const DbError& e) {
         m_deps.prompts.message(e.description(), MessageIcon::Critical);
     }
@@ -90,6 +114,15 @@ Formlog::Formlog(const Deps& deps, QWidget* parent) : QWidget(parent, Qt::Window
 }
 
 Formlog::~Formlog() = default;
+
+QString Formlog::verifyReport() {
+    if (!m_database) return {};
+    try {
+        return checkChains(*m_database).text();
+    } catch (const DbError& e) {
+        return e.description();
+    }
+}
 
 QString Formlog::today() const {
     return shortDate(m_deps.clock.now().date());
@@ -174,7 +207,8 @@ void Formlog::wipe() {
         // The operator may have searched again or asked to close meanwhile: the result being deleted is gone.
         if (!alive || m_closeRequested || m_model->generation() != generation) break;
         try {
-            m_model->deleteRow(row);
+            // A page at a time, each with its event: the loop still lets the window answer between them.
+            m_model->deleteRows(row, WeightLogModel::kPageSize, generalDate(m_deps.clock.now()));
         } catch (const DbError&) {
             ++row;
         }

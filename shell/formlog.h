@@ -40,6 +40,8 @@ public:
     QTableView* DBGrid1() const { return m_grid; }
     QString gridCaption() const;
     QPushButton* wipeButton() const { return m_wipe; }
+    // The chain check's report, as the "Verify" button shows it; empty when the log is not open.
+    QString verifyReport();
     WeightLogModel& model() const { return *m_model; }
 
     // The handlers, public so that tests drive them as the operator would.
@@ -63,6 +65,7 @@ private:
     std::array<QLineEdit*, 2> m_eventdate{};
     QPushButton* m_showall;
     QPushButton* m_wipe;
+    QPushButton* m_verify;
     QPushButton* m_cmdclose;
     bool m_deleting = false;
     bool m_closeRequested = false;

@@ -1,9 +1,11 @@
 #include "shell/main_window.h"
 
+#include "config/event_log.h"
 #include "config/settings.h"
 #include "config/window/config_scrn1bin.h"
 #include "core/port_control.h"
 #include "core/weighing_core.h"
+#include "platform/program_identity.h"
 #include "platform/services.h"
 #include "platform/timers.h"
 #include "shell/c_sys_tray.h"
@@ -14,6 +16,7 @@
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -122,7 +125,16 @@ void MainWindow::buildControls() {
 
 StartupResult MainWindow::load() {
     StartupSequence startup(m_services.prompts, m_services.clock, m_settings, *this);
-    return startup.run(m_services.appFolder);
+    const StartupResult result = startup.run(m_services.appFolder);
+    if (result == StartupResult::Running) {
+        const ProgramIdentity identity = programIdentity();
+        m_core->recordEvent(QLatin1String(eventkind::kStart),
+                            {{QStringLiteral("version"), identity.version},
+                             {QStringLiteral("identity"), identity.digest},
+                             {QStringLiteral("files"), QJsonArray::fromStringList(identity.files)}});
+        m_started = true;
+    }
+    return result;
 }
 
 // --- MainView
@@ -301,6 +313,10 @@ void MainWindow::leave() {
     // A search left running would hold the port, with no window, for as long as its combinations last;
     // it ends at its next wait, and the program with it.
     m_wizard->stop();
+    if (m_started) {
+        m_core->recordEvent(QLatin1String(eventkind::kEnd), {{QStringLiteral("version"), programVersion()}});
+        m_started = false;
+    }
     if (m_tray) m_tray->RemoveFromSysTray();
     if (m_formlog) m_formlog->close();
 }

@@ -112,6 +112,7 @@ private:
     TrayIcon& m_trayIcon;
     AccessGrant m_grant;
     std::unique_ptr<WeighingCore> m_core;
+    bool m_started = false;  // the event log has this run's start row, so its end gets one too
     std::unique_ptr<CSysTray> m_tray;
     std::unique_ptr<ProtocolSearch> m_wizard;
     std::unique_ptr<DialogPasswordGate> m_password;

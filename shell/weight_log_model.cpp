@@ -1,7 +1,11 @@
 #include "shell/weight_log_model.h"
 
+#include "config/event_log.h"
+#include "config/weight_chain.h"
 #include "platform/clock.h"
 #include "platform/database.h"
+
+#include <QJsonArray>
 
 #include <QLocale>
 #include <QRegularExpression>
@@ -78,14 +82,41 @@ bool WeightLogModel::ensureLoaded(int row) {
     return row < static_cast<int>(m_rows.size());
 }
 
-void WeightLogModel::deleteRow(int row) {
-    if (!ensureLoaded(row)) return;
-    m_database->execute(QStringLiteral("delete from weightlog where slno = ?"),
-                        {m_rows[static_cast<size_t>(row)].slno});
-    beginRemoveRows({}, row, row);
-    m_rows.erase(m_rows.begin() + row);
-    --m_total;
+int WeightLogModel::deleteRows(int row, int count, const QString& time) {
+    if (count <= 0 || !ensureLoaded(row)) return 0;
+    ensureLoaded(row + count - 1);
+    const int n = std::min(count, static_cast<int>(m_rows.size()) - row);
+    QVariantList slnos;
+    QStringList marks;
+    for (int i = row; i < row + n; ++i) {
+        slnos << m_rows[static_cast<size_t>(i)].slno;
+        marks << QStringLiteral("?");
+    }
+    const QString in = QStringLiteral(" where slno in (") + marks.join(QLatin1Char(',')) + QLatin1Char(')');
+    // The rows as they are on disk, read in the deletion's transaction: what the event keeps is what went.
+    inTransaction(*m_database, [&] {
+        auto stored = m_database->openRecordSet(QStringLiteral("select * from weightlog") + in, slnos);
+        QJsonArray rows;
+        for (; !stored->isEof(); stored->moveNext()) {
+            const QVariant digest = stored->hasField(QStringLiteral("digest"))
+                                        ? stored->field(QStringLiteral("digest"))
+                                        : QVariant();
+            rows.append(QJsonObject{
+                {QStringLiteral("slno"), stored->field(QStringLiteral("slno")).toLongLong()},
+                {QStringLiteral("weight"), stored->field(QStringLiteral("weight")).toString()},
+                {QStringLiteral("datetime"), stored->field(QStringLiteral("Datetime")).toString()},
+                {QStringLiteral("digest"), digest.isNull() ? QJsonValue() : QJsonValue(digest.toString())}});
+        }
+        if (rows.isEmpty()) return;  // already deleted by another program
+        appendEvent(*m_database, time, QLatin1String(eventkind::kDelete),
+                    {{QStringLiteral("count"), rows.size()}, {QStringLiteral("rows"), rows}});
+        m_database->execute(QStringLiteral("delete from weightlog") + in, slnos);
+    });
+    beginRemoveRows({}, row, row + n - 1);
+    m_rows.erase(m_rows.begin() + row, m_rows.begin() + row + n);
+    m_total -= n;
     endRemoveRows();
+    return n;
 }
 
 int WeightLogModel::rowCount(const QModelIndex& parent) const {

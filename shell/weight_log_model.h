@@ -47,8 +47,10 @@ public:
     // Counts searches and deletions' resets, so a loop that lets events run can tell its result went away.
     int generation() const { return m_generation; }
 
-    // Deletes the record on the given row of the result. Throws DbError; the row stays then.
-    void deleteRow(int row);
+    // Deletes up to count records of the result from the given row on, in one transaction with the
+    // event that records each of them as it was (time is the event's). Returns how many rows left the
+    // result. Throws DbError; the rows stay then.
+    int deleteRows(int row, int count, const QString& time);
     // Loads pages until the row is loaded; false when the result has fewer rows.
     bool ensureLoaded(int row);
 

@@ -1,6 +1,8 @@
 #include "wizard/protocol_search.h"
 
+#include "config/event_log.h"
 #include "config/numbers.h"
+#include "config/weight_chain.h"
 #include "core/main_view.h"
 #include "core/port_control.h"
 #include "core/search_trials.h"
@@ -367,8 +369,11 @@ bool ProtocolSearch::writeConfigRow(const Run& run, const QString& s) {
         prompts.message(QStringLiteral("Could not find the confguration record !"));
         return false;
     }
+    QVariantMap before;
     if (!attempt([&] {
+            ensureChainTables(*db);
             config->moveFirst();
+            before = rowValues(*config);
             config->edit();
         }))
         return false;
@@ -393,8 +398,20 @@ bool ProtocolSearch::writeConfigRow(const Run& run, const QString& s) {
     set("databits", static_cast<int>(fields.dataBits));
     set("stopbits", static_cast<int>(fields.stopBits));
     set("parity", fields.parity.trimmed());
-    // A row that was not written must not be reported as updated.
-    return attempt([&] { config->update(); });
+    // A row that was not written must not be reported as updated. The row and the event recording
+    // its change are written together.
+    return attempt([&] {
+        inTransaction(*db, [&] {
+            config->update();
+            QJsonObject change =
+                settingsChange(QStringLiteral("config"), before,
+                               rowValues(*db->openRecordSet(QStringLiteral("select * from config"))));
+            if (change.isEmpty()) return;
+            change.insert(QStringLiteral("by"), QStringLiteral("wizard"));
+            appendEvent(*db, generalDate(m_services.clock.now()), QLatin1String(eventkind::kSettings),
+                        change);
+        });
+    });
 }
 
 void ProtocolSearch::endOfSearch(Run& run) {

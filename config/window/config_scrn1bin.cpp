@@ -56,7 +56,7 @@ ConfigScrn1BIN::ConfigScrn1BIN(Settings& settings, Services& services, PortSetti
       m_settings(settings),
       m_services(services),
       m_port(port),
-      m_source(services.appFolder + QString::fromLatin1(kSettingsDatabaseName)),
+      m_source(services.appFolder + QString::fromLatin1(kSettingsDatabaseName), &services.clock),
       m_rules(*this, services.prompts, services.appFolder),
       m_autostart(QCoreApplication::applicationFilePath()) {
     setObjectName(QStringLiteral("ConfigScrn1BIN"));

@@ -1,5 +1,9 @@
 #include "config/window/feed_group.h"
 
+#include "config/event_log.h"
+#include "config/weight_chain.h"
+#include "platform/clock.h"
+
 #include "config/settings.h"
 
 #include <QGridLayout>
@@ -63,7 +67,20 @@ FeedSettings FeedGroup::load(const QString& settingsPath) {
 bool FeedGroup::save(const QString& settingsPath, const FeedSettings& settings, Prompts& prompts) {
     try {
         auto db = Database::open(settingsPath, QString::fromLatin1(kSettingsDatabaseConnect));
-        writeFeedSettings(*db, settings);
+        ensureChainTables(*db);
+        // Recorded like the configuration's own Save, in the same transaction as the row.
+        inTransaction(*db, [&] {
+            const auto feeds = [&db] {
+                return rowValues(*db->openRecordSet(QStringLiteral("select * from feeds")));
+            };
+            const QVariantMap before = feeds();
+            writeFeedSettings(*db, settings);
+            QJsonObject change = settingsChange(QStringLiteral("feeds"), before, feeds());
+            if (change.isEmpty()) return;
+            change.insert(QStringLiteral("by"), QStringLiteral("configuration window"));
+            appendEvent(*db, generalDate(QDateTime::currentDateTime()), QLatin1String(eventkind::kSettings),
+                        change);
+        });
         return true;
     } catch (const DbError& e) {
         prompts.message(e.description(), MessageIcon::Exclamation);

@@ -17,5 +17,5 @@ fi
 exec 4>&1
 status=$({ { curl "$@" -N "$url/api/events"; echo $? >&3; } | sed -u -n \
   -e 's/^data: {"weight": "\([^"]*\)"}$/weight \1/p' \
-  -e 's/^data: {"slno": \([0-9]*\), "weight": "\([^"]*\)", "datetime": "\([^"]*\)"}$/served \1 \2 \3/p' >&4; } 3>&1)
+  -e 's/^data: {"slno": \([0-9]*\), "weight": "\([^"]*\)", "datetime": "\([^"]*\)", .*}$/served \1 \2 \3/p' >&4; } 3>&1)
 exit "$status"

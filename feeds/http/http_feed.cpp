@@ -1,6 +1,8 @@
 #include "feeds/http/http_feed.h"
 
 #include "config/settings.h"
+#include "config/weight_chain.h"
+#include "feeds/feed_json.h"
 
 #include <QDate>
 #include <QHostAddress>
@@ -84,7 +86,11 @@ void HttpFeed::start() {
 Database& HttpFeed::database() {
     // Opened once the first list is asked for (opening the keyed file takes some 50 ms), kept while the
     // feed runs, opened again after a failure.
-    if (!m_db) m_db = Database::open(m_database, QString::fromLatin1(kSettingsDatabaseConnect));
+    if (!m_db) {
+        auto db = Database::open(m_database, QString::fromLatin1(kSettingsDatabaseConnect));
+        ensureChainTables(*db);
+        m_db = std::move(db);
+    }
     return *m_db;
 }
 
@@ -92,8 +98,7 @@ QString HttpFeed::logId() {
     // Made once with the log; read again only when it was not there yet.
     if (!m_logId.isEmpty()) return m_logId;
     try {
-        auto row = database().openRecordSet(QStringLiteral("select * from loginfo where name = 'logid'"));
-        if (!row->isEof()) m_logId = row->field(QStringLiteral("value")).toString();
+        m_logId = readLogId(database());
     } catch (const DbError&) {
         m_db.reset();
     }
@@ -130,10 +135,7 @@ std::vector<ServedWeighment> HttpFeed::weighments(const WebSources::Query& query
                                      : QStringLiteral(" where ") + where.join(QStringLiteral(" and ")),
                      query.after ? QStringLiteral("asc") : QStringLiteral("desc")),
             binds);
-        for (; !rs->isEof(); rs->moveNext())
-            rows.push_back({rs->field(QStringLiteral("slno")).toLongLong(),
-                            rs->field(QStringLiteral("weight")).toString(),
-                            rs->field(QStringLiteral("Datetime")).toString(), logid});
+        for (; !rs->isEof(); rs->moveNext()) rows.push_back(weighmentOfRow(*rs, logid));
     } catch (const DbError&) {
         m_db.reset();
         throw;

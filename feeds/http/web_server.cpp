@@ -128,7 +128,7 @@ void WebServer::served(const ServedWeighment& weighment) {
 QByteArray WebServer::servedEvent(const ServedWeighment& weighment) {
     // The id is what a reconnecting browser sends back as Last-Event-ID; weight events carry none, so
     // that it stays the last serving's.
-    const QString logid = !weighment.logid.isEmpty() ? weighment.logid
+    const QString logid = !weighment.logId.isEmpty() ? weighment.logId
                           : m_sources.logId          ? m_sources.logId()
                                                      : QString();
     return "id: " + logid.toUtf8() + ':' + QByteArray::number(weighment.slno) + '\n' +

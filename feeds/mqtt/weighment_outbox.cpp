@@ -1,6 +1,8 @@
 #include "feeds/mqtt/weighment_outbox.h"
 
 #include "config/feed_settings.h"
+#include "config/weight_chain.h"
+#include "feeds/feed_json.h"
 
 #include <algorithm>
 
@@ -34,6 +36,8 @@ WeighmentOutbox::WeighmentOutbox(Database& db, int window) : m_db(db), m_window(
 
 QString WeighmentOutbox::open() {
     m_inFlight.clear();
+    ensureChainTables(m_db);
+    m_logId = readLogId(m_db);
     const qint64 last = lastNumber(m_db);
     const std::optional<qint64> mark = readMqttAcknowledged(m_db);
     if (!mark) {
@@ -66,10 +70,7 @@ std::vector<ServedWeighment> WeighmentOutbox::takeNext() {
     auto rs = m_db.openRecordSet(
         QStringLiteral("select * from weightlog where slno > ? order by slno limit ?"), {m_lastSent, room});
     for (; !rs->isEof(); rs->moveNext()) {
-        ServedWeighment row{rs->field(QStringLiteral("slno")).toLongLong(),
-                            rs->field(QStringLiteral("weight")).toString(),
-                            rs->field(QStringLiteral("Datetime")).toString(),
-                            {}};
+        ServedWeighment row = weighmentOfRow(*rs, m_logId);
         m_inFlight.push_back({row.slno, false});
         m_lastSent = row.slno;
         rows.push_back(std::move(row));

@@ -49,6 +49,7 @@ private:
     };
     Database& m_db;
     int m_window;
+    QString m_logId;
     qint64 m_acked = 0;
     qint64 m_written = 0;
     qint64 m_lastSent = 0;

@@ -70,6 +70,10 @@ void QtTrayIcon::setShowEntry(const QString& caption) {
     connect(m_menu.addAction(caption), &QAction::triggered, this, &TrayIcon::showRequested);
 }
 
+void QtTrayIcon::setAboutEntry(const QString& caption) {
+    connect(m_menu.addAction(caption), &QAction::triggered, this, &TrayIcon::aboutRequested);
+}
+
 void QtTrayIcon::activated(QSystemTrayIcon::ActivationReason reason) {
     switch (reason) {
         case QSystemTrayIcon::DoubleClick:

@@ -20,6 +20,7 @@ public:
     QString toolTip() const override;
     bool reportsDoubleClick() const override { return !m_statusNotifier; }
     void setShowEntry(const QString& caption) override;
+    void setAboutEntry(const QString& caption) override;
 
 private:
     void activated(QSystemTrayIcon::ActivationReason reason);

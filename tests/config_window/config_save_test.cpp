@@ -2,6 +2,7 @@
 // stop, what is applied at once, and the row read back from the file after each save.
 
 #include "config/config_save.h"
+#include "config/chain_check.h"
 #include "config/schema.h"
 #include "core/port_control.h"
 #include "tests/config_window/config_fixture.h"
@@ -66,6 +67,24 @@ TEST_F(SaveTest, PasswordChangesOnlyWhenTypedTwice) {
     ASSERT_EQ(save(), SaveOutcome::Saved);
     EXPECT_FALSE(fake.prompts.log.contains(kBeep));
     EXPECT_EQ(stored("pw").toString(), QStringLiteral("newpw"));
+}
+
+TEST_F(SaveTest, SaveIsRecordedWithOldAndNewValuesButNeverThePassword) {
+    v.txtFields[0] = v.txtFields[2] = QStringLiteral("newpw");
+    v.Text2 = QStringLiteral("3");
+    ASSERT_EQ(save(), SaveOutcome::Saved);
+    ASSERT_EQ(save(), SaveOutcome::Saved);  // nothing changed: nothing recorded
+    auto db = Database::open(dbPath(), QStringLiteral(";pwd=qd584"));
+    auto events = db->openRecordSet(QStringLiteral("select * from eventlog where kind = 'settings'"));
+    ASSERT_EQ(events->recordCount(), 1);
+    const QString detail = events->field(QStringLiteral("detail")).toString();
+    EXPECT_TRUE(detail.contains(QStringLiteral(R"({"column":"pw","new":"changed","old":"changed"})")))
+        << qPrintable(detail);
+    EXPECT_FALSE(detail.contains(QStringLiteral("newpw")));
+    const ChainReport report = checkChains(*db);
+    EXPECT_TRUE(report.explained()) << qPrintable(report.text());
+    ASSERT_EQ(report.decodingChanges.size(), 1u);
+    EXPECT_EQ(report.decodingChanges[0].changes, QStringList{QStringLiteral("weightstart 1 -> 3")});
 }
 
 // The correction itself is the loader's (its tests); Save stores what was typed, in whole numbers.

@@ -1,5 +1,6 @@
 #include "core/weighing_core.h"
 
+#include "core/port_control.h"
 #include "core/weighment_cycle.h"
 #include "tests/core/core_fixture.h"
 
@@ -187,4 +188,28 @@ TEST(WeighingCore, PortButtonAndReload) {
     EXPECT_FALSE(c.core.isPortOpen()) << "a reload leaves the port closed";
     EXPECT_EQ(c.view.portStatus, QStringLiteral("PORT OFF !"));
     EXPECT_EQ(c.view.weight, QString());
+}
+
+TEST(WeighingCore, ServingsByHandAndTheDeviceComingAndGoingAreInTheEventLog) {
+    Core c;
+    c.app.setConfig(QStringLiteral("AutosaveonStableWeight"), false);
+    c.app.setConfig(QStringLiteral("saveonbutton"), true);
+    c.load();
+    c.core.OpenSerialPort();
+    c.fakes.clock.advanceSeconds(20);
+    c.send("900\r");
+    c.core.rearmByHand();
+    c.fakes.port.close();
+    Q_EMIT c.fakes.port.deviceLost(QStringLiteral("gone"));
+    static_cast<FakeTimer&>(c.core.port().retryTimer()).fire();
+    QStringList events;
+    auto rs = c.app.settingsDb()->openRecordSet(
+        QStringLiteral("select * from eventlog where kind <> 'chain-start'"));
+    for (; !rs->isEof(); rs->moveNext())
+        events << rs->field(QStringLiteral("kind")).toString() + QLatin1Char(' ') +
+                      rs->field(QStringLiteral("detail")).toString();
+    EXPECT_EQ(events, (QStringList{R"(hand-serving {"how":"print button","weight":"900"})",
+                                   R"(hand-serving {"how":"New weighment"})",
+                                   R"(device-lost {"device":"/dev/fake1","port":1})",
+                                   R"(device-back {"device":"/dev/fake1","port":1})"}));
 }

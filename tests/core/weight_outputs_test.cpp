@@ -1,6 +1,10 @@
 #include "core/weight_outputs.h"
 
+#include "config/chain_check.h"
+#include "config/weight_chain.h"
 #include "tests/core/core_fixture.h"
+
+#include <QRegularExpression>
 
 #include <QDir>
 #include <QFileInfo>
@@ -342,4 +346,35 @@ TEST(WeightOutputs, AFailingDiskIsReportedOnceAndTheLogKeepsTheRow) {
         EXPECT_TRUE(sv.csv().startsWith("Weight,Datetime\r\n100,")) << "the old content, whole";
         EXPECT_EQ(hidden(out), QStringList{});
     }
+}
+
+TEST(WeightOutputs, AnOlderLogGetsItsIdAndIsChainedFromTheNextServing) {
+    Serving sv(QStringLiteral("3"));
+    {
+        auto db = sv.app.settingsDb();  // as an older version left it: no id, no digests, no event log
+        db->execute(QStringLiteral(
+            "drop table loginfo; drop table eventlog; drop table weightlog;"
+            "create table weightlog (slno INTEGER PRIMARY KEY AUTOINCREMENT, Datetime TEXT, weight TEXT);"
+            "insert into weightlog (Datetime, weight) values ('2026-01-01 00:00:00', '10')"));
+    }
+    std::vector<ServedWeighment> served;
+    sv.outputs.onServed([&](const ServedWeighment& w) { served.push_back(w); });
+    sv.serve(QStringLiteral("800"));
+    sv.fakes.clock.advanceSeconds(1);
+    sv.serve(QStringLiteral("900"));
+    ASSERT_EQ(served.size(), 2u);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(served[0].logId).hasMatch());
+    EXPECT_EQ(served[0].digest, rowDigest(served[0].logId, 2, QStringLiteral("800"), served[0].datetime, {}));
+    EXPECT_EQ(served[1].digest,
+              rowDigest(served[0].logId, 3, QStringLiteral("900"), served[1].datetime, served[0].digest));
+    auto db = sv.app.settingsDb();
+    const ChainReport report = checkChains(*db);
+    EXPECT_TRUE(report.explained()) << qPrintable(report.text());
+    EXPECT_EQ(report.unchainedRows, 1);
+    EXPECT_EQ(report.rowsChecked, 2);
+    // The export database keeps its columns: the receiving program's reader must not notice.
+    EXPECT_EQ(Database::open(sv.s.mdbFilePath, QString())
+                  ->openRecordSet(QStringLiteral("select * from weightlog"))
+                  ->fieldNames(),
+              (QStringList{"slno", "Datetime", "weight"}));
 }

@@ -137,8 +137,8 @@ MQTT='^veltrane/[^ ]+ [0-9]+ 24360 [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:
 wait_for 60 grep -Eq "$MQTT" "$WORK/mqtt.out" || fail "mqtt-weighments.sh: $(cat "$WORK/mqtt.out")"
 # A repeat of the first weighment, as a re-sent one would come: it is not printed again.
 read -r site slno weight when < <(head -1 "$WORK/mqtt.out")
-mosquitto_pub -p "$PORT" -q 1 -t "$site/weighment" \
-  -m "{\"slno\": $slno, \"weight\": \"$weight\", \"datetime\": \"$when\", \"site\": \"$site\"}"
+logid=$(sqlcipher -cmd ".timeout 10000" "$PROGRAM/scale.mdb" "PRAGMA key='qd584'; select value from loginfo where name = 'logid';" | grep -vx ok)
+mosquitto_pub -p "$PORT" -q 1 -t "$site/weighment" -m "{\"slno\": $slno, \"weight\": \"$weight\", \"datetime\": \"$when\", \"logid\": \"$logid\", \"digest\": null, \"site\": \"$site\"}"
 wait_for 30 sh -c "[ \$(wc -l <'$WORK/mqtt.out') -ge 2 ]" || fail "mqtt-weighments.sh printed one weighment only"
 check "mqtt-weighments.sh" "$(cat "$WORK/mqtt.out")" "$MQTT"
 [ "$(cut -d' ' -f1,2 "$WORK/mqtt.out" | sort | uniq -d)" = "" ] || fail "mqtt-weighments.sh printed a repeat"

@@ -3,6 +3,7 @@
 // that keep bad clients from costing anything.
 
 #include "feeds/http/http_feed.h"
+#include "config/weight_chain.h"
 #include "tests/core/core_fixture.h"
 #include "tests/support/wait.h"
 
@@ -93,12 +94,15 @@ TEST(HttpFeed, AnswersEveryEndpointWithItsShape) {
                     .hasMatch())
         << a.body.toStdString();
 
+    // Rows written before the log was chained carry the log id and no digest.
+    const QByteArray log =
+        ", \"logid\": \"" + readLogId(*web.app.settingsDb()).toLatin1() + "\", \"digest\": null}";
     EXPECT_EQ(web.get("/api/weighments").body,
-              "[{\"slno\": 3, \"weight\": \"4200\", \"datetime\": \"2026-01-03 00:00:00\"},\n"
-              "{\"slno\": 2, \"weight\": \"4200\", \"datetime\": \"2026-01-02 23:59:59\"},\n"
-              "{\"slno\": 1, \"weight\": \"4200\", \"datetime\": \"2026-01-02 08:00:00\"}]");
+              "[{\"slno\": 3, \"weight\": \"4200\", \"datetime\": \"2026-01-03 00:00:00\"" + log + ",\n" +
+                  "{\"slno\": 2, \"weight\": \"4200\", \"datetime\": \"2026-01-02 23:59:59\"" + log + ",\n" +
+                  "{\"slno\": 1, \"weight\": \"4200\", \"datetime\": \"2026-01-02 08:00:00\"" + log + "]");
     EXPECT_EQ(web.get("/api/weighments?from=2026-01-02&to=2026-01-02&limit=1").body,
-              "[{\"slno\": 2, \"weight\": \"4200\", \"datetime\": \"2026-01-02 23:59:59\"}]");
+              "[{\"slno\": 2, \"weight\": \"4200\", \"datetime\": \"2026-01-02 23:59:59\"" + log + "]");
     EXPECT_EQ(web.get("/api/weighments?from=2026-01-03&limit=10000").body.count("slno"), 1);
     EXPECT_EQ(web.get("/api/weighments?from=2026-01-02%27%20or%201=1--").status, 400) << "dates are values";
     for (const char* bad :
@@ -200,10 +204,11 @@ TEST(HttpFeed, StreamsTheWeightAtMostTwentyTimesASecondAndEachServing) {
     EXPECT_TRUE(until("{\"weight\": \"200\"}\n\n")) << "the latest value is always sent";
     EXPECT_LE(got.count("event: weight"), clock.elapsed() / 50 + 1);
     EXPECT_GE(got.count("event: weight"), 5);
-    web.feed.weighmentServed({7, QStringLiteral("4300"), QStringLiteral("2026-01-03 10:00:00"), {}});
-    EXPECT_TRUE(until(
-        "id: abc:7\nevent: served\ndata: {\"slno\": 7, \"weight\": \"4300\", \"datetime\": \"2026-01-03 "
-        "10:00:00\"}\n\n"));
+    web.feed.weighmentServed({7, QStringLiteral("4300"), QStringLiteral("2026-01-03 10:00:00"),
+                              QStringLiteral("abc"), QStringLiteral("d1")});
+    EXPECT_TRUE(
+        until("id: abc:7\nevent: served\ndata: {\"slno\": 7, \"weight\": \"4300\", \"datetime\": \"2026-01-03 "
+              "10:00:00\", \"logid\": \"abc\", \"digest\": \"d1\"}\n\n"));
 }
 
 TEST(HttpFeed, AReconnectingStreamGetsTheServingsItMissedFirst) {
@@ -232,7 +237,7 @@ TEST(HttpFeed, AReconnectingStreamGetsTheServingsItMissedFirst) {
     QTcpSocket again;
     ASSERT_TRUE(stream(again, "abc:3"));
     EXPECT_EQ(ids(), QStringList{"abc:4"});
-    web.feed.weighmentServed({5, QStringLiteral("5200"), QStringLiteral("2026-01-04 09:01:00"), {}});
+    web.feed.weighmentServed({5, QStringLiteral("5200"), QStringLiteral("2026-01-04 09:01:00"), {}, {}});
     EXPECT_TRUE(pumpUntil([&] { return (got += again.readAll()).contains("id: abc:5\n"); }, 5000))
         << "then live";
 

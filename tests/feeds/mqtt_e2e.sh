@@ -105,7 +105,7 @@ start_veltrane
 serve 3
 wait_for 30 all_arrived || fail "arrived $(arrived | xargs), logged $(logged | xargs)"
 [ "$(arrived)" = "$(logged)" ] || fail "not exactly once and in order: $(arrived | xargs)"
-head -1 "$SUB" | grep -Eq '^\{"slno": [0-9]+, "weight": "(1111|2222)", "datetime": "[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8}", "site": "veltrane-test/north"\}$' ||
+head -1 "$SUB" | grep -Eq '^\{"slno": [0-9]+, "weight": "(1111|2222)", "datetime": "[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:]{8}", "logid": "[0-9a-f]{32}", "digest": "[0-9a-f]{64}", "site": "veltrane-test/north"\}$' ||
   fail "weighment message: $(head -1 "$SUB")"
 [ "$(retained "$TOPIC/status")" = online ] || fail "status is not online"
 retained "$TOPIC/weight" | grep -Eq '^\{"weight": "[0-9]*", "port": "on"\}$' || fail "no retained live weight"

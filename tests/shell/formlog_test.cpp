@@ -1,6 +1,8 @@
 #include "shell/formlog.h"
+#include "config/chain_check.h"
 #include "config/schema.h"
 #include "config/settings.h"
+#include "config/weight_chain.h"
 #include "platform/database.h"
 #include "shell/weight_log_model.h"
 #include "tests/core/core_fixture.h"
@@ -98,7 +100,8 @@ TEST_F(LogViewer, DateChecks) {
 }
 
 TEST_F(LogViewer, TrackingNumbersShowWithoutGroupingWhateverTheLocale) {
-    db->execute(QStringLiteral("insert into weightlog values (1234567, '2026-03-14 10:00:00', '12.5')"));
+    db->execute(QStringLiteral(
+        "insert into weightlog (slno, Datetime, weight) values (1234567, '2026-03-14 10:00:00', '12.5')"));
     auto w = open();
     auto* delegate = static_cast<QStyledItemDelegate*>(w->DBGrid1()->itemDelegate());
     QStringList shown;
@@ -133,7 +136,7 @@ TEST_F(LogViewer, DeletingThreeRecordsAsksTwiceWithThePasswordBetween) {
     EXPECT_EQ(fakes.prompts.log,
               (QStringList{"ask: Confirm that you really want to delete 3 alarm records ?", "password",
                            "ask: Re-confirm that you really want to delete all these weight records ?"}));
-    EXPECT_EQ(eventsDuringDeletion, 3);
+    EXPECT_EQ(eventsDuringDeletion, 1) << "a page at a time";
     EXPECT_TRUE(w->wipeButton()->isEnabled());
     EXPECT_EQ(w->model().rowCount(), 0);
     EXPECT_EQ(w->gridCaption(), QStringLiteral("0 of 0"));
@@ -179,6 +182,25 @@ TEST_F(LogViewer, RecordsServedDuringADeletionStay) {
     fakes.prompts.yesNoAnswers = {true, true};
     w->wipe();
     EXPECT_EQ(stored(), 1);
+}
+
+TEST_F(LogViewer, DeletedRowsAreRecordedSoThatTheChainStillVerifies) {
+    ensureChainTables(*db);
+    for (const char* t :
+         {"2026-03-13 08:00:00", "2026-03-14 08:00:00", "2026-03-14 09:00:00", "2026-03-15 08:00:00"})
+        appendChainedRow(*db, QStringLiteral("500"), QString::fromLatin1(t));
+    auto w = open();  // today: rows 2 and 3
+    fakes.prompts.yesNoAnswers = {true, true};
+    w->wipe();
+    ASSERT_EQ(stored(), 2);
+    const ChainReport report = checkChains(*db);
+    EXPECT_TRUE(report.explained()) << report.text().toStdString();
+    ASSERT_EQ(report.gaps.size(), 1u);
+    EXPECT_EQ(report.gaps[0].from, 2);
+    EXPECT_EQ(report.gaps[0].to, 3);
+    EXPECT_EQ(report.rowsChecked, 2);
+    EXPECT_TRUE(w->verifyReport().contains(
+        QStringLiteral("Gap slno 2 to 3: deleted in the log viewer at 2026-03-14")));
 }
 
 TEST(LogDates, AcceptedForms) {

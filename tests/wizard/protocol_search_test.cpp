@@ -139,6 +139,15 @@ TEST(ProtocolSearch, SecondPhaseFindsSevenBitEvenParityIndicator) {
                              {"weightend", 9},      {"baud", 4800},  {"parity", "e"},     {"databits", 7},
                              {"stopbits", 1},       {"port", 3},     {"reverseweight", 0}};
     expectStored(bench.folder.path(), stored);
+    // The storing is recorded, with the settings that changed.
+    auto events = Database::open(bench.folder.file(QLatin1String(kSettingsDatabaseName)),
+                                 QLatin1String(kSettingsDatabaseConnect))
+                      ->openRecordSet(QStringLiteral("select * from eventlog where kind = 'settings'"));
+    ASSERT_EQ(events->recordCount(), 1);
+    const QString detail = events->field(QStringLiteral("detail")).toString();
+    EXPECT_TRUE(detail.contains(QStringLiteral(R"({"column":"baud","new":4800,"old":9600})")))
+        << qPrintable(detail);
+    EXPECT_TRUE(detail.contains(QStringLiteral(R"("by":"wizard")")));
     EXPECT_EQ(prompts.messages().mid(prompts.messages().size() - 2),
               QStringList(
                   {QStringLiteral("Updated the settings. Baud: 4800  Parity: e  Data bits: 7  Stop bits: 1"),
