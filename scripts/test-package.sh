@@ -170,9 +170,12 @@ wait_for 10 sh -c 'xwininfo -root -tree | grep -q "\"panel\""' || fail "trayer d
 for command in veltrane quorlink; do
   help=$(cd "$HOMEDIR" && as_user env DISPLAY= timeout 10 /usr/bin/$command --help) &&
     [[ $help == *Usage:* ]] || fail "$command --help: $help"
-  [ "$(cd "$HOMEDIR" && as_user env DISPLAY= timeout 10 /usr/bin/$command --version)" = "$command 3.0" ] ||
+  [ "$(cd "$HOMEDIR" && as_user env DISPLAY= timeout 10 /usr/bin/$command --version | head -1)" = "$command 3.0" ] ||
     fail "$command --version"
 done
+# The identity covers the installed program file: its digest is the one of the bytes in the package.
+version=$(cd "$HOMEDIR" && as_user env DISPLAY= timeout 10 /usr/bin/veltrane --version)
+[[ $version == *"SHA-256 "[0-9a-f]*"$APPDIR/veltrane"* ]] || fail "veltrane --version gives no identity: $version"
 ok "--help and --version of veltrane and quorlink"
 
 # Started from the home folder through /usr/bin: the program finds its folder from its own file.

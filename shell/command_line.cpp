@@ -1,5 +1,7 @@
 #include "shell/command_line.h"
 
+#include "platform/program_identity.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -30,7 +32,9 @@ QString versionLine() {
 }
 
 void printVersion() {
-    print(versionLine() + QLatin1Char('\n'));
+    // The version, then what a reader of a record needs to tell this build from another: the digest
+    // over the program and the libraries it loaded, and those files.
+    print(versionLine() + QLatin1Char('\n') + identityText(programIdentity()).section(QLatin1Char('\n'), 1));
 }
 
 std::optional<int> answerCommandLine(int argc, char** argv) {

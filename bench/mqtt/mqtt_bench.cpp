@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
     // Latency, one serving at a time.
     feed.apply(on);
     const qint64 probe = logRow(QStringLiteral("1"));
-    feed.weighmentServed({probe, {}, {}, {}});
+    feed.weighmentServed({probe, {}, {}, {}, {}});
     if (!pumpUntil([&] { return subscriber.has(probe); }, 20000)) die("the broker feed does not connect");
     std::vector<double> latencies;
     std::vector<double> writes;
@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
         const qint64 slno = logRow(QString::number(1000 + i));
         writes.push_back(double(write.nsecsElapsed()) / 1e6);
         const qint64 told = wallClockNs();
-        feed.weighmentServed({slno, {}, {}, {}});
+        feed.weighmentServed({slno, {}, {}, {}, {}});
         if (!pumpUntil([&] { return subscriber.has(slno); }, 10000)) die("a weighment did not arrive");
         latencies.push_back(double(subscriber.arrivals.back().second - told) / 1e6);
     }

@@ -118,8 +118,8 @@ TEST(HttpFeed, AnswersEveryEndpointWithItsShape) {
     EXPECT_EQ(web.get("/api/nothing").status, 404);
     EXPECT_EQ(web.send("POST /api/weight HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}").status, 405);
     EXPECT_EQ(web.get("/api/weighments?after=1").body,
-              "[{\"slno\": 2, \"weight\": \"4200\", \"datetime\": \"2026-01-02 23:59:59\"},\n"
-              "{\"slno\": 3, \"weight\": \"4200\", \"datetime\": \"2026-01-03 00:00:00\"}]")
+              "[{\"slno\": 2, \"weight\": \"4200\", \"datetime\": \"2026-01-02 23:59:59\"" + log + ",\n" +
+                  "{\"slno\": 3, \"weight\": \"4200\", \"datetime\": \"2026-01-03 00:00:00\"" + log + "]")
         << "after a serial number: oldest first";
     EXPECT_EQ(web.get("/api/weighments?after=-1").status, 400);
 }
