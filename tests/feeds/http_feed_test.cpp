@@ -206,9 +206,9 @@ TEST(HttpFeed, StreamsTheWeightAtMostTwentyTimesASecondAndEachServing) {
     EXPECT_GE(got.count("event: weight"), 5);
     web.feed.weighmentServed({7, QStringLiteral("4300"), QStringLiteral("2026-01-03 10:00:00"),
                               QStringLiteral("abc"), QStringLiteral("d1")});
-    EXPECT_TRUE(
-        until("id: abc:7\nevent: served\ndata: {\"slno\": 7, \"weight\": \"4300\", \"datetime\": \"2026-01-03 "
-              "10:00:00\", \"logid\": \"abc\", \"digest\": \"d1\"}\n\n"));
+    EXPECT_TRUE(until(
+        "id: abc:7\nevent: served\ndata: {\"slno\": 7, \"weight\": \"4300\", \"datetime\": \"2026-01-03 "
+        "10:00:00\", \"logid\": \"abc\", \"digest\": \"d1\"}\n\n"));
 }
 
 TEST(HttpFeed, AReconnectingStreamGetsTheServingsItMissedFirst) {
