@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 class QHostInfo;
@@ -35,6 +36,13 @@ struct BrokerOptions {
     int keepAliveSeconds = 30;
     // How many QoS 1 messages may wait for their acknowledgement at once.
     int maxInFlight = 64;
+    // Empty: the library makes a random client id and the session is clean. A fixed id with
+    // keepSession asks the broker to keep the subscriptions and the QoS 1 messages for them while the
+    // client is away.
+    QByteArray clientId;
+    bool keepSession = false;
+    // Subscribed to (QoS 1) on every connection, before connected() is emitted.
+    QList<QByteArray> subscriptions;
 
     bool operator==(const BrokerOptions&) const = default;
 };
@@ -61,6 +69,8 @@ Q_SIGNALS:
     void connectionLost(const QString& reason);
     // The broker acknowledged the QoS 1 message with this id.
     void acknowledged(int mid);
+    // A message arrived on one of the subscriptions.
+    void message(const QByteArray& topic, const QByteArray& payload);
 
 private:
     friend struct LinkCallbacks;
@@ -101,6 +111,7 @@ private:
     int m_connack = -1;
     bool m_disconnectReported = false;
     std::vector<int> m_acked;
+    std::vector<std::pair<QByteArray, QByteArray>> m_arrived;
 };
 
 }  // namespace veltrane
