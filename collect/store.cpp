@@ -7,6 +7,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace veltrane {
 
@@ -64,6 +65,28 @@ Result run(pg_conn* c, const char* sql, const std::vector<QByteArray>& params) {
 QString text(PGresult* r, int row, int column) {
     return QString::fromUtf8(PQgetvalue(r, row, column));
 }
+
+// A PostgreSQL array literal, built one element at a time; nothing stands for NULL.
+class ArrayParam {
+public:
+    void add(const std::optional<QByteArray>& value) {
+        m_text += m_text.isEmpty() ? "{" : ",";
+        if (!value) {
+            m_text += "NULL";
+            return;
+        }
+        m_text += '"';
+        for (const char c : *value) {
+            if (c == '"' || c == '\\') m_text += '\\';
+            m_text += c;
+        }
+        m_text += '"';
+    }
+    QByteArray finish() { return m_text.isEmpty() ? QByteArray("{}") : m_text + "}"; }
+
+private:
+    QByteArray m_text;
+};
 
 QByteArray servedAt(const QString& datetime) {
     const QDateTime t = QDateTime::fromString(datetime, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
@@ -132,44 +155,53 @@ void Store::migrate() {
 
 void Store::write(const std::vector<WeighmentMessage>& rows, const std::vector<EventMessage>& events,
                   const std::vector<std::pair<QString, QString>>& statuses) {
-    static const char* const insertRow = R"(
-        with added as (
+    // The whole batch in one statement: one round trip, however many rows. A row already stored with
+    // other content goes to conflict; the site's last row moves only forward within a log.
+    static const char* const insertRows = R"(
+        with input as (
+          select * from unnest($1::text[], $2::text[], $3::bigint[], $4::text[], $5::numeric[], $6::text[],
+                               $7::text[], $8::timestamp[], $9::text[], $10::jsonb[])
+            as t(site, logid, slno, weight, value, unit, served, served_at, digest, payload)),
+        added as (
           insert into weighment (site, logid, slno, weight, value, unit, served, served_at, digest, payload)
-          values ($1, $2, $3, $4, $5, nullif($6, ''), $7, $8::timestamp, nullif($9, ''), $10::jsonb)
-          on conflict do nothing returning slno),
+          select distinct on (site, logid, slno) site, logid, slno, weight, value, nullif(unit, ''), served,
+                 served_at, nullif(digest, ''), payload from input
+          on conflict do nothing
+          returning site, logid, slno, weight, served_at),
         known as (
           insert into conflict (site, logid, slno, stored, sent)
-          select site, logid, slno, payload, $10::jsonb from weighment
-          where not exists (select 1 from added) and site = $1 and logid = $2 and slno = $3
-            and (weight <> $4 or served <> $7 or coalesce(digest, '') <> $9)
-          on conflict do nothing)
+          select distinct on (w.site, w.logid, w.slno) w.site, w.logid, w.slno, w.payload, i.payload
+          from input i join weighment w using (site, logid, slno)
+          where w.weight <> i.weight or w.served <> i.served or coalesce(w.digest, '') <> i.digest
+          on conflict do nothing),
+        latest as (
+          select distinct on (site) site, logid, slno, weight, served_at from added order by site, slno desc)
         insert into site (site, last_logid, last_slno, last_weight, last_served_at)
-        select $1, $2, $3, $4, $8::timestamp from added
+        select site, logid, slno, weight, served_at from latest
         on conflict (site) do update set last_logid = excluded.last_logid, last_slno = excluded.last_slno,
           last_weight = excluded.last_weight, last_served_at = excluded.last_served_at
         where site.last_logid is distinct from excluded.last_logid or site.last_slno < excluded.last_slno)";
     exec("begin");
     try {
-        for (const WeighmentMessage& m : rows) {
-            const QByteArray served = servedAt(m.row.datetime);
-            std::vector<QByteArray> p{m.site.toUtf8(),
-                                      m.logid.toUtf8(),
-                                      QByteArray::number(m.row.slno),
-                                      m.row.weight.toUtf8(),
-                                      m.value ? QByteArray::number(*m.value, 'g', 17) : QByteArray(),
-                                      m.unit.toUtf8(),
-                                      m.row.datetime.toUtf8(),
-                                      served,
-                                      m.row.digest.toUtf8(),
-                                      m.payload};
-            const bool noValue = !m.value;
-            const bool noServed = served.isEmpty();
-            std::vector<const char*> values;
-            values.reserve(p.size());
-            for (size_t i = 0; i < p.size(); ++i)
-                values.push_back((i == 4 && noValue) || (i == 7 && noServed) ? nullptr : p[i].constData());
-            Result r(PQexecParams(m_conn, insertRow, int(values.size()), nullptr, values.data(), nullptr, nullptr, 0));
-            if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) throw StoreError(lastError(m_conn).toStdString());
+        if (!rows.empty()) {
+            std::vector<ArrayParam> columns(10);
+            for (const WeighmentMessage& m : rows) {
+                const QByteArray served = servedAt(m.row.datetime);
+                columns[0].add(m.site.toUtf8());
+                columns[1].add(m.logid.toUtf8());
+                columns[2].add(QByteArray::number(m.row.slno));
+                columns[3].add(m.row.weight.toUtf8());
+                columns[4].add(m.value ? std::optional(QByteArray::number(*m.value, 'g', 17)) : std::nullopt);
+                columns[5].add(m.unit.toUtf8());
+                columns[6].add(m.row.datetime.toUtf8());
+                columns[7].add(served.isEmpty() ? std::nullopt : std::optional(served));
+                columns[8].add(m.row.digest.toUtf8());
+                columns[9].add(m.payload);
+            }
+            std::vector<QByteArray> params;
+            params.reserve(columns.size());
+            for (ArrayParam& c : columns) params.push_back(c.finish());
+            run(m_conn, insertRows, params);
         }
         for (const EventMessage& e : events) {
             run(m_conn,

@@ -21,7 +21,7 @@ start_postgres
 PORT=$(free_port)
 cd "$WORK" || exit 1
 # The broker queues without limit for the collector: the default (1000 messages) would drop most of a burst.
-printf 'listener %s 127.0.0.1\nallow_anonymous true\nmax_queued_messages 0\nmax_inflight_messages 1000\n' "$PORT" >broker.conf
+printf 'listener %s 127.0.0.1\nallow_anonymous true\nmax_queued_messages 0\nmax_inflight_messages 1000\nset_tcp_nodelay true\n' "$PORT" >broker.conf
 mosquitto -c broker.conf >broker.log 2>&1 & PIDS+=($!)
 wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$PORT" 2>/dev/null || fail "mosquitto did not start"
 printf 'host = 127.0.0.1\nport = %s\ntopic = bench/+\ndatabase = %s\nrecheck = 3600\n' "$PORT" "$PG_CONNINFO" >collect.conf
