@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <functional>
-#include <optional>
 #include <map>
+#include <optional>
 
 namespace veltrane {
 
@@ -15,9 +15,11 @@ namespace {
 
 std::optional<bool> yesNo(const QString& v) {
     const QString t = v.toLower();
-    if (t == QLatin1String("yes") || t == QLatin1String("true") || t == QLatin1String("on") || t == QLatin1String("1"))
+    if (t == QLatin1String("yes") || t == QLatin1String("true") || t == QLatin1String("on") ||
+        t == QLatin1String("1"))
         return true;
-    if (t == QLatin1String("no") || t == QLatin1String("false") || t == QLatin1String("off") || t == QLatin1String("0"))
+    if (t == QLatin1String("no") || t == QLatin1String("false") || t == QLatin1String("off") ||
+        t == QLatin1String("0"))
         return false;
     return std::nullopt;
 }
@@ -43,21 +45,28 @@ std::variant<CollectSettings, QString> parseCollectSettings(const QByteArray& te
             bool ok = false;
             const int n = v.toInt(&ok);
             if (!ok || n < low || n > high)
-                error = QStringLiteral("%1: \"%2\" is not a number from %3 to %4.").arg(name, v).arg(low).arg(high);
+                error = QStringLiteral("%1: \"%2\" is not a number from %3 to %4.")
+                            .arg(name, v)
+                            .arg(low)
+                            .arg(high);
             else
                 into = n;
         };
     };
-    const auto textInto = [](QString& into) { return [&into](const QString& v, const QString&) { into = v; }; };
+    const auto textInto = [](QString& into) {
+        return [&into](const QString& v, const QString&) { into = v; };
+    };
     const std::map<QString, std::function<void(const QString&, const QString&)>> setters{
         {QStringLiteral("host"), textInto(s.host)},
-        {QStringLiteral("port"), [&](const QString& v, const QString& name) {
+        {QStringLiteral("port"),
+         [&](const QString& v, const QString& name) {
              // Out-of-range ports are left to the broker feed's check, which words them for operators.
              bool ok = false;
              s.port = v.toInt(&ok);
              if (!ok) error = QStringLiteral("%1: \"%2\" is not a number.").arg(name, v);
          }},
-        {QStringLiteral("tls"), [&](const QString& v, const QString& name) {
+        {QStringLiteral("tls"),
+         [&](const QString& v, const QString& name) {
              const auto b = yesNo(v);
              if (!b) error = QStringLiteral("%1: \"%2\" is not yes or no.").arg(name, v);
              s.tls = b.value_or(false);
@@ -79,7 +88,9 @@ std::variant<CollectSettings, QString> parseCollectSettings(const QByteArray& te
         const QString name = line.left(eq).trimmed().toLower();
         const auto setter = setters.find(name);
         if (eq < 0 || setter == setters.end())
-            return QStringLiteral("line %1: \"%2\" is not a known setting.").arg(lineNumber).arg(line.left(eq).trimmed());
+            return QStringLiteral("line %1: \"%2\" is not a known setting.")
+                .arg(lineNumber)
+                .arg(line.left(eq).trimmed());
         setter->second(line.mid(eq + 1).trimmed(), name);
         if (!error.isEmpty()) return QStringLiteral("line %1: ").arg(lineNumber) + error;
     }
@@ -94,7 +105,8 @@ std::variant<CollectSettings, QString> parseCollectSettings(const QByteArray& te
     if (!isTopicFilter(s.topic))
         return QStringLiteral("Topic: \"%1\" must be a topic, with + for whole levels only, and without #.")
             .arg(s.topic);
-    if (s.database.trimmed().isEmpty()) return QStringLiteral("database: the PostgreSQL connection string is needed.");
+    if (s.database.trimmed().isEmpty())
+        return QStringLiteral("database: the PostgreSQL connection string is needed.");
     if (s.clientId.isEmpty() || s.clientId.toUtf8().size() > 200)
         return QStringLiteral("clientid: from 1 to 200 bytes.");
     return s;

@@ -139,7 +139,8 @@ void Collector::check() {
     }
     m_checkedAt = clock;
     std::vector<LogState> checked;
-    for (const QString& site : changed) checked.insert(checked.end(), m_logs[site].begin(), m_logs[site].end());
+    for (const QString& site : changed)
+        checked.insert(checked.end(), m_logs[site].begin(), m_logs[site].end());
     m_store->recordChecks(checked);
 
     // A new round of requests: holes by serial, once a run the rows before the first held (a log fed to
@@ -152,7 +153,8 @@ void Collector::check() {
                 QByteArray list;
                 for (size_t i = 0; i < log.missing.size() && i < size_t(kMaxRows); ++i)
                     list += (i ? ", " : "") + QByteArray::number(log.missing[i]);
-                m_requests[site].push_back("{\"logid\": " + jsonString(log.logid) + ", \"slno\": [" + list + "]}");
+                m_requests[site].push_back("{\"logid\": " + jsonString(log.logid) + ", \"slno\": [" + list +
+                                           "]}");
             }
             if (log.lowest > 1 && m_headAsked.insert({site, log.logid}).second)
                 m_requests[site].push_back(

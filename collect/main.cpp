@@ -10,8 +10,8 @@
 
 #include <QSocketNotifier>
 
-#include <csignal>
 #include <unistd.h>
+#include <csignal>
 
 using namespace veltrane;
 

@@ -28,9 +28,11 @@ std::optional<qint64> whole(const QJsonValue& v) {
 
 std::optional<SiteRow> siteRow(const QJsonObject& o) {
     const auto slno = whole(o.value(QLatin1String("slno")));
-    if (!slno || !o.value(QLatin1String("weight")).isString() || !o.value(QLatin1String("datetime")).isString())
+    if (!slno || !o.value(QLatin1String("weight")).isString() ||
+        !o.value(QLatin1String("datetime")).isString())
         return std::nullopt;
-    return SiteRow{*slno, o.value(QLatin1String("weight")).toString(), o.value(QLatin1String("datetime")).toString(),
+    return SiteRow{*slno, o.value(QLatin1String("weight")).toString(),
+                   o.value(QLatin1String("datetime")).toString(),
                    o.value(QLatin1String("digest")).toString()};
 }
 
@@ -71,8 +73,9 @@ std::optional<EventMessage> parseEvent(const QString& site, const QByteArray& pa
                    {},
                    payload};
     const QJsonValue detail = o->value(QLatin1String("detail"));
-    e.detail = detail.isObject() ? QJsonDocument(detail.toObject()).toJson(QJsonDocument::Compact)
-                                 : QJsonDocument(QJsonArray{detail}).toJson(QJsonDocument::Compact).mid(1).chopped(1);
+    e.detail = detail.isObject()
+                   ? QJsonDocument(detail.toObject()).toJson(QJsonDocument::Compact)
+                   : QJsonDocument(QJsonArray{detail}).toJson(QJsonDocument::Compact).mid(1).chopped(1);
     if (e.kind == QLatin1String("delete"))
         for (const QJsonValue& r : detail.toObject().value(QLatin1String("rows")).toArray())
             if (const auto row = siteRow(r.toObject())) e.deleted.push_back(*row);
@@ -80,7 +83,8 @@ std::optional<EventMessage> parseEvent(const QString& site, const QByteArray& pa
 }
 
 std::optional<DecodedWeight> decodeWeight(const QString& text) {
-    static const QRegularExpression shape(QStringLiteral("^\\s*([-+]?)\\s*(\\d+(?:[.,]\\d+)?)\\s*([A-Za-z]{0,3})\\s*$"));
+    static const QRegularExpression shape(
+        QStringLiteral("^\\s*([-+]?)\\s*(\\d+(?:[.,]\\d+)?)\\s*([A-Za-z]{0,3})\\s*$"));
     const QRegularExpressionMatch m = shape.match(text);
     if (!m.hasMatch()) return std::nullopt;
     QString digits = m.captured(2);
@@ -93,8 +97,8 @@ std::optional<DecodedWeight> decodeWeight(const QString& text) {
 }
 
 QString rowDigest(const QString& logid, const SiteRow& row, const QString& previousDigest) {
-    const QString text = logid + QLatin1Char('\n') + QString::number(row.slno) + QLatin1Char('\n') + row.weight +
-                         QLatin1Char('\n') + row.datetime + QLatin1Char('\n') + previousDigest;
+    const QString text = logid + QLatin1Char('\n') + QString::number(row.slno) + QLatin1Char('\n') +
+                         row.weight + QLatin1Char('\n') + row.datetime + QLatin1Char('\n') + previousDigest;
     return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex());
 }
 

@@ -12,7 +12,8 @@ QString serialRuns(const std::vector<qint64>& serials) {
     for (size_t i = 0; i < serials.size();) {
         size_t j = i;
         while (j + 1 < serials.size() && serials[j + 1] == serials[j] + 1) ++j;
-        runs << (i == j ? QString::number(serials[i]) : QStringLiteral("%1-%2").arg(serials[i]).arg(serials[j]));
+        runs << (i == j ? QString::number(serials[i])
+                        : QStringLiteral("%1-%2").arg(serials[i]).arg(serials[j]));
         i = j + 1;
     }
     return runs.join(QStringLiteral(", "));
@@ -23,9 +24,10 @@ bool writeReport(Store& store, QTextStream& out) {
     for (LogState& log : store.logs()) logs[log.site].push_back(std::move(log));
     bool clean = true;
     for (const SiteState& s : store.sites()) {
-        out << s.site << ": " << (s.status.isEmpty() ? QStringLiteral("status unknown") : s.status) << ", " << s.rows
-            << " rows";
-        if (s.lastSlno > 0) out << ", last " << s.lastSlno << " (" << s.lastWeight << " at " << s.lastServed << ")";
+        out << s.site << ": " << (s.status.isEmpty() ? QStringLiteral("status unknown") : s.status) << ", "
+            << s.rows << " rows";
+        if (s.lastSlno > 0)
+            out << ", last " << s.lastSlno << " (" << s.lastWeight << " at " << s.lastServed << ")";
         out << '\n';
         for (const LogState& log : logs[s.site]) {
             const QString name = log.logid.isEmpty() ? QStringLiteral("(no log id)") : log.logid;

@@ -103,7 +103,8 @@ Store::Store(const QString& conninfo) {
         m_conn = nullptr;
         throw StoreError(("PostgreSQL: " + why).toStdString());
     }
-    PQsetNoticeProcessor(m_conn, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        m_conn, [](void*, const char*) {}, nullptr);
     migrate();
 }
 
@@ -125,7 +126,8 @@ void Store::exec(const char* sql) {
     // Without parameters, so that a migration step may hold several statements.
     Result r(PQexec(m_conn, sql));
     const auto status = PQresultStatus(r.get());
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) throw StoreError(lastError(m_conn).toStdString());
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        throw StoreError(lastError(m_conn).toStdString());
 }
 
 void Store::migrate() {
@@ -144,7 +146,8 @@ void Store::migrate() {
         for (int v = version; v < schemaVersion(); ++v) exec(kMigrations[v]);
         if (version < schemaVersion()) {
             exec("delete from collect_schema");
-            run(m_conn, "insert into collect_schema (version) values ($1)", {QByteArray::number(schemaVersion())});
+            run(m_conn, "insert into collect_schema (version) values ($1)",
+                {QByteArray::number(schemaVersion())});
         }
         exec("commit");
     } catch (const StoreError&) {
@@ -207,11 +210,12 @@ void Store::write(const std::vector<WeighmentMessage>& rows, const std::vector<E
             run(m_conn,
                 "insert into event (site, logid, eventid, time, kind, detail, digest, payload) "
                 "values ($1, $2, $3, $4, $5, $6::jsonb, $7, $8::jsonb) on conflict do nothing",
-                {e.site.toUtf8(), e.logid.toUtf8(), QByteArray::number(e.eventid), e.time.toUtf8(), e.kind.toUtf8(),
-                 e.detail, e.digest.toUtf8(), e.payload});
+                {e.site.toUtf8(), e.logid.toUtf8(), QByteArray::number(e.eventid), e.time.toUtf8(),
+                 e.kind.toUtf8(), e.detail, e.digest.toUtf8(), e.payload});
             for (const SiteRow& d : e.deleted)
                 run(m_conn,
-                    "insert into deleted (site, logid, slno, weight, served, digest) values ($1, $2, $3, $4, $5, $6) "
+                    "insert into deleted (site, logid, slno, weight, served, digest) values ($1, $2, $3, $4, "
+                    "$5, $6) "
                     "on conflict do nothing",
                     {e.site.toUtf8(), e.logid.toUtf8(), QByteArray::number(d.slno), d.weight.toUtf8(),
                      d.datetime.toUtf8(), d.digest.toUtf8()});
@@ -229,14 +233,15 @@ void Store::write(const std::vector<WeighmentMessage>& rows, const std::vector<E
 }
 
 std::vector<LogState> Store::logs(const QString& site) {
-    Result r = run(m_conn,
-                   "select site, logid, slno, weight, served, coalesce(digest, ''), false from weighment "
-                   "where $1 = '' or site = $1 "
-                   "union all select site, logid, slno, coalesce(weight, ''), coalesce(served, ''), "
-                   "coalesce(digest, ''), true from deleted d where ($1 = '' or site = $1) and not exists "
-                   "(select 1 from weighment w where w.site = d.site and w.logid = d.logid and w.slno = d.slno) "
-                   "order by 1, 2, 3",
-                   {site.toUtf8()});
+    Result r =
+        run(m_conn,
+            "select site, logid, slno, weight, served, coalesce(digest, ''), false from weighment "
+            "where $1 = '' or site = $1 "
+            "union all select site, logid, slno, coalesce(weight, ''), coalesce(served, ''), "
+            "coalesce(digest, ''), true from deleted d where ($1 = '' or site = $1) and not exists "
+            "(select 1 from weighment w where w.site = d.site and w.logid = d.logid and w.slno = d.slno) "
+            "order by 1, 2, 3",
+            {site.toUtf8()});
     std::vector<LogState> out;
     std::vector<qint64> held;
     std::vector<qint64> deleted;
@@ -257,8 +262,8 @@ std::vector<LogState> Store::logs(const QString& site) {
             finish();
             out.push_back(LogState{s, logid, {}, {}, {}, 0, 0});
         }
-        SiteRow row{QByteArray(PQgetvalue(r.get(), i, 2)).toLongLong(), text(r.get(), i, 3), text(r.get(), i, 4),
-                    text(r.get(), i, 5)};
+        SiteRow row{QByteArray(PQgetvalue(r.get(), i, 2)).toLongLong(), text(r.get(), i, 3),
+                    text(r.get(), i, 4), text(r.get(), i, 5)};
         (PQgetvalue(r.get(), i, 6)[0] == 't' ? deleted : held).push_back(row.slno);
         out.back().rows.push_back(std::move(row));
     }
@@ -272,10 +277,11 @@ QString Store::clock() {
 }
 
 std::vector<QString> Store::changedSites(const QString& since) {
-    Result r = run(m_conn,
-                   "select distinct site from weighment where received_at >= $1::timestamptz - interval '1 minute' "
-                   "union select distinct site from event where received_at >= $1::timestamptz - interval '1 minute'",
-                   {since.toUtf8()});
+    Result r = run(
+        m_conn,
+        "select distinct site from weighment where received_at >= $1::timestamptz - interval '1 minute' "
+        "union select distinct site from event where received_at >= $1::timestamptz - interval '1 minute'",
+        {since.toUtf8()});
     std::vector<QString> out;
     for (int i = 0; i < PQntuples(r.get()); ++i) out.push_back(text(r.get(), i, 0));
     return out;
@@ -285,22 +291,24 @@ std::vector<std::pair<QString, std::pair<QString, qint64>>> Store::lastRows() {
     Result r = run(m_conn, "select site, coalesce(last_logid, ''), coalesce(last_slno, 0) from site", {});
     std::vector<std::pair<QString, std::pair<QString, qint64>>> out;
     for (int i = 0; i < PQntuples(r.get()); ++i)
-        out.push_back({text(r.get(), i, 0), {text(r.get(), i, 1), QByteArray(PQgetvalue(r.get(), i, 2)).toLongLong()}});
+        out.push_back(
+            {text(r.get(), i, 0), {text(r.get(), i, 1), QByteArray(PQgetvalue(r.get(), i, 2)).toLongLong()}});
     return out;
 }
 
 std::vector<SiteState> Store::sites() {
-    Result r = run(m_conn,
-                   "select s.site, coalesce(s.status, ''), coalesce(s.last_logid, ''), coalesce(s.last_slno, 0), "
-                   "coalesce(s.last_weight, ''), coalesce(s.last_served_at::text, ''), "
-                   "(select count(*) from weighment w where w.site = s.site), "
-                   "(select count(*) from conflict c where c.site = s.site) from site s order by s.site",
-                   {});
+    Result r =
+        run(m_conn,
+            "select s.site, coalesce(s.status, ''), coalesce(s.last_logid, ''), coalesce(s.last_slno, 0), "
+            "coalesce(s.last_weight, ''), coalesce(s.last_served_at::text, ''), "
+            "(select count(*) from weighment w where w.site = s.site), "
+            "(select count(*) from conflict c where c.site = s.site) from site s order by s.site",
+            {});
     std::vector<SiteState> out;
     for (int i = 0; i < PQntuples(r.get()); ++i)
         out.push_back({text(r.get(), i, 0), text(r.get(), i, 1), text(r.get(), i, 2),
-                       QByteArray(PQgetvalue(r.get(), i, 3)).toLongLong(), text(r.get(), i, 4), text(r.get(), i, 5),
-                       QByteArray(PQgetvalue(r.get(), i, 6)).toLongLong(),
+                       QByteArray(PQgetvalue(r.get(), i, 3)).toLongLong(), text(r.get(), i, 4),
+                       text(r.get(), i, 5), QByteArray(PQgetvalue(r.get(), i, 6)).toLongLong(),
                        QByteArray(PQgetvalue(r.get(), i, 7)).toLongLong()});
     return out;
 }
@@ -312,9 +320,9 @@ void Store::recordChecks(const std::vector<LogState>& logs) {
         for (const qint64 slno : log.breaks) list << QString::number(slno);
     }
     for (const auto& [site, list] : breaks)
-        run(m_conn,
-            "update site set chain = $2, checked_at = now() where site = $1",
-            {site.toUtf8(), list.isEmpty() ? QByteArray("whole") : ("broken at " + list.join(QStringLiteral(", "))).toUtf8()});
+        run(m_conn, "update site set chain = $2, checked_at = now() where site = $1",
+            {site.toUtf8(), list.isEmpty() ? QByteArray("whole")
+                                           : ("broken at " + list.join(QStringLiteral(", "))).toUtf8()});
 }
 
 }  // namespace veltrane

@@ -36,7 +36,8 @@ std::string payload(int site, long long slno) {
 void publish(mosquitto* m, int site, long long slno) {
     const std::string topic = "bench/s" + std::to_string(site) + "/weighment";
     const std::string body = payload(site, slno);
-    while (mosquitto_publish(m, nullptr, topic.c_str(), int(body.size()), body.data(), 1, false) == MOSQ_ERR_NOMEM)
+    while (mosquitto_publish(m, nullptr, topic.c_str(), int(body.size()), body.data(), 1, false) ==
+           MOSQ_ERR_NOMEM)
         mosquitto_loop(m, 1, 1);
 }
 
@@ -59,7 +60,8 @@ int main(int argc, char** argv) {
     mosquitto_lib_init();
     mosquitto* m = mosquitto_new("collect-burst", true, nullptr);
     mosquitto_max_inflight_messages_set(m, 1000);
-    if (mosquitto_connect(m, "127.0.0.1", port, 30) != MOSQ_ERR_SUCCESS || mosquitto_loop_start(m) != MOSQ_ERR_SUCCESS) {
+    if (mosquitto_connect(m, "127.0.0.1", port, 30) != MOSQ_ERR_SUCCESS ||
+        mosquitto_loop_start(m) != MOSQ_ERR_SUCCESS) {
         std::fprintf(stderr, "no broker on port %d\n", port);
         return 1;
     }
@@ -75,14 +77,15 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf("burst: %lld rows from %d sites in %.2f s (all published after %.2f s): %.0f rows/s\n", rows, sites,
-                seconds, std::chrono::duration<double>(published - start).count(), double(rows) / seconds);
+    std::printf("burst: %lld rows from %d sites in %.2f s (all published after %.2f s): %.0f rows/s\n", rows,
+                sites, seconds, std::chrono::duration<double>(published - start).count(),
+                double(rows) / seconds);
 
     std::vector<double> ms;
     const long long next = rows / sites + 1;
     for (int i = 0; i < samples; ++i) {
-        const std::string probe = "select count(*) from weighment where site = 'bench/s0' and slno = " +
-                                  std::to_string(next + i);
+        const std::string probe =
+            "select count(*) from weighment where site = 'bench/s0' and slno = " + std::to_string(next + i);
         const auto t0 = Clock::now();
         publish(m, 0, next + i);
         while (count(db, probe.c_str()) < 1) std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -91,8 +94,10 @@ int main(int argc, char** argv) {
     }
     std::sort(ms.begin(), ms.end());
     if (!ms.empty())
-        std::printf("publish to committed row, %d samples: median %.1f ms, 90th percentile %.1f ms, slowest %.1f ms\n",
-                    samples, ms[ms.size() / 2], ms[ms.size() * 9 / 10], ms.back());
+        std::printf(
+            "publish to committed row, %d samples: median %.1f ms, 90th percentile %.1f ms, slowest %.1f "
+            "ms\n",
+            samples, ms[ms.size() / 2], ms[ms.size() * 9 / 10], ms.back());
     mosquitto_disconnect(m);
     mosquitto_loop_stop(m, false);
     mosquitto_destroy(m);

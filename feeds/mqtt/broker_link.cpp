@@ -57,8 +57,7 @@ struct LinkCallbacks {
     }
     static void arrived(mosquitto*, void* link, const mosquitto_message* m) {
         static_cast<BrokerLink*>(link)->m_arrived.emplace_back(
-            QByteArray(m->topic),
-            QByteArray(static_cast<const char*>(m->payload), m->payloadlen));
+            QByteArray(m->topic), QByteArray(static_cast<const char*>(m->payload), m->payloadlen));
     }
 };
 

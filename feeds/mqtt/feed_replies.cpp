@@ -15,8 +15,9 @@ constexpr int kEventPollMs = 1000;
 const char* const kEventsMark = "mqtteventsacked";
 
 bool hasTable(Database& db, const char* name) {
-    auto rs = db.openRecordSet(QStringLiteral("select * from sqlite_master where type = 'table' and name = ?"),
-                               {QString::fromLatin1(name)});
+    auto rs =
+        db.openRecordSet(QStringLiteral("select * from sqlite_master where type = 'table' and name = ?"),
+                         {QString::fromLatin1(name)});
     return !rs->isEof();
 }
 
@@ -78,7 +79,8 @@ std::vector<LogRow> readRequestedRows(Database& db, const ResendRequest& request
     return rows;
 }
 
-FeedReplies::FeedReplies(Database& db, BrokerLink& link, QString topic, std::function<void(const QString&)> note)
+FeedReplies::FeedReplies(Database& db, BrokerLink& link, QString topic,
+                         std::function<void(const QString&)> note)
     : m_db(db), m_link(link), m_topic(std::move(topic)), m_note(std::move(note)) {
     m_clock.start();
     m_poll.setInterval(kEventPollMs);
@@ -92,7 +94,8 @@ FeedReplies::FeedReplies(Database& db, BrokerLink& link, QString topic, std::fun
                 m_eventsAcked = *mark;
             } else {
                 // The first run on this log, as for the weighments: the events from now on.
-                auto last = m_db.openRecordSet(QStringLiteral("select * from eventlog order by eventid desc limit 1"));
+                auto last = m_db.openRecordSet(
+                    QStringLiteral("select * from eventlog order by eventid desc limit 1"));
                 m_eventsAcked = last->isEof() ? 0 : last->field(QStringLiteral("eventid")).toLongLong();
                 writeMark(m_db, m_eventsAcked);
             }

@@ -28,9 +28,10 @@ MqttFeed::MqttFeed(QString settingsDatabase, std::function<void(const QString&)>
     QObject::connect(&m_link, &BrokerLink::acknowledged, &m_link, [this](int mid) {
         if (!m_replies || !m_replies->acknowledged(mid)) acknowledged(mid);
     });
-    QObject::connect(&m_link, &BrokerLink::message, &m_link, [this](const QByteArray& t, const QByteArray& p) {
-        if (m_replies) m_replies->message(t, p);
-    });
+    QObject::connect(&m_link, &BrokerLink::message, &m_link,
+                     [this](const QByteArray& t, const QByteArray& p) {
+                         if (m_replies) m_replies->message(t, p);
+                     });
     m_weightTimer.setSingleShot(true);
     QObject::connect(&m_weightTimer, &QTimer::timeout, &m_link, [this] { sendWeight(); });
     m_markTimer.setSingleShot(true);

@@ -33,7 +33,8 @@ std::variant<ResendRequest, QString> parseResendRequest(const QByteArray& payloa
     if (payload.size() > 64 * 1024) return QStringLiteral("longer than 64 KiB");
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(payload, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject()) return QStringLiteral("not a JSON object");
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return QStringLiteral("not a JSON object");
     const QJsonObject o = doc.object();
     ResendRequest request;
     request.logid = o.value(QLatin1String("logid")).toString();
@@ -57,7 +58,8 @@ std::variant<ResendRequest, QString> parseResendRequest(const QByteArray& payloa
     if (!slno.isArray()) return QStringLiteral("slno must be a list");
     const QJsonArray serials = slno.toArray();
     if (serials.isEmpty()) return QStringLiteral("the list is empty");
-    if (serials.size() > kMaxResendRows) return QStringLiteral("more than %1 rows asked for").arg(kMaxResendRows);
+    if (serials.size() > kMaxResendRows)
+        return QStringLiteral("more than %1 rows asked for").arg(kMaxResendRows);
     for (const QJsonValue& value : serials) {
         const auto n = serial(value);
         if (!n) return QStringLiteral("slno must hold serial numbers from 1");

@@ -58,7 +58,8 @@ TEST(CollectMessages, DecodesWeights) {
 
 TEST(CollectMessages, DigestFollowsTheSharedDefinition) {
     const SiteRow first{1, QStringLiteral("1 010 kg"), QStringLiteral("2026-03-01 08:00:01"), {}};
-    EXPECT_EQ(rowDigest(kLog, first, {}), QStringLiteral("c8126cf4aea8ac458d158e1147e42390b72596cf948b6d37132c7bf21356a220"));
+    EXPECT_EQ(rowDigest(kLog, first, {}),
+              QStringLiteral("c8126cf4aea8ac458d158e1147e42390b72596cf948b6d37132c7bf21356a220"));
 }
 
 TEST(CollectMessages, GapsAndBreaks) {
@@ -82,9 +83,10 @@ TEST(CollectMessages, GapsAndBreaks) {
 }
 
 TEST(CollectMessages, DeleteEventNamesItsRows) {
-    const auto e = parseEvent(QStringLiteral("s"),
-                              R"({"logid": "x", "eventid": 3, "time": "t", "kind": "delete", "detail": {"count": 2,)"
-                              R"( "rows": [{"slno": 4, "weight": "1", "datetime": "d", "digest": "g"}, {"slno": 5}]}})");
+    const auto e =
+        parseEvent(QStringLiteral("s"),
+                   R"({"logid": "x", "eventid": 3, "time": "t", "kind": "delete", "detail": {"count": 2,)"
+                   R"( "rows": [{"slno": 4, "weight": "1", "datetime": "d", "digest": "g"}, {"slno": 5}]}})");
     ASSERT_TRUE(e);
     ASSERT_EQ(e->deleted.size(), 1U);  // the row without its content cannot fill the chain
     EXPECT_EQ(e->deleted[0].slno, 4);
