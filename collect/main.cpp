@@ -12,6 +12,7 @@
 
 #include <unistd.h>
 #include <csignal>
+#include <cstdio>
 
 using namespace veltrane;
 
@@ -24,9 +25,7 @@ void stopRequested(int) {
     (void)!::write(stopPipe[1], &byte, 1);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("veltrane-collect"));
     QCommandLineParser parser;
@@ -76,4 +75,15 @@ int main(int argc, char** argv) {
     Collector collector(s, std::move(store));
     collector.start();
     return QCoreApplication::exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (...) {
+        std::fputs("veltrane-collect: unexpected failure\n", stderr);
+        return 3;
+    }
 }

@@ -77,7 +77,7 @@ std::optional<EventMessage> parseEvent(const QString& site, const QByteArray& pa
                    ? QJsonDocument(detail.toObject()).toJson(QJsonDocument::Compact)
                    : QJsonDocument(QJsonArray{detail}).toJson(QJsonDocument::Compact).mid(1).chopped(1);
     if (e.kind == QLatin1String("delete"))
-        for (const QJsonValue& r : detail.toObject().value(QLatin1String("rows")).toArray())
+        for (const auto& r : detail.toObject().value(QLatin1String("rows")).toArray())
             if (const auto row = siteRow(r.toObject())) e.deleted.push_back(*row);
     return e;
 }

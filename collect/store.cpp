@@ -283,6 +283,7 @@ std::vector<QString> Store::changedSites(const QString& since) {
         "union select distinct site from event where received_at >= $1::timestamptz - interval '1 minute'",
         {since.toUtf8()});
     std::vector<QString> out;
+    out.reserve(size_t(PQntuples(r.get())));
     for (int i = 0; i < PQntuples(r.get()); ++i) out.push_back(text(r.get(), i, 0));
     return out;
 }
@@ -290,6 +291,7 @@ std::vector<QString> Store::changedSites(const QString& since) {
 std::vector<std::pair<QString, std::pair<QString, qint64>>> Store::lastRows() {
     Result r = run(m_conn, "select site, coalesce(last_logid, ''), coalesce(last_slno, 0) from site", {});
     std::vector<std::pair<QString, std::pair<QString, qint64>>> out;
+    out.reserve(size_t(PQntuples(r.get())));
     for (int i = 0; i < PQntuples(r.get()); ++i)
         out.push_back(
             {text(r.get(), i, 0), {text(r.get(), i, 1), QByteArray(PQgetvalue(r.get(), i, 2)).toLongLong()}});
@@ -305,6 +307,7 @@ std::vector<SiteState> Store::sites() {
             "(select count(*) from conflict c where c.site = s.site) from site s order by s.site",
             {});
     std::vector<SiteState> out;
+    out.reserve(size_t(PQntuples(r.get())));
     for (int i = 0; i < PQntuples(r.get()); ++i)
         out.push_back({text(r.get(), i, 0), text(r.get(), i, 1), text(r.get(), i, 2),
                        QByteArray(PQgetvalue(r.get(), i, 3)).toLongLong(), text(r.get(), i, 4),

@@ -30,7 +30,7 @@ bool isLogId(const QString& text) {
 }  // namespace
 
 std::variant<ResendRequest, QString> parseResendRequest(const QByteArray& payload) {
-    if (payload.size() > 64 * 1024) return QStringLiteral("longer than 64 KiB");
+    if (payload.size() > qsizetype(64) * 1024) return QStringLiteral("longer than 64 KiB");
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(payload, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject())
@@ -60,7 +60,7 @@ std::variant<ResendRequest, QString> parseResendRequest(const QByteArray& payloa
     if (serials.isEmpty()) return QStringLiteral("the list is empty");
     if (serials.size() > kMaxResendRows)
         return QStringLiteral("more than %1 rows asked for").arg(kMaxResendRows);
-    for (const QJsonValue& value : serials) {
+    for (const auto& value : serials) {
         const auto n = serial(value);
         if (!n) return QStringLiteral("slno must hold serial numbers from 1");
         request.serials.push_back(*n);
