@@ -19,6 +19,8 @@ PACKAGES=(
   libmosquitto-dev libssl-dev mosquitto mosquitto-clients
   # The web feed's HTTP server; Debian's -dev package forgets the WebSockets one its CMake files need.
   qt6-httpserver-dev qt6-websockets-dev chromium chromium-driver curl
+  # The collector's database client; its tests start PostgreSQL clusters of their own.
+  postgresql libpq-dev
 )
 
 missing=()
@@ -33,13 +35,13 @@ command -v npm >/dev/null || missing+=(npm)
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  # The tests start brokers of their own: the system's mosquitto service is kept from starting now
-  # (a policy that refuses it while the packages install) and at boot.
+  # The tests start brokers and database clusters of their own: the system's mosquitto and PostgreSQL
+  # services are kept from starting now (a policy that refuses them while the packages install) and at boot.
   policy=
-  if [[ " ${missing[*]} " == *" mosquitto "* ]] && [ ! -e /usr/sbin/policy-rc.d ]; then
+  if [[ " ${missing[*]} " =~ " "(mosquitto|postgresql)" " ]] && [ ! -e /usr/sbin/policy-rc.d ]; then
     policy=/usr/sbin/policy-rc.d
     trap 'rm -f /usr/sbin/policy-rc.d' EXIT
-    printf '#!/bin/sh\n[ "$1" = mosquitto ] && exit 101\nexit 0\n' >"$policy"
+    printf '#!/bin/sh\ncase "$1" in mosquitto|postgresql*) exit 101 ;; esac\nexit 0\n' >"$policy"
     chmod 755 "$policy"
   fi
   if ! apt-get install -y --no-install-recommends "${missing[@]}"; then
@@ -50,6 +52,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     rm -f "$policy"
     deb-systemd-helper disable mosquitto.service >/dev/null 2>&1 || true
     update-rc.d mosquitto disable >/dev/null 2>&1 || true
+    deb-systemd-helper disable postgresql.service >/dev/null 2>&1 || true
   fi
 fi
 

@@ -8,7 +8,8 @@
 # spend most of their time waiting. No display is needed: widget tests run offscreen and the
 # whole-program tests start their own Xvfb. Tests labelled no-asan cannot run under the sanitizer. Before the sanitizer build, the database layer and its tests run once more
 # on SQLCipher 4 (build-sqlcipher4/, against files the first build made), and the Debian package made
-# from build/ is installed, used, upgraded and purged (scripts/test-package.sh).
+# from build/ is installed, used, upgraded and purged (scripts/test-package.sh), and so is the collector's
+# package (scripts/test-package-collect.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 start=$(date +%s)
@@ -35,6 +36,7 @@ comma_start=$(date +%s)
 echo "test.sh: the run under de_DE.UTF-8 took $(( $(date +%s) - comma_start )) s"
 scripts/test-sqlcipher4.sh build
 scripts/test-package.sh build
+scripts/test-package-collect.sh build
 scripts/setup.sh build-asan -DVELTRANE_SANITIZE=ON
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j2 --timeout 900 -LE 'no-asan|e2e')

@@ -56,6 +56,10 @@ struct LinkCallbacks {
     static void published(mosquitto*, void* link, int mid) {
         static_cast<BrokerLink*>(link)->m_acked.push_back(mid);
     }
+    static void arrived(mosquitto*, void* link, const mosquitto_message* m) {
+        static_cast<BrokerLink*>(link)->m_arrived.emplace_back(
+            QByteArray(m->topic), QByteArray(static_cast<const char*>(m->payload), m->payloadlen));
+    }
 };
 
 BrokerLink::BrokerLink(QObject* parent) : QObject(parent) {
@@ -167,8 +171,9 @@ void BrokerLink::hostFound(const QHostInfo& info) {
 void BrokerLink::connectNext() {
     while (m_nextAddress < m_addresses.size()) {
         const QByteArray address = m_addresses[m_nextAddress++].toString().toLatin1();
-        m_mosq = mosquitto_new(m_options.clientId.isEmpty() ? nullptr : m_options.clientId.constData(), true,
-                               this);
+        const bool fixed = !m_options.clientId.isEmpty();
+        m_mosq = mosquitto_new(fixed ? m_options.clientId.constData() : nullptr,
+                               !(fixed && m_options.keepSession), this);
         if (!m_mosq) {
             m_lastReason = QStringLiteral("out of memory");
             break;
@@ -179,6 +184,7 @@ void BrokerLink::connectNext() {
         mosquitto_connect_callback_set(m_mosq, LinkCallbacks::connected);
         mosquitto_disconnect_callback_set(m_mosq, LinkCallbacks::disconnected);
         mosquitto_publish_callback_set(m_mosq, LinkCallbacks::published);
+        mosquitto_message_callback_set(m_mosq, LinkCallbacks::arrived);
         if (!m_options.user.isEmpty())
             mosquitto_username_pw_set(
                 m_mosq, m_options.user.toUtf8().constData(),
@@ -250,6 +256,8 @@ void BrokerLink::settle(int rc, int err) {
         m_connected = true;
         m_upSince.start();
         m_connectTimeout.stop();
+        for (const QByteArray& filter : std::as_const(m_options.subscriptions))
+            mosquitto_subscribe(m_mosq, nullptr, filter.constData(), 1);
         Q_EMIT connected();
         if (generation != m_generation) return;
     }
@@ -257,6 +265,12 @@ void BrokerLink::settle(int rc, int err) {
     acked.swap(m_acked);
     for (const int mid : acked) {
         Q_EMIT acknowledged(mid);
+        if (generation != m_generation) return;
+    }
+    std::vector<std::pair<QByteArray, QByteArray>> arrived;
+    arrived.swap(m_arrived);
+    for (const auto& [topic, payload] : arrived) {
+        Q_EMIT message(topic, payload);
         if (generation != m_generation) return;
     }
     if (rc != MOSQ_ERR_SUCCESS || m_disconnectReported) {
@@ -293,6 +307,7 @@ void BrokerLink::drop() {
     m_connack = -1;
     m_disconnectReported = false;
     m_acked.clear();
+    m_arrived.clear();
 }
 
 void BrokerLink::watchWrites() {

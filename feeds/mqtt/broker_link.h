@@ -20,6 +20,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 class QHostInfo;
@@ -41,8 +42,13 @@ struct BrokerOptions {
     int keepAliveSeconds = 30;
     // How many QoS 1 messages may wait for their acknowledgement at once.
     int maxInFlight = 64;
-    // Empty: the library makes a random one.
+    // Empty: the library makes a random one. A fixed id makes the broker end an earlier session of the
+    // same id before it accepts this one; with keepSession the broker also keeps the subscriptions and
+    // the QoS 1 messages for them while the client is away.
     QByteArray clientId;
+    bool keepSession = false;
+    // Subscribed to (QoS 1) on every connection, before connected() is emitted.
+    QList<QByteArray> subscriptions;
 
     bool operator==(const BrokerOptions&) const = default;
 };
@@ -72,6 +78,8 @@ Q_SIGNALS:
     void connectionLost(const QString& reason);
     // The broker acknowledged the QoS 1 message with this id.
     void acknowledged(int mid);
+    // A message arrived on one of the subscriptions.
+    void message(const QByteArray& topic, const QByteArray& payload);
 
 private:
     friend struct LinkCallbacks;
@@ -114,6 +122,7 @@ private:
     int m_connack = -1;
     bool m_disconnectReported = false;
     std::vector<int> m_acked;
+    std::vector<std::pair<QByteArray, QByteArray>> m_arrived;
 };
 
 }  // namespace veltrane

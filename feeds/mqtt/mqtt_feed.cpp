@@ -34,7 +34,13 @@ MqttFeed::MqttFeed(QString settingsDatabase, std::function<void(const QString&)>
     QObject::connect(&m_link, &BrokerLink::connected, &m_link, [this] { linkUp(); });
     QObject::connect(&m_link, &BrokerLink::connectionLost, &m_link,
                      [this](const QString& reason) { linkDown(reason); });
-    QObject::connect(&m_link, &BrokerLink::acknowledged, &m_link, [this](int mid) { acknowledged(mid); });
+    QObject::connect(&m_link, &BrokerLink::acknowledged, &m_link, [this](int mid) {
+        if (!m_replies || !m_replies->acknowledged(mid)) acknowledged(mid);
+    });
+    QObject::connect(&m_link, &BrokerLink::message, &m_link,
+                     [this](const QByteArray& t, const QByteArray& p) {
+                         if (m_replies) m_replies->message(t, p);
+                     });
     m_weightTimer.setSingleShot(true);
     QObject::connect(&m_weightTimer, &QTimer::timeout, &m_link, [this] { sendWeight(); });
     m_markTimer.setSingleShot(true);
@@ -104,6 +110,8 @@ void MqttFeed::start() {
     options.willPayload = "offline";
     options.maxInFlight = kWindow + 1;  // the weighments and the "online" status
     options.clientId = clientIdFor(m_broker.topic);
+    options.subscriptions = {topic("resend")};
+    m_replies = std::make_unique<FeedReplies>(*m_db, m_link, m_broker.topic, m_note);
     m_absenceNoted = false;
     m_lastTrouble.clear();
     m_link.start(options);
@@ -117,6 +125,8 @@ void MqttFeed::stop() {
     m_pumpRetry.stop();
     saveMark();
     m_pending.clear();
+    if (m_replies) m_replies->persist();
+    m_replies.reset();
     m_outbox.reset();
     m_db.reset();
 }
@@ -141,6 +151,7 @@ void MqttFeed::linkUp() {
     m_pending.clear();
     m_outbox->restart();
     pump();
+    if (m_replies) m_replies->linkUp();
 }
 
 void MqttFeed::linkDown(const QString& reason) {

@@ -16,6 +16,7 @@
 #include "core/weight_feed.h"
 #include "feeds/feed_hub.h"
 #include "feeds/mqtt/broker_link.h"
+#include "feeds/mqtt/feed_replies.h"
 #include "feeds/mqtt/weighment_outbox.h"
 
 #include <QElapsedTimer>
@@ -74,6 +75,7 @@ private:
     Broker m_broker;
     std::unique_ptr<Database> m_db;
     std::unique_ptr<WeighmentOutbox> m_outbox;
+    std::unique_ptr<FeedReplies> m_replies;  // resend answers and the events
     BrokerLink m_link;
     std::map<int, qint64> m_pending;  // message id of each weighment sent, to its serial number
     QString m_weight;
