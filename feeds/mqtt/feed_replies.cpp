@@ -1,5 +1,6 @@
 #include "feeds/mqtt/feed_replies.h"
 
+#include "config/weight_chain.h"
 #include "feeds/feed_json.h"
 
 #include <QJsonDocument>
@@ -48,12 +49,6 @@ QByteArray detailJson(const QString& detail) {
 }
 
 }  // namespace
-
-QString readLogId(Database& db) {
-    if (!hasTable(db, "loginfo")) return {};
-    auto rs = db.openRecordSet(QStringLiteral("select * from loginfo where name = 'logid'"));
-    return rs->isEof() ? QString() : rs->field(QStringLiteral("value")).toString();
-}
 
 std::vector<LogRow> readRequestedRows(Database& db, const ResendRequest& request) {
     const bool digests = hasColumn(db, "weightlog", "digest");
@@ -179,9 +174,9 @@ void FeedReplies::pumpEvents() {
 }
 
 QByteArray FeedReplies::rowPayload(const LogRow& row) const {
-    QByteArray extra = ", \"site\": " + jsonString(m_topic) + ", \"logid\": " + jsonString(m_logId);
-    if (!row.digest.isEmpty()) extra += ", \"digest\": " + jsonString(row.digest);
-    return weighmentJson(ServedWeighment{row.slno, row.weight, row.datetime}, extra);
+    // Exactly what the weighment topic carried the first time, so that a resent row is a plain repeat.
+    return weighmentJson(ServedWeighment{row.slno, row.weight, row.datetime, m_logId, row.digest},
+                         ", \"site\": " + jsonString(m_topic));
 }
 
 }  // namespace veltrane

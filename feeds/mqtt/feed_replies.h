@@ -28,8 +28,6 @@ struct LogRow {
     QString digest;  // empty when the log has no digests
 };
 
-// The log's id from loginfo; empty when there is none. Throws DbError.
-QString readLogId(Database& db);
 // The rows a request asks for that the log still holds, ascending. Throws DbError.
 std::vector<LogRow> readRequestedRows(Database& db, const ResendRequest& request);
 
