@@ -9,7 +9,9 @@
 #include "platform/database.h"
 #include "platform/services.h"
 #include "wizard/protocol_rules.h"
+#include "wizard/quick_store.h"
 #include "wizard/search_run.h"
+#include "wizard/stream_analysis.h"
 
 #include <QScopeGuard>
 
@@ -71,6 +73,11 @@ void ProtocolSearch::RunInterfaceWizard() {
                        "30 minutes depending on the indicator.") +
         kCrLf + QStringLiteral("Make sure that weight ") + run.sampleWeight +
         QStringLiteral(" does not change during this time."));
+    // Asking sends bytes to the indicator: only with the installer's leave, and only read-only requests.
+    if (m_quickSearch)
+        run.probe = prompts.askYesNo(QStringLiteral(
+            "Is this a polled indicator, one that sends the weight only when asked? If you answer Yes, "
+            "Delvorn will ask it for the weight with read-only requests (never zero, tare or print)."));
     startSearch(run);
     if (m_quickSearch) {
         const Outcome quick = quickSearch(run);
@@ -275,6 +282,9 @@ void ProtocolSearch::writeFindings(Run& run, const QString& s, const QByteArray&
     if (run.quickSeconds >= 0)
         run.reportEntry +=
             "\r\nFound by the quick search in " + QByteArray::number(run.quickSeconds, 'f', 1) + " seconds.";
+    if (!run.request.isEmpty())
+        run.reportEntry += "\r\nThe indicator answered the request \"" +
+                           escapedBytes(run.request).toLatin1() + "\", stored as its throw string.";
     run.reportEntry += SettingsComments(s).toLatin1() + reportEntryTail(m_services.clock.now());
     if (m_files.WriteWizardReport(run.reportEntry, run.sampleWeight)) run.reportEntry.clear();
     writeSearchLog(run);
@@ -398,6 +408,12 @@ bool ProtocolSearch::writeConfigRow(const Run& run, const QString& s) {
     set("databits", static_cast<int>(fields.dataBits));
     set("stopbits", static_cast<int>(fields.stopBits));
     set("parity", fields.parity.trimmed());
+    if (!run.request.isEmpty()) {
+        const ThrowRequest t = throwRequestOf(run.request);
+        set("throwstring", yesNo(true));
+        set("outstring", t.outstring);
+        set("addcr", yesNo(t.addCr));
+    }
     // A row that was not written must not be reported as updated. The row and the event recording
     // its change are written together.
     return attempt([&] {

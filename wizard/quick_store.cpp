@@ -8,6 +8,13 @@
 
 namespace veltrane {
 
+ThrowRequest throwRequestOf(const QByteArray& request) {
+    QByteArray text = request;
+    const bool addCr = text.endsWith('\r');
+    if (addCr) text.chop(1);
+    return {text == "\x05" ? QStringLiteral("ENQ") : QString::fromLatin1(text), addCr};
+}
+
 bool storeQuickResult(const QString& path, int portNumber, const QuickResult& result, QString* error) {
     const SettingsFields fields = splitSettings(result.settings);
     const RecordFinding& f = result.finding;
@@ -43,14 +50,10 @@ bool storeQuickResult(const QString& path, int portNumber, const QuickResult& re
         set("stopbits", static_cast<int>(fields.stopBits));
         set("parity", fields.parity.trimmed());
         if (!result.request.isEmpty()) {
-            // The request as the configuration window keeps it: its text, and a carriage return added
-            // by the port rather than stored.
-            QByteArray request = result.request;
-            const bool addCr = request.endsWith('\r');
-            if (addCr) request.chop(1);
+            const ThrowRequest t = throwRequestOf(result.request);
             set("throwstring", yesNo(true));
-            set("outstring", request == "\x05" ? QStringLiteral("ENQ") : QString::fromLatin1(request));
-            set("addcr", yesNo(addCr));
+            set("outstring", t.outstring);
+            set("addcr", yesNo(t.addCr));
         }
         config->update();
     } catch (const DbError& e) {

@@ -20,13 +20,22 @@ constexpr int kQuickTimeoutMs = 30000;
 // At the found setting the decoder needs a record or two before the offer.
 constexpr int kRecordWaitMs = 5000;
 constexpr int kRecordStepMs = 50;
+// A polled indicator answers each request with one record: asked as often as the quick search asks.
+constexpr int kRequestEveryMs = 120;
 
 // The search's port, and what it hears read back from the search log, where the decoder puts every
 // character as "-<code>" while searching.
 class WizardLine final : public QuickLine {
 public:
-    WizardLine(PortControl& port, SearchTrials& trials, MainView& view, std::function<bool(int)> wait)
-        : m_port(port), m_trials(trials), m_view(view), m_wait(std::move(wait)) {
+    // serial is written to only when the installer allowed asking (mayAsk).
+    WizardLine(PortControl& port, SerialPort& serial, bool mayAsk, SearchTrials& trials, MainView& view,
+               std::function<bool(int)> wait)
+        : m_port(port),
+          m_serial(serial),
+          m_mayAsk(mayAsk),
+          m_trials(trials),
+          m_view(view),
+          m_wait(std::move(wait)) {
         m_clock.start();
     }
 
@@ -63,8 +72,10 @@ public:
         m_offset = end;
         return out;
     }
-    // The designed search sends nothing, and neither does the quick search inside the wizard.
-    void write(const QByteArray&) override {}
+    // Without the installer's leave nothing is sent, as the designed search sends nothing.
+    void write(const QByteArray& bytes) override {
+        if (m_mayAsk) m_serial.write(bytes);
+    }
     bool wait(int ms) override { return m_wait(ms); }
     // The line's own time: what arrives in a listening bound depends on it, not on the wizard's pacing.
     qint64 elapsedMs() const override { return m_clock.elapsed(); }
@@ -74,6 +85,8 @@ public:
 
 private:
     PortControl& m_port;
+    SerialPort& m_serial;
+    bool m_mayAsk;
     SearchTrials& m_trials;
     MainView& m_view;
     std::function<bool(int)> m_wait;
@@ -84,8 +97,9 @@ private:
 }  // namespace
 
 ProtocolSearch::Outcome ProtocolSearch::quickSearch(Run& run) {
-    WizardLine line(m_port, m_trials, m_view, [this](int ms) { return wait(ms); });
-    const QuickResult result = runQuickSearch(line, run.weight, false, kQuickTimeoutMs);
+    WizardLine line(m_port, m_services.port, run.probe, m_trials, m_view,
+                    [this](int ms) { return wait(ms); });
+    const QuickResult result = runQuickSearch(line, run.weight, run.probe, kQuickTimeoutMs);
     if (m_stopRequested) return Outcome::Stopped;
     // A port that would not open is the designed search's to report, with its own messages.
     if (!result.found) return Outcome::NextRow;
@@ -104,9 +118,16 @@ ProtocolSearch::Outcome ProtocolSearch::quickSearch(Run& run) {
     line.trying(QStringLiteral("Found %1").arg(result.settings));
     QElapsedTimer waited;
     waited.start();
-    while (!matchRecord(m_trials.lastRecord(), run.weight) && waited.elapsed() < kRecordWaitMs)
+    qint64 asked = -kRequestEveryMs;
+    while (!matchRecord(m_trials.lastRecord(), run.weight) && waited.elapsed() < kRecordWaitMs) {
+        if (!result.request.isEmpty() && waited.elapsed() - asked >= kRequestEveryMs) {
+            line.write(result.request);
+            asked = waited.elapsed();
+        }
         if (!wait(kRecordStepMs)) return Outcome::Stopped;
+    }
     run.protocolNumber = 1;
+    run.request = result.request;
     run.quickSeconds = static_cast<double>(line.elapsedMs()) / 1000.0;
     return matchAndOffer(run, result.settings);
 }
@@ -121,6 +142,7 @@ void ProtocolSearch::resumeDesignedSearch(Run& run) {
     run.baudCeiling = 38400;
     run.found = false;
     run.quickSeconds = -1;
+    run.request.clear();
     run.reportEntry.clear();
     m_settings.reverseweight = false;
     m_settings.weightstart = 1;

@@ -27,6 +27,9 @@ struct ProtocolSearch::Run {
     QByteArray reportEntry;
     // Seconds the quick search took to the offer in hand; negative for the designed search's offers.
     double quickSeconds = -1;
+    // The installer let the quick search ask a silent line; the request a polled indicator answered.
+    bool probe = false;
+    QByteArray request;
 };
 
 }  // namespace veltrane

@@ -52,6 +52,7 @@ answer 'COM Port'
 answer 'Max capacity'
 answer 'Sample weight' 24360
 answer Veltrane  # the notice that the search starts
+answer Veltrane  # Yes to asking a polled indicator: this one sends by itself, so nothing is asked
 # The quick search runs first, and finds the simulator at once; the close ends it as it ends the designed one.
 expect 'Delvorn : Quick search : .*' 20
 before=$(settings)

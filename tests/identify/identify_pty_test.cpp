@@ -1,11 +1,19 @@
 // veltrane-identify run as an installer runs it, against indicator-sim on a pty at many line settings.
+#include "platform/qt_serial_port.h"
+#include "tests/support/fakes.h"
 #include "tests/support/program_run.h"
 #include "tests/support/sim_process.h"
+#include "tests/wizard/wizard_test_support.h"
 
 #include <gtest/gtest.h>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace veltrane;
 using namespace veltrane::test;
 
 namespace {
@@ -79,4 +87,38 @@ TEST(Identify, SilenceWrongWeightAndMissingDevice) {
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_TRUE(missing.err.contains(QLatin1String("/dev/no-such-tty: no such device")))
         << missing.err.toStdString();
+}
+
+// The settings are written only while no program holds the port, as Veltrane does when it weighs.
+TEST(Identify, StoresOnlyIntoAFreePortAndNamesTheGroupToJoin) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start({"--no-stdin", "--weight", "1234", "--rate", "10", "--settings", "9600,e,7,1"}));
+    TempFolder folder;
+    makeSettingsDatabase(folder.path());
+    const QStringList store{"--device", sim.device, "--weight", "1234", "--store", folder.path()};
+    {
+        QtSerialPort veltrane([&](int) { return sim.device; });
+        veltrane.setPortNumber(1);
+        veltrane.setSettingsText(QStringLiteral("9600,e,7,1"));
+        ASSERT_TRUE(veltrane.open());
+        const ProgramRun held = runProgram(appProgram("veltrane-identify"), store);
+        EXPECT_EQ(held.exitCode, 2);
+        EXPECT_TRUE(held.err.contains(QLatin1String("is held by another program"))) << held.err.toStdString();
+        expectStored(folder.path(), {{"weightstart", 7}, {"parity", "n"}});
+    }
+    const ProgramRun stored = runProgram(appProgram("veltrane-identify"), store);
+    EXPECT_EQ(stored.exitCode, 0) << stored.err.toStdString();
+    expectStored(folder.path(), {{"baud", 9600}, {"parity", "e"}, {"databits", 7}, {"simpinterface", -1}});
+
+    // A user outside the device's group is told which group to join.
+    const QByteArray device = QFile::encodeName(sim.device);
+    ASSERT_EQ(::chown(device.constData(), 0, getgrnam("dialout")->gr_gid), 0);
+    ASSERT_EQ(::chmod(device.constData(), 0660), 0);
+    const ProgramRun refused =
+        runProgram(QStringLiteral("setpriv"), {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                               appProgram("veltrane-identify"), "--device", sim.device});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_TRUE(refused.err.contains(
+        QLatin1String("is for members of the group dialout, and the user nobody is not one")))
+        << refused.err.toStdString();
 }

@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 #include <QRegularExpression>
+#include <QTimer>
+
+#include <algorithm>
 
 using namespace veltrane;
 using namespace veltrane::test;
@@ -49,7 +52,7 @@ struct QuickBench {
 
 TEST(QuickSearch, FindsANineteenTwoHundredBaudIndicatorAndStoresIt) {
     QuickBench bench({"--settings", "19200,e,7,1", "--format", "stx-etx"});
-    bench.fakes.prompts.yesNoAnswers = {true, true};
+    bench.fakes.prompts.yesNoAnswers = {true, false, true};
     bench.search.RunInterfaceWizard();
 
     ASSERT_EQ(bench.offers().size(), 1);
@@ -64,11 +67,55 @@ TEST(QuickSearch, FindsANineteenTwoHundredBaudIndicatorAndStoresIt) {
 // After a No the designed search runs as designed: its first offer is its own protocol 4.
 TEST(QuickSearch, ANoLeavesTheDesignedSearchAsItIs) {
     QuickBench bench({"--settings", "2400,n,8,1", "--template", "ST,GS,+{weight:06}kg\\r"});
-    bench.fakes.prompts.yesNoAnswers = {true, false, true};
+    bench.fakes.prompts.yesNoAnswers = {true, false, false, true};
     bench.search.RunInterfaceWizard();
 
     ASSERT_EQ(bench.offers().size(), 2);
     EXPECT_EQ(bench.offers()[1],
               QStringLiteral("ask: Identified the protocol as 4(Autosense on)") + kOfferTail);
     expectStored(bench.folder.path(), {{"baud", 2400}, {"simpinterface", -1}});
+}
+
+// A polled indicator answers only when asked, and the wizard asks only after a Yes, and only with read-only
+// weight requests: on the wire there is nothing else, and after a No nothing at all.
+TEST(QuickSearch, AsksAPolledIndicatorOnlyAfterAYes) {
+    QList<QByteArray> allowed;
+    for (const char* r : {"\x05", "$", "?", "W", "SI"})
+        for (const char* end : {"", "\r", "\r\n"}) allowed.append(QByteArray(r) + end);
+    for (const bool yes : {true, false}) {
+        QuickBench bench(
+            {"--settings", "4800,n,8,1", "--mode", "poll", "--request", "W\\r", "--report-heard"});
+        bench.fakes.prompts.yesNoAnswers = {true, yes, true};
+        // After a No the designed search would run for minutes: it ends once it has begun.
+        QTimer designed;
+        QObject::connect(&designed, &QTimer::timeout, [&] {
+            if (!bench.view.captions.filter(QStringLiteral("Marlume : Autosense : Trying")).isEmpty())
+                bench.search.stop();
+        });
+        designed.start(100);
+        bench.search.RunInterfaceWizard();
+
+        bench.sim.process.waitForReadyRead(200);
+        QByteArray wire;
+        for (const QByteArray& line : bench.sim.process.readAllStandardOutput().split('\n'))
+            if (line.startsWith("heard ")) wire += QByteArray::fromHex(line.mid(6));
+        if (!yes) {
+            EXPECT_TRUE(wire.isEmpty()) << wire.toHex().constData();
+            EXPECT_TRUE(bench.offers().isEmpty());
+            continue;
+        }
+        // Each request whole, the longest first, as CR and CR LF endings belong to the request before them.
+        for (qsizetype at = 0; at < wire.size();) {
+            qsizetype longest = 0;
+            for (const QByteArray& r : allowed)
+                if (wire.mid(at, r.size()) == r) longest = std::max(longest, r.size());
+            ASSERT_GT(longest, 0) << "sent " << wire.mid(at, 8).toHex().constData();
+            at += longest;
+        }
+        ASSERT_EQ(bench.offers().size(), 1);
+        expectStored(bench.folder.path(),
+                     {{"baud", 4800}, {"throwstring", -1}, {"outstring", "W"}, {"addcr", -1}});
+        const QByteArray report = readFile(bench.folder.file(QStringLiteral("wizardreport.txt")));
+        EXPECT_TRUE(report.contains("answered the request \"W\\r\"")) << report.constData();
+    }
 }

@@ -157,11 +157,13 @@ struct Options {
     QCommandLineOption replayLoop = option("replay-loop", "Repeat the replay for ever.");
     QCommandLineOption control = option("control", "Also take commands on a local socket at PATH.", "PATH");
     QCommandLineOption noStdin = option("no-stdin", "Do not read commands from standard input.");
+    QCommandLineOption reportHeard =
+        option("report-heard", "Print each read from the line as \"heard HEX\" on standard output.");
 
     QList<QCommandLineOption> all() const {
-        return {help,   link,    settings,   format,     templateText, mode,   rate, request,
-                weight, program, truck,      noise,      settle,       once,   tare, decimals,
-                unit,   replay,  replayRate, replayLoop, control,      noStdin};
+        return {help,   link,    settings,   format,     templateText, mode,    rate,       request,
+                weight, program, truck,      noise,      settle,       once,    tare,       decimals,
+                unit,   replay,  replayRate, replayLoop, control,      noStdin, reportHeard};
     }
 };
 
@@ -254,6 +256,7 @@ int main(int argc, char** argv) {
     config.replayLoop = parser.isSet(o.replayLoop);
     const QString controlPath = parser.value(o.control);
     const bool useStdin = !parser.isSet(o.noStdin);
+    config.reportHeard = parser.isSet(o.reportHeard);
 
     if (config.format == u"template" && config.userTemplate.isEmpty())
         usageError(QStringLiteral("the format \"template\" needs --template TEXT"));

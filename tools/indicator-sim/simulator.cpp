@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 
 namespace veltrane::sim {
 
@@ -177,6 +178,10 @@ void Simulator::onReadable() {
         // listening rather than spin on the error.
         if (n == 0 || (errno != EAGAIN && errno != EINTR)) m_readNotifier->setEnabled(false);
         return;
+    }
+    if (m_config.reportHeard) {
+        std::printf("heard %s\n", QByteArray(buf, static_cast<qsizetype>(n)).toHex().constData());
+        std::fflush(stdout);
     }
     if (m_config.mode != Mode::Poll || m_paused) return;
     // A request sent at other settings reaches the indicator as its UART receives it.

@@ -33,6 +33,8 @@ struct SimulatorConfig {
     QByteArray replay;
     double replayRate = -1;  // bytes per second; 0 as fast as the reader takes them; -1 the line's speed
     bool replayLoop = false;
+    // Every read from the line as "heard <hex>" on standard output: what a program sent, byte for byte.
+    bool reportHeard = false;
 };
 
 // "ENQ" alone is the byte 5, as indicators' manuals write it; anything else is escaped text.
