@@ -16,7 +16,12 @@ need_built "$APP" veltrane-collect
 
 begin_work veltrane-collect
 COLLECTOR=
-before_end_work() { [ -n "$COLLECTOR" ] && kill -9 "$COLLECTOR" 2>/dev/null; stop_postgres; }
+# The fake sites' own subscribers too: left running, they would hold the test's output open.
+before_end_work() {
+  [ -n "$COLLECTOR" ] && kill -9 "$COLLECTOR" 2>/dev/null
+  [ -n "${PORT:-}" ] && pkill -f "mosquitto_sub -p $PORT " 2>/dev/null
+  stop_postgres
+}
 show_logs() {
   echo "--- collector"; tail -20 "$WORK/collect.log"
   echo "--- report"; "$APP/veltrane-collect" --config "$WORK/collect.conf" --report
