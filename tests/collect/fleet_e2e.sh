@@ -128,9 +128,15 @@ echo "ok: the report is clean"
 logid=$(sql "$WORK/s1/program/scale.mdb" "select value from loginfo where name = 'logid';")
 sql "$WORK/s1/program/scale.mdb" "update weightlog set weight = '7777' where slno = (select min(slno) from weightlog);"
 slno=$(sql "$WORK/s1/program/scale.mdb" "select min(slno) from weightlog;")
-mosquitto_pub -p "$PORT" -t fleet/s1/resend -q 1 -m "{\"logid\": \"$logid\", \"slno\": [$slno]}"
+# The site answers one request a second and drops the rest, so a request that met the collector's own
+# is asked again, as an auditor would.
 named() { ! "$APP/veltrane-collect" --config collect.conf --report >report.txt && grep -A3 '^fleet/s1:' report.txt | grep -q 'other content'; }
-wait_for 20 named || fail "the report does not name fleet/s1: $(cat report.txt)"
+for ask in 1 2 3 4 5 6 7 8 9 10; do
+  mosquitto_pub -p "$PORT" -t fleet/s1/resend -q 1 -m "{\"logid\": \"$logid\", \"slno\": [$slno]}"
+  sleep 2
+  named && break
+done
+named || fail "the report does not name fleet/s1: $(cat report.txt)"
 grep -A3 '^fleet/s2:' report.txt | grep -q whole || fail "site 2 is named too: $(cat report.txt)"
 echo "ok: the changed row names fleet/s1"
 echo PASS
