@@ -54,11 +54,12 @@ ok "installed: the user, $CONF (0600), the unit"
 start_postgres
 PORT=$(free_port)
 printf 'listener %s 127.0.0.1\nallow_anonymous true\n' "$PORT" >"$WORK/broker.conf"
-mosquitto -c "$WORK/broker.conf" >"$WORK/broker.log" 2>&1 & PIDS+=($!)
+mosquitto -c "$WORK/broker.conf" >"$WORK/broker.log" 2>&1 9>&- & PIDS+=($!)
 wait_for 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$PORT" 2>/dev/null || fail "mosquitto did not start"
 sed -i "s/^port = .*/port = $PORT/; s/^host = .*/host = 127.0.0.1/; s|^database = .*|database = $PG_CONNINFO|" "$CONF"
 as_service() { setpriv --reuid=veltrane-collect --regid=veltrane-collect --clear-groups env -i PATH=/usr/bin:/bin "$@"; }
-as_service /usr/bin/veltrane-collect --config "$CONF" >"$WORK/collect.log" 2>&1 & PIDS+=($!)
+# Without the lock: a service left behind by a failed run must not hold it.
+as_service /usr/bin/veltrane-collect --config "$CONF" >"$WORK/collect.log" 2>&1 9>&- & PIDS+=($!)
 wait_for 20 psql_value "select 1 from collect_schema" >/dev/null 2>&1 || { cat "$WORK/collect.log"; fail "the service made no tables"; }
 # Sent again until stored: before the service's first subscription the broker keeps nothing for it,
 # and a repeat is harmless.
